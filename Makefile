@@ -1,0 +1,48 @@
+# Halvoren Vesk: top-level commands. See README.md.
+#   make demo    build, then render the demo through vesk-host into out/demo/
+#   make test    build and run every test (release build, then the engine tests under asan)
+#   make bench   build and run the benchmarks (release build)
+#   make install copy Vesk.clap into ~/.clap
+
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+RELEASE_DIR := build/release
+ASAN_DIR := build/asan
+
+.PHONY: all deps release asan demo test test-release test-asan bench install clean format
+
+all: release
+
+deps:
+	@scripts/install-deps
+
+release: deps
+	@cmake --preset release >/dev/null
+	@cmake --build --preset release -j $(JOBS)
+
+asan: deps
+	@cmake --preset asan >/dev/null
+	@cmake --build --preset asan -j $(JOBS)
+
+demo: release
+	@scripts/demo.sh $(RELEASE_DIR)
+
+test: test-release test-asan
+
+test-release: release
+	@ctest --preset release -j $(JOBS)
+
+test-asan: asan
+	@ctest --preset asan -j $(JOBS)
+
+bench: release
+	@scripts/bench.sh $(RELEASE_DIR)
+
+install: release
+	@mkdir -p $(HOME)/.clap
+	@cp -v $(RELEASE_DIR)/plugin/Vesk.clap $(HOME)/.clap/
+
+format:
+	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	@rm -rf build out
