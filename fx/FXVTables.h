@@ -1,0 +1,138 @@
+// Which module types have an implementation: one entry per type id, in id order. A type whose
+// entry is null is listed in the registry but cannot be added to a lane yet.
+//
+// The table is a constant expression (addresses of the modules' kVTable constants), so the
+// registry records that point into it are constant-initialised and usable from any static
+// initialiser. To register a new module, define its kVTable in fx/modules/<Name>FX.cpp and replace
+// its nullptr below by the address.
+#pragma once
+
+#include "fx/FXModule.h"
+
+namespace vesk {
+
+namespace EQFX {
+extern const FXModuleVTable kVTable;
+}
+namespace Air3FX {
+extern const FXModuleVTable kVTable;
+}
+namespace WeightFX {
+extern const FXModuleVTable kVTable;
+}
+namespace SaturateFX {
+extern const FXModuleVTable kVTable;
+}
+namespace BitcrusherFX {
+extern const FXModuleVTable kVTable;
+}
+namespace SubBeastFX {
+extern const FXModuleVTable kVTable;
+}
+namespace RingModFX {
+extern const FXModuleVTable kVTable;
+}
+namespace FreqShifterFX {
+extern const FXModuleVTable kVTable;
+}
+namespace BarberpoleFX {
+extern const FXModuleVTable kVTable;
+}
+namespace DisperserFX {
+extern const FXModuleVTable kVTable;
+}
+namespace TransientFX {
+extern const FXModuleVTable kVTable;
+}
+namespace TremoloFX {
+extern const FXModuleVTable kVTable;
+}
+namespace ChorusFX {
+extern const FXModuleVTable kVTable;
+}
+namespace FlangerFX {
+extern const FXModuleVTable kVTable;
+}
+namespace PhaserFX {
+extern const FXModuleVTable kVTable;
+}
+namespace PitchFX {
+extern const FXModuleVTable kVTable;
+}
+namespace TapeStartStopFX {
+extern const FXModuleVTable kVTable;
+}
+namespace DelayFX {
+extern const FXModuleVTable kVTable;
+}
+namespace PitchDelayFX {
+extern const FXModuleVTable kVTable;
+}
+namespace ReverbFX {
+extern const FXModuleVTable kVTable;
+}
+namespace HaasFX {
+extern const FXModuleVTable kVTable;
+}
+namespace ImageFX {
+extern const FXModuleVTable kVTable;
+}
+namespace HaloFX {
+extern const FXModuleVTable kVTable;
+}
+namespace MicroModalFX {
+extern const FXModuleVTable kVTable;
+}
+namespace HarmonicPrismFX {
+extern const FXModuleVTable kVTable;
+}
+namespace SpectralBlurFX {
+extern const FXModuleVTable kVTable;
+}
+namespace SpectralGateHoldFX {
+extern const FXModuleVTable kVTable;
+}
+namespace GranulationFX {
+extern const FXModuleVTable kVTable;
+}
+namespace DopplerFX {
+extern const FXModuleVTable kVTable;
+}
+namespace HPSSFX {
+extern const FXModuleVTable kVTable;
+}
+
+inline constexpr std::array<const FXModuleVTable*, kNumFXTypes> kModuleVTables = {
+    nullptr, // 1 EQFX
+    nullptr, // 2 Air3FX
+    nullptr, // 3 WeightFX
+    nullptr, // 4 SaturateFX
+    nullptr, // 5 BitcrusherFX
+    nullptr, // 6 SubBeastFX
+    nullptr, // 7 RingModFX
+    nullptr, // 8 FreqShifterFX
+    nullptr, // 9 BarberpoleFX
+    nullptr, // 10 DisperserFX
+    nullptr, // 11 TransientFX
+    nullptr, // 12 TremoloFX
+    nullptr, // 13 ChorusFX
+    nullptr, // 14 FlangerFX
+    nullptr, // 15 PhaserFX
+    nullptr, // 16 PitchFX
+    nullptr, // 17 TapeStartStopFX
+    nullptr, // 18 DelayFX
+    nullptr, // 19 PitchDelayFX
+    nullptr, // 20 ReverbFX
+    nullptr, // 21 HaasFX
+    nullptr, // 22 ImageFX
+    nullptr, // 23 HaloFX
+    nullptr, // 24 MicroModalFX
+    nullptr, // 25 HarmonicPrismFX
+    nullptr, // 26 SpectralBlurFX
+    nullptr, // 27 SpectralGateHoldFX
+    nullptr, // 28 GranulationFX
+    nullptr, // 29 DopplerFX
+    nullptr, // 30 HPSSFX
+};
+
+} // namespace vesk
