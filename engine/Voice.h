@@ -1,0 +1,128 @@
+// One direct-playback voice: plays a sample region once, at a pitch, after a delay, following the
+// pool's knobs live.
+//
+// Design: a plain object with everything inline (the resampler's buffers included), so the
+// sampler holds its 32 voices in a fixed array and the audio thread never allocates to trigger or
+// play them. A voice keeps pointers to its pool's centre values, envelopes and cut-offs rather
+// than copies, so turning a knob moves every playing voice while each keeps its own random
+// offsets.
+//
+// Lifetime: `sample` and the other pointers point into the pool. Whoever removes or replaces a
+// pool's regions while a voice may still read them must keep the old list (and its audio) alive
+// until the voice is idle; a region that stops being playable ends the voice at its next render.
+#pragma once
+
+#include "SamplePool.h"
+#include "SampleData.h"
+#include "SincResampler.h"
+
+#include <cstdint>
+
+namespace vesk {
+
+// Two-pole state-variable filter coefficients (trapezoidal form, Butterworth damping).
+struct SvfCoefficients
+{
+    float a1 = 0.0f;
+    float a2 = 0.0f;
+    float a3 = 0.0f;
+};
+
+struct SvfState
+{
+    float s1 = 0.0f;
+    float s2 = 0.0f;
+};
+
+class Voice
+{
+public:
+    static constexpr int32_t kIdle = 0;
+    static constexpr int32_t kPlaying = 1;
+    static constexpr int32_t kStopping = 2;
+    // Output frames per block of parameter updates (volume, pan, pitch, envelopes, filters).
+    static constexpr uint32_t kChunkFrames = 2048;
+    // The pitch is held within this range of semitones wherever it is used.
+    static constexpr float kMinPitchSemitones = -120.0f;
+    static constexpr float kMaxPitchSemitones = 60.0f;
+
+    // [audio thread] [main thread, under the state mutex] Starts playing `sample` (a region of a
+    // pool's list). Pointers point into the pool and may be null (null knobs count as 0 dB,
+    // centre, no transposition, filters off; null envelopes are off). An unplayable region leaves
+    // the voice idle. A busy voice is restarted at once, without a fade.
+    // volumeOffsetDb, panOffset (percent), pitchOffset (semitones): this trigger's deviations from
+    // the knobs. delayMs: wait before the first sample. startPercent: 0..100 of the region.
+    // sampleRate: engine rate in Hz. fadeIn, fadeOut: fractions 0..0.5 of the expected output
+    // length.
+    void trigger(const SampleData* sample, const float* volumeBase, float volumeOffsetDb,
+                 const float* panBase, float panOffset, const float* pitchBase, float pitchOffset,
+                 float delayMs, float startPercent, bool reverse, double sampleRate,
+                 const EnvelopeData* volumeEnv, const EnvelopeData* panEnv,
+                 const EnvelopeData* pitchEnv, const float* hpfHz, const float* lpfHz,
+                 const EnvelopeData* hpfEnv, const EnvelopeData* lpfEnv, float fadeIn,
+                 float fadeOut);
+
+    // [audio thread] [main thread, offline render] Adds up to `frames` samples into left and right
+    // (never clears them). Returns the largest absolute value added to either channel.
+    float render(float* left, float* right, uint32_t frames);
+
+    // [audio thread] [main thread, under the state mutex] Starts the stop fade: 5 ms at the
+    // engine rate, at least 16 samples. Only a playing voice (state 1) starts it.
+    void beginStop();
+
+    bool isActive() const { return state != kIdle; }
+
+    // 0..1 along the run for the playhead: position over the region's playable length (so a
+    // reversed voice runs from 1 to 0); 0 when idle, stopping or unplayable.
+    float playbackProgress() const;
+    // 0..1 progress of the envelopes along the run; 0 when not playing or the run is empty.
+    float envelopeProgress() const;
+
+    // Fields, in the order of the engine's data model.
+    const SampleData* sample = nullptr; // region being played; null when idle
+    SincResampler resampler;
+    int64_t position = 0;        // next region frame to feed, from the region's start
+    int64_t delayRemaining = 0;  // output samples still to wait
+    int64_t fadeInRemaining = 0; // output samples
+    int64_t fadeInLength = 0;    // output samples
+    int64_t fadeOutLength = 0;   // output samples
+    int64_t fadeOutStart = 0;    // output index at which the fade-out begins
+    int64_t outputCount = 0;     // output samples produced since the trigger
+    int32_t stopRemaining = 0;   // output samples
+    int32_t stopLength = 0;      // output samples
+    bool reverse = false;
+    const float* volumeBase = nullptr; // dB
+    const float* panBase = nullptr;    // percent -100..100
+    const float* pitchBase = nullptr;  // semitones
+    float volumeOffsetDb = 0.0f;
+    float panOffset = 0.0f;   // percent
+    float pitchOffset = 0.0f; // semitones
+    const EnvelopeData* volumeEnv = nullptr;
+    const EnvelopeData* panEnv = nullptr;
+    const EnvelopeData* pitchEnv = nullptr;
+    double sampleRate = 48000.0; // engine rate, Hz
+    double fileRate = 48000.0;   // rate of the region's audio, Hz
+    int64_t startPosition = 0;
+    uint64_t runLength = 0; // frames from the start position to the region end, playing direction
+    const float* hpfHz = nullptr;
+    const float* lpfHz = nullptr;
+    const EnvelopeData* hpfEnv = nullptr;
+    const EnvelopeData* lpfEnv = nullptr;
+    SvfCoefficients hpCoeffs;
+    SvfCoefficients lpCoeffs;
+    SvfState hpState[2];
+    SvfState lpState[2];
+    int32_t state = kIdle;
+    // Zeros still to feed after the region's end, so its last frames leave the interpolator.
+    int32_t tailRemaining = 0;
+
+private:
+    void end();
+};
+
+// [any thread] Value of a breakpoint envelope at progress t (0..1). `startValue` is where the
+// curve begins before its first point (0 for volume, pan and pitch; the knob's cut-off for the
+// filters).
+float evaluateEnvelope(const EnvelopeData& env, float t, float startValue);
+
+} // namespace vesk
