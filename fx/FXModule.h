@@ -90,6 +90,10 @@ struct FXModuleVTable
                     double sampleRate);
 };
 
+// [audio thread] Told that a trigger may start a new sound (see notifyTriggerInLane). Only the
+// types that restart something on a trigger have one (kModuleTriggerHooks); must not allocate.
+using FXTriggerFunction = void (*)(void* state);
+
 // One registry record. Optional arrays are null for a type that has none; every array has
 // paramCount entries, and no code reads past that count.
 struct FXModuleInfo

@@ -61,7 +61,8 @@ extern const FXModuleVTable kVTable;
 }
 namespace TapeStartStopFX {
 extern const FXModuleVTable kVTable;
-}
+void notifyTrigger(void* state);
+} // namespace TapeStartStopFX
 namespace DelayFX {
 extern const FXModuleVTable kVTable;
 }
@@ -70,7 +71,8 @@ extern const FXModuleVTable kVTable;
 }
 namespace ReverbFX {
 extern const FXModuleVTable kVTable;
-}
+void notifyTrigger(void* state);
+} // namespace ReverbFX
 namespace HaasFX {
 extern const FXModuleVTable kVTable;
 }
@@ -97,12 +99,51 @@ extern const FXModuleVTable kVTable;
 }
 namespace DopplerFX {
 extern const FXModuleVTable kVTable;
-}
+void notifyTrigger(void* state);
+} // namespace DopplerFX
 namespace HPSSFX {
 extern const FXModuleVTable kVTable;
-}
+void notifyTrigger(void* state);
+} // namespace HPSSFX
 
 inline constexpr std::array<const FXModuleVTable*, kNumFXTypes> kModuleVTables = {
+    nullptr, // 1 EQFX
+    nullptr, // 2 Air3FX
+    nullptr, // 3 WeightFX
+    nullptr, // 4 SaturateFX
+    nullptr, // 5 BitcrusherFX
+    nullptr, // 6 SubBeastFX
+    nullptr, // 7 RingModFX
+    nullptr, // 8 FreqShifterFX
+    nullptr, // 9 BarberpoleFX
+    nullptr, // 10 DisperserFX
+    nullptr, // 11 TransientFX
+    nullptr, // 12 TremoloFX
+    nullptr, // 13 ChorusFX
+    nullptr, // 14 FlangerFX
+    nullptr, // 15 PhaserFX
+    nullptr, // 16 PitchFX
+    nullptr, // 17 TapeStartStopFX
+    nullptr, // 18 DelayFX
+    nullptr, // 19 PitchDelayFX
+    nullptr, // 20 ReverbFX
+    nullptr, // 21 HaasFX
+    nullptr, // 22 ImageFX
+    nullptr, // 23 HaloFX
+    nullptr, // 24 MicroModalFX
+    nullptr, // 25 HarmonicPrismFX
+    nullptr, // 26 SpectralBlurFX
+    nullptr, // 27 SpectralGateHoldFX
+    nullptr, // 28 GranulationFX
+    nullptr, // 29 DopplerFX
+    nullptr, // 30 HPSSFX
+};
+
+// Trigger notification per type id, in id order: the function the lane calls on a slot's state
+// block after a trigger (TapeStartStop, Reverb, Doppler and HPSS restart something; all other
+// types ignore triggers and keep nullptr). Those four define `notifyTrigger` (declared above) in
+// their source and put its address here.
+inline constexpr std::array<FXTriggerFunction, kNumFXTypes> kModuleTriggerHooks = {
     nullptr, // 1 EQFX
     nullptr, // 2 Air3FX
     nullptr, // 3 WeightFX
