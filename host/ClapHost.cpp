@@ -1,1 +1,512 @@
-// placeholder
+#include "ClapHost.h"
+
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace vesk::host {
+
+// ---------------------------------------------------------------------------------------------
+// PluginLibrary
+
+PluginLibrary::PluginLibrary(const std::string& path) : path_(path)
+{
+    handle_ = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle_ == nullptr)
+        throw std::runtime_error("cannot load " + path + ": " + ::dlerror());
+    entry_ = static_cast<const clap_plugin_entry_t*>(::dlsym(handle_, "clap_entry"));
+    if (entry_ == nullptr) {
+        ::dlclose(handle_);
+        throw std::runtime_error(path + " does not export clap_entry");
+    }
+    if (!clap_version_is_compatible(entry_->clap_version)) {
+        ::dlclose(handle_);
+        throw std::runtime_error(path + " speaks an incompatible CLAP version");
+    }
+    if (entry_->init == nullptr || !entry_->init(path.c_str())) {
+        ::dlclose(handle_);
+        throw std::runtime_error(path + ": clap_entry.init failed");
+    }
+    factory_ = static_cast<const clap_plugin_factory_t*>(entry_->get_factory(CLAP_PLUGIN_FACTORY_ID));
+    if (factory_ == nullptr) {
+        entry_->deinit();
+        ::dlclose(handle_);
+        throw std::runtime_error(path + " has no plug-in factory");
+    }
+}
+
+PluginLibrary::~PluginLibrary()
+{
+    if (entry_ != nullptr && entry_->deinit != nullptr)
+        entry_->deinit();
+    if (handle_ != nullptr)
+        ::dlclose(handle_);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Host callbacks
+
+HostedPlugin* HostedPlugin::self(const clap_host_t* host)
+{
+    return host != nullptr ? static_cast<HostedPlugin*>(host->host_data) : nullptr;
+}
+
+const void* HostedPlugin::getExtension(const clap_host_t* host, const char* id)
+{
+    HostedPlugin* h = self(host);
+    if (h == nullptr || id == nullptr || !h->options_.offerExtensions)
+        return nullptr;
+    if (std::strcmp(id, CLAP_EXT_STATE) == 0)
+        return &h->hostState_;
+    if (std::strcmp(id, CLAP_EXT_TRACK_INFO) == 0)
+        return h->options_.offerTrackInfo ? &h->hostTrackInfo_ : nullptr;
+    if (std::strcmp(id, CLAP_EXT_LOG) == 0)
+        return &h->hostLog_;
+    if (std::strcmp(id, CLAP_EXT_THREAD_CHECK) == 0)
+        return &h->hostThreadCheck_;
+    if (h->options_.extraExtension)
+        return h->options_.extraExtension(id);
+    return nullptr;
+}
+
+void HostedPlugin::requestCallback(const clap_host_t* host)
+{
+    if (HostedPlugin* h = self(host)) {
+        h->callbackPending_ = true;
+        ++h->callbackRequests_;
+    }
+}
+
+void HostedPlugin::markDirty(const clap_host_t* host)
+{
+    if (HostedPlugin* h = self(host))
+        ++h->dirtyCount_;
+}
+
+bool HostedPlugin::getTrackInfo(const clap_host_t* host, clap_track_info_t* info)
+{
+    HostedPlugin* h = self(host);
+    if (h == nullptr || info == nullptr)
+        return false;
+    std::memset(info, 0, sizeof *info);
+    info->flags = CLAP_TRACK_INFO_HAS_TRACK_NAME;
+    std::snprintf(info->name, sizeof info->name, "%s", h->options_.trackName.c_str());
+    return true;
+}
+
+void HostedPlugin::log(const clap_host_t* host, clap_log_severity severity, const char* msg)
+{
+    if (HostedPlugin* h = self(host))
+        h->logLines_.push_back(std::to_string(severity) + ": " + (msg != nullptr ? msg : ""));
+}
+
+bool HostedPlugin::isMainThread(const clap_host_t* host)
+{
+    HostedPlugin* h = self(host);
+    return h != nullptr && !h->inProcess_;
+}
+
+bool HostedPlugin::isAudioThread(const clap_host_t* host)
+{
+    HostedPlugin* h = self(host);
+    return h != nullptr && h->inProcess_;
+}
+
+// ---------------------------------------------------------------------------------------------
+// HostedPlugin
+
+HostedPlugin::HostedPlugin(PluginLibrary& library, const std::string& pluginId,
+                           HostOptions options)
+    : options_(std::move(options))
+{
+    host_.clap_version = CLAP_VERSION;
+    host_.host_data = this;
+    host_.name = "vesk-host";
+    host_.vendor = "Halvoren";
+    host_.url = "";
+    host_.version = "0.1.0";
+    host_.get_extension = getExtension;
+    host_.request_restart = requestRestart;
+    host_.request_process = requestProcess;
+    host_.request_callback = requestCallback;
+    hostState_.mark_dirty = markDirty;
+    hostTrackInfo_.get = getTrackInfo;
+    hostLog_.log = log;
+    hostThreadCheck_.is_main_thread = isMainThread;
+    hostThreadCheck_.is_audio_thread = isAudioThread;
+
+    plugin_ = library.factory()->create_plugin(library.factory(), &host_, pluginId.c_str());
+    if (plugin_ == nullptr)
+        throw std::runtime_error("the factory did not create " + pluginId);
+    if (!plugin_->init(plugin_)) {
+        plugin_->destroy(plugin_);
+        plugin_ = nullptr;
+        throw std::runtime_error(pluginId + ": init failed");
+    }
+}
+
+HostedPlugin::~HostedPlugin()
+{
+    if (plugin_ == nullptr)
+        return;
+    deactivate();
+    plugin_->destroy(plugin_);
+}
+
+bool HostedPlugin::activate(double rate, uint32_t maxBlock)
+{
+    if (active_)
+        deactivate();
+    if (!plugin_->activate(plugin_, rate, 1, maxBlock))
+        return false;
+    active_ = true;
+    rate_ = rate;
+    maxBlock_ = maxBlock;
+    processing_ = plugin_->start_processing(plugin_);
+    return true;
+}
+
+void HostedPlugin::deactivate()
+{
+    if (!active_)
+        return;
+    if (processing_)
+        plugin_->stop_processing(plugin_);
+    processing_ = false;
+    plugin_->deactivate(plugin_);
+    active_ = false;
+}
+
+bool HostedPlugin::setRenderMode(bool offline)
+{
+    const auto* render = extension<clap_plugin_render_t>(CLAP_EXT_RENDER);
+    return render != nullptr &&
+           render->set(plugin_, offline ? CLAP_RENDER_OFFLINE : CLAP_RENDER_REALTIME);
+}
+
+uint32_t HostedPlugin::latency() const
+{
+    const auto* ext = extension<clap_plugin_latency_t>(CLAP_EXT_LATENCY);
+    return ext != nullptr ? ext->get(plugin_) : 0;
+}
+
+bool HostedPlugin::pumpMainThread()
+{
+    if (!callbackPending_)
+        return false;
+    callbackPending_ = false;
+    plugin_->on_main_thread(plugin_);
+    return true;
+}
+
+namespace {
+
+// Storage large enough for any event the host sends.
+union EventStorage
+{
+    clap_event_header_t header;
+    clap_event_note_t note;
+    clap_event_midi_t midi;
+    clap_event_note_expression_t expression;
+};
+
+struct EventList
+{
+    std::vector<EventStorage> events;
+
+    static uint32_t size(const clap_input_events_t* list)
+    {
+        return uint32_t(static_cast<const EventList*>(list->ctx)->events.size());
+    }
+    static const clap_event_header_t* get(const clap_input_events_t* list, uint32_t index)
+    {
+        const auto* self = static_cast<const EventList*>(list->ctx);
+        return index < self->events.size() ? &self->events[index].header : nullptr;
+    }
+};
+
+bool tryPush(const clap_output_events_t*, const clap_event_header_t*) { return true; }
+
+EventStorage toClap(const TimedEvent& e, uint32_t offset)
+{
+    EventStorage s;
+    std::memset(&s, 0, sizeof s);
+    switch (e.kind) {
+    case TimedEvent::Kind::NoteOn:
+    case TimedEvent::Kind::NoteOff:
+        s.note.header.size = sizeof(clap_event_note_t);
+        s.note.header.type = e.kind == TimedEvent::Kind::NoteOn ? CLAP_EVENT_NOTE_ON
+                                                                 : CLAP_EVENT_NOTE_OFF;
+        s.note.note_id = e.noteId;
+        s.note.port_index = 0;
+        s.note.channel = e.channel;
+        s.note.key = e.key;
+        s.note.velocity = e.velocity;
+        break;
+    case TimedEvent::Kind::Midi:
+        s.midi.header.size = sizeof(clap_event_midi_t);
+        s.midi.header.type = CLAP_EVENT_MIDI;
+        s.midi.port_index = 0;
+        std::memcpy(s.midi.data, e.midi, 3);
+        break;
+    case TimedEvent::Kind::NoteExpression:
+        s.expression.header.size = sizeof(clap_event_note_expression_t);
+        s.expression.header.type = CLAP_EVENT_NOTE_EXPRESSION;
+        s.expression.expression_id = e.expressionId;
+        s.expression.note_id = e.noteId;
+        s.expression.port_index = 0;
+        s.expression.channel = e.channel;
+        s.expression.key = e.key;
+        s.expression.value = e.expressionValue;
+        break;
+    }
+    s.header.time = offset;
+    s.header.space_id = e.spaceId;
+    return s;
+}
+
+} // namespace
+
+RenderStats HostedPlugin::render(uint64_t frames, uint32_t blockSize,
+                                 std::vector<TimedEvent> events, std::vector<float>& left,
+                                 std::vector<float>& right)
+{
+    RenderStats stats;
+    if (!active_ || blockSize == 0)
+        return stats;
+    std::stable_sort(events.begin(), events.end(),
+                     [](const TimedEvent& a, const TimedEvent& b) { return a.frame < b.frame; });
+
+    std::vector<float> outL(blockSize), outR(blockSize);
+    float* channels[2] = {outL.data(), outR.data()};
+    clap_audio_buffer_t output{};
+    output.data32 = channels;
+    output.channel_count = 2;
+
+    EventList inList;
+    inList.events.reserve(64);
+    clap_input_events_t in{&inList, EventList::size, EventList::get};
+    clap_output_events_t out{nullptr, tryPush};
+
+    size_t nextEvent = 0;
+    left.reserve(left.size() + frames);
+    right.reserve(right.size() + frames);
+    for (uint64_t done = 0; done < frames;) {
+        const uint32_t n = uint32_t(std::min<uint64_t>(blockSize, frames - done));
+        inList.events.clear();
+        while (nextEvent < events.size() && events[nextEvent].frame < done + n) {
+            const uint64_t at = events[nextEvent].frame < done ? 0 : events[nextEvent].frame - done;
+            inList.events.push_back(toClap(events[nextEvent], uint32_t(at)));
+            ++nextEvent;
+        }
+        clap_process_t process{};
+        process.steady_time = steadyTime_;
+        process.frames_count = n;
+        process.transport = nullptr;
+        process.audio_inputs = nullptr;
+        process.audio_outputs = &output;
+        process.audio_inputs_count = 0;
+        process.audio_outputs_count = 1;
+        process.in_events = &in;
+        process.out_events = &out;
+
+        if (beforeProcess)
+            beforeProcess();
+        inProcess_ = true;
+        const auto t0 = std::chrono::steady_clock::now();
+        plugin_->process(plugin_, &process);
+        const auto t1 = std::chrono::steady_clock::now();
+        inProcess_ = false;
+        if (afterProcess)
+            afterProcess();
+
+        stats.blockMicros.push_back(std::chrono::duration<double, std::micro>(t1 - t0).count());
+        left.insert(left.end(), outL.begin(), outL.begin() + n);
+        right.insert(right.end(), outR.begin(), outR.begin() + n);
+        steadyTime_ += n;
+        done += n;
+        stats.frames += n;
+        if (pumpMainThread())
+            ++stats.mainThreadCallbacks;
+    }
+    return stats;
+}
+
+namespace {
+
+struct OutBytes
+{
+    std::vector<uint8_t>* bytes;
+    static int64_t write(const clap_ostream_t* s, const void* buffer, uint64_t size)
+    {
+        auto* self = static_cast<OutBytes*>(s->ctx);
+        const auto* p = static_cast<const uint8_t*>(buffer);
+        self->bytes->insert(self->bytes->end(), p, p + size);
+        return int64_t(size);
+    }
+};
+
+struct InBytes
+{
+    const std::vector<uint8_t>* bytes;
+    size_t pos = 0;
+    // Hands out at most 1000 bytes per call, as real hosts may, so readers must loop.
+    static int64_t read(const clap_istream_t* s, void* buffer, uint64_t size)
+    {
+        auto* self = static_cast<InBytes*>(s->ctx);
+        const size_t left = self->bytes->size() - self->pos;
+        const size_t n = size_t(std::min<uint64_t>({size, left, 1000}));
+        std::memcpy(buffer, self->bytes->data() + self->pos, n);
+        self->pos += n;
+        return int64_t(n);
+    }
+};
+
+} // namespace
+
+bool HostedPlugin::saveState(std::vector<uint8_t>& out) const
+{
+    const auto* state = extension<clap_plugin_state_t>(CLAP_EXT_STATE);
+    if (state == nullptr)
+        return false;
+    out.clear();
+    OutBytes sink{&out};
+    clap_ostream_t stream{&sink, OutBytes::write};
+    return state->save(plugin_, &stream);
+}
+
+bool HostedPlugin::loadState(const std::vector<uint8_t>& bytes)
+{
+    const auto* state = extension<clap_plugin_state_t>(CLAP_EXT_STATE);
+    if (state == nullptr)
+        return false;
+    InBytes source{&bytes};
+    clap_istream_t stream{&source, InBytes::read};
+    return state->load(plugin_, &stream);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Helpers
+
+ChannelLevel measure(const std::vector<float>& x)
+{
+    ChannelLevel level;
+    double sum = 0.0;
+    for (float v : x) {
+        level.peak = std::max(level.peak, double(std::fabs(v)));
+        sum += double(v) * v;
+    }
+    level.rms = x.empty() ? 0.0 : std::sqrt(sum / double(x.size()));
+    return level;
+}
+
+std::string jsonString(const std::string& s)
+{
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (c < 0x20) {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                out += buf;
+            } else {
+                out += char(c);
+            }
+        }
+    }
+    return out + "\"";
+}
+
+std::string describePluginJson(const clap_plugin_descriptor_t& desc, HostedPlugin& plugin,
+                               uint32_t latencyBeforeActivation)
+{
+    std::ostringstream j;
+    auto str = [](const char* s) { return jsonString(s != nullptr ? s : ""); };
+    j << "{\n  \"descriptor\": {\"id\": " << str(desc.id) << ", \"name\": " << str(desc.name)
+      << ", \"vendor\": " << str(desc.vendor) << ", \"version\": " << str(desc.version)
+      << ", \"description\": " << str(desc.description) << ", \"clap_version\": \""
+      << desc.clap_version.major << "." << desc.clap_version.minor << "."
+      << desc.clap_version.revision << "\", \"features\": [";
+    for (const char* const* f = desc.features; f != nullptr && *f != nullptr; ++f)
+        j << (f == desc.features ? "" : ", ") << str(*f);
+    j << "]},\n  \"audio_ports\": [";
+    if (const auto* ports = plugin.extension<clap_plugin_audio_ports_t>(CLAP_EXT_AUDIO_PORTS)) {
+        bool first = true;
+        for (int input = 1; input >= 0; --input) {
+            const uint32_t n = ports->count(plugin.plugin(), input != 0);
+            for (uint32_t i = 0; i < n; ++i) {
+                clap_audio_port_info_t info{};
+                if (!ports->get(plugin.plugin(), i, input != 0, &info))
+                    continue;
+                j << (first ? "" : ", ") << "{\"direction\": \"" << (input ? "in" : "out")
+                  << "\", \"id\": " << info.id << ", \"name\": " << str(info.name)
+                  << ", \"channels\": " << info.channel_count << ", \"type\": "
+                  << str(info.port_type) << ", \"main\": "
+                  << ((info.flags & CLAP_AUDIO_PORT_IS_MAIN) ? "true" : "false") << "}";
+                first = false;
+            }
+        }
+    }
+    j << "],\n  \"note_ports\": [";
+    if (const auto* ports = plugin.extension<clap_plugin_note_ports_t>(CLAP_EXT_NOTE_PORTS)) {
+        bool first = true;
+        for (int input = 1; input >= 0; --input) {
+            const uint32_t n = ports->count(plugin.plugin(), input != 0);
+            for (uint32_t i = 0; i < n; ++i) {
+                clap_note_port_info_t info{};
+                if (!ports->get(plugin.plugin(), i, input != 0, &info))
+                    continue;
+                j << (first ? "" : ", ") << "{\"direction\": \"" << (input ? "in" : "out")
+                  << "\", \"id\": " << info.id << ", \"name\": " << str(info.name)
+                  << ", \"dialects\": " << info.supported_dialects
+                  << ", \"preferred\": " << info.preferred_dialect << "}";
+                first = false;
+            }
+        }
+    }
+    j << "],\n  \"latency_before_activation\": " << latencyBeforeActivation
+      << ",\n  \"latency\": " << plugin.latency() << "\n}";
+    return j.str();
+}
+
+bool readFile(const std::string& path, std::vector<uint8_t>& out)
+{
+    std::ifstream f(path, std::ios::binary);
+    if (!f)
+        return false;
+    out.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+    return !f.bad();
+}
+
+bool writeFile(const std::string& path, const std::vector<uint8_t>& bytes)
+{
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    if (!f)
+        return false;
+    f.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    return bool(f);
+}
+
+} // namespace vesk::host

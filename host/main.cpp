@@ -1,1 +1,240 @@
-int main() { return 0; }
+// vesk-host: render a CLAP plug-in headlessly. Run with --help for the options.
+#include "host/ClapHost.h"
+
+#include "audio_files/WavWriter.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using namespace vesk::host;
+
+namespace {
+
+const char* kUsage =
+    "usage: vesk-host --plugin FILE.clap [options]\n"
+    "  --id ID               plug-in id (default: the factory's first)\n"
+    "  --rate HZ             sample rate (default 48000)\n"
+    "  --block N             frames per process call (default 512)\n"
+    "  --seconds S           length to render (default 1)\n"
+    "  --out FILE.wav        write the output as 32-bit float WAV\n"
+    "  --note F:KEY[:VEL[:LEN[:CH]]]  note on at frame F (velocity 0..1, off after LEN frames)\n"
+    "  --midi F:B0:B1:B2     raw MIDI bytes (decimal or 0x..) at frame F\n"
+    "  --track NAME          track name answered by clap.track-info/1\n"
+    "  --offline             put the plug-in into offline render mode\n"
+    "  --no-extensions       offer no host extensions at all\n"
+    "  --load-state FILE     load a state file before activation\n"
+    "  --save-state FILE     save the state after rendering\n"
+    "  --describe            print the descriptor and ports and exit\n"
+    "  --json FILE           also write the summary to FILE\n";
+
+bool parseNumber(const std::string& s, double& out)
+{
+    char* end = nullptr;
+    out = std::strtod(s.c_str(), &end);
+    return end != s.c_str() && *end == '\0' && std::isfinite(out);
+}
+
+std::vector<std::string> split(const std::string& s, char sep)
+{
+    std::vector<std::string> parts;
+    std::stringstream ss(s);
+    std::string item;
+    while (std::getline(ss, item, sep))
+        parts.push_back(item);
+    return parts;
+}
+
+[[noreturn]] void fail(const std::string& message)
+{
+    std::fprintf(stderr, "vesk-host: %s\n", message.c_str());
+    std::exit(2);
+}
+
+double median(std::vector<double> v)
+{
+    if (v.empty())
+        return 0.0;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::string pluginPath, pluginId, outPath, loadStatePath, saveStatePath, jsonPath;
+    double rate = 48000.0, seconds = 1.0, block = 512.0;
+    bool offline = false, describeOnly = false;
+    HostOptions options;
+    std::vector<TimedEvent> events;
+
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc)
+                fail("missing value after " + arg);
+            return argv[++i];
+        };
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else if (arg == "--plugin") {
+            pluginPath = value();
+        } else if (arg == "--id") {
+            pluginId = value();
+        } else if (arg == "--rate") {
+            if (!parseNumber(value(), rate) || rate < 1000.0 || rate > 1536000.0)
+                fail("bad --rate");
+        } else if (arg == "--block") {
+            if (!parseNumber(value(), block) || block < 1.0 || block > 65536.0)
+                fail("bad --block");
+        } else if (arg == "--seconds") {
+            if (!parseNumber(value(), seconds) || seconds < 0.0 || seconds > 3600.0)
+                fail("bad --seconds");
+        } else if (arg == "--out") {
+            outPath = value();
+        } else if (arg == "--note") {
+            const auto p = split(value(), ':');
+            double f = 0, key = 60, vel = 1, len = -1, ch = 0;
+            if (p.size() < 2 || !parseNumber(p[0], f) || !parseNumber(p[1], key) ||
+                (p.size() > 2 && !parseNumber(p[2], vel)) ||
+                (p.size() > 3 && !parseNumber(p[3], len)) ||
+                (p.size() > 4 && !parseNumber(p[4], ch)) || f < 0 || key < 0 || key > 127)
+                fail("bad --note (F:KEY[:VEL[:LEN[:CH]]])");
+            TimedEvent on;
+            on.kind = TimedEvent::Kind::NoteOn;
+            on.frame = uint64_t(f);
+            on.key = int16_t(key);
+            on.velocity = vel;
+            on.channel = int16_t(ch);
+            events.push_back(on);
+            if (len >= 0) {
+                TimedEvent off = on;
+                off.kind = TimedEvent::Kind::NoteOff;
+                off.frame = uint64_t(f + len);
+                events.push_back(off);
+            }
+        } else if (arg == "--midi") {
+            const auto p = split(value(), ':');
+            if (p.size() != 4)
+                fail("bad --midi (F:B0:B1:B2)");
+            TimedEvent e;
+            e.kind = TimedEvent::Kind::Midi;
+            double f = 0;
+            if (!parseNumber(p[0], f) || f < 0)
+                fail("bad --midi frame");
+            e.frame = uint64_t(f);
+            for (int b = 0; b < 3; ++b)
+                e.midi[b] = uint8_t(std::strtoul(p[b + 1].c_str(), nullptr, 0) & 0xFF);
+            events.push_back(e);
+        } else if (arg == "--track") {
+            options.trackName = value();
+        } else if (arg == "--offline") {
+            offline = true;
+        } else if (arg == "--no-extensions") {
+            options.offerExtensions = false;
+        } else if (arg == "--load-state") {
+            loadStatePath = value();
+        } else if (arg == "--save-state") {
+            saveStatePath = value();
+        } else if (arg == "--describe") {
+            describeOnly = true;
+        } else if (arg == "--json") {
+            jsonPath = value();
+        } else {
+            fail("unknown option " + arg + "\n" + kUsage);
+        }
+    }
+    if (pluginPath.empty())
+        fail(std::string("--plugin is required\n") + kUsage);
+
+    try {
+        PluginLibrary library(pluginPath);
+        const clap_plugin_factory_t* factory = library.factory();
+        if (factory->get_plugin_count(factory) == 0)
+            fail("the factory offers no plug-in");
+        const clap_plugin_descriptor_t* desc = nullptr;
+        for (uint32_t i = 0; i < factory->get_plugin_count(factory); ++i) {
+            const clap_plugin_descriptor_t* d = factory->get_plugin_descriptor(factory, i);
+            if (d != nullptr && (pluginId.empty() || pluginId == d->id)) {
+                desc = d;
+                break;
+            }
+        }
+        if (desc == nullptr)
+            fail("no plug-in with id " + pluginId);
+
+        HostedPlugin plugin(library, desc->id, options);
+        if (!options.trackName.empty()) {
+            if (const auto* ti = plugin.extension<clap_plugin_track_info_t>(CLAP_EXT_TRACK_INFO))
+                ti->changed(plugin.plugin());
+        }
+        const uint32_t latencyBefore = plugin.latency();
+        if (!loadStatePath.empty()) {
+            std::vector<uint8_t> bytes;
+            if (!readFile(loadStatePath, bytes))
+                fail("cannot read " + loadStatePath);
+            if (!plugin.loadState(bytes))
+                std::fprintf(stderr, "vesk-host: the plug-in did not accept %s\n",
+                             loadStatePath.c_str());
+        }
+        if (offline)
+            plugin.setRenderMode(true);
+        if (!plugin.activate(rate, uint32_t(block)))
+            fail("activation failed");
+
+        std::ostringstream summary;
+        const std::string described = describePluginJson(*desc, plugin, latencyBefore);
+        if (describeOnly) {
+            std::cout << described << std::endl;
+            return 0;
+        }
+
+        std::vector<float> left, right;
+        const uint64_t frames = uint64_t(std::llround(seconds * rate));
+        const RenderStats stats = plugin.render(frames, uint32_t(block), events, left, right);
+        plugin.pumpMainThread();
+
+        if (!outPath.empty() && !left.empty() && !vesk::writeWav(outPath, left, right, rate))
+            fail("cannot write " + outPath);
+        if (!saveStatePath.empty()) {
+            std::vector<uint8_t> bytes;
+            if (!plugin.saveState(bytes) || !writeFile(saveStatePath, bytes))
+                fail("cannot save the state to " + saveStatePath);
+        }
+
+        const ChannelLevel l = measure(left), r = measure(right);
+        double maxBlock = 0.0, sumBlock = 0.0;
+        for (double t : stats.blockMicros) {
+            maxBlock = std::max(maxBlock, t);
+            sumBlock += t;
+        }
+        summary << "{\n  \"plugin\": " << described << ",\n  \"rate\": " << rate
+                << ",\n  \"block\": " << uint32_t(block) << ",\n  \"frames\": " << stats.frames
+                << ",\n  \"dirty_count\": " << plugin.dirtyCount()
+                << ",\n  \"main_thread_callbacks\": " << stats.mainThreadCallbacks
+                << ",\n  \"output\": {\"file\": " << jsonString(outPath)
+                << ", \"left\": {\"peak\": " << l.peak << ", \"rms\": " << l.rms
+                << "}, \"right\": {\"peak\": " << r.peak << ", \"rms\": " << r.rms << "}}"
+                << ",\n  \"block_micros\": {\"mean\": "
+                << (stats.blockMicros.empty() ? 0.0 : sumBlock / double(stats.blockMicros.size()))
+                << ", \"median\": " << median(stats.blockMicros) << ", \"max\": " << maxBlock
+                << "}\n}\n";
+        std::cout << summary.str();
+        if (!jsonPath.empty()) {
+            const std::string s = summary.str();
+            if (!writeFile(jsonPath, std::vector<uint8_t>(s.begin(), s.end())))
+                fail("cannot write " + jsonPath);
+        }
+    } catch (const std::exception& e) {
+        fail(e.what());
+    }
+    return 0;
+}

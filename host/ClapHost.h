@@ -1,0 +1,172 @@
+// vesk-host: a small headless CLAP host for tests, the demo and benchmarks.
+//
+// It loads a .clap file, creates one plug-in instance, offers the host extensions the plug-in
+// uses (state with a mark_dirty counter, track info, log, thread check, and a slot for a fake
+// REAPER), sends note and MIDI events at sample-exact times and renders audio offline in blocks
+// of a chosen size. The main and audio roles run on the calling thread, one after the other:
+// main-thread callbacks the plug-in requests are serviced between blocks.
+#pragma once
+
+#include "plugin/clap/Clap12.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vesk::host {
+
+// A loaded plug-in file. Calls clap_entry.init on load and deinit on destruction.
+class PluginLibrary
+{
+public:
+    // Throws std::runtime_error with a clear message when the file cannot be used.
+    explicit PluginLibrary(const std::string& path);
+    ~PluginLibrary();
+    PluginLibrary(const PluginLibrary&) = delete;
+    PluginLibrary& operator=(const PluginLibrary&) = delete;
+
+    const clap_plugin_entry_t& entry() const { return *entry_; }
+    const clap_plugin_factory_t* factory() const { return factory_; }
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+    void* handle_ = nullptr;
+    const clap_plugin_entry_t* entry_ = nullptr;
+    const clap_plugin_factory_t* factory_ = nullptr;
+};
+
+// One event to deliver, at a frame counted from the start of the render.
+struct TimedEvent
+{
+    enum class Kind
+    {
+        NoteOn,
+        NoteOff,
+        Midi,
+        NoteExpression
+    };
+    Kind kind = Kind::NoteOn;
+    uint64_t frame = 0;
+    int16_t channel = 0;
+    int16_t key = 60;
+    int32_t noteId = -1;
+    double velocity = 1.0;
+    uint8_t midi[3] = {0, 0, 0};
+    int32_t expressionId = 0;
+    double expressionValue = 0.0;
+    uint16_t spaceId = CLAP_CORE_EVENT_SPACE_ID;
+};
+
+struct HostOptions
+{
+    std::string trackName;           // answered by clap.track-info/1 ("" = no name)
+    bool offerExtensions = true;     // false: get_extension answers null for everything
+    bool offerTrackInfo = true;
+    // Extra host extensions (the fake REAPER plugs in here); null for ids it does not know.
+    std::function<const void*(const char* id)> extraExtension;
+};
+
+struct RenderStats
+{
+    std::vector<double> blockMicros; // processing time per block
+    uint64_t frames = 0;
+    uint32_t mainThreadCallbacks = 0;
+};
+
+class HostedPlugin
+{
+public:
+    // Creates the instance by id and calls init. Throws std::runtime_error on failure.
+    HostedPlugin(PluginLibrary& library, const std::string& pluginId, HostOptions options = {});
+    ~HostedPlugin();
+    HostedPlugin(const HostedPlugin&) = delete;
+    HostedPlugin& operator=(const HostedPlugin&) = delete;
+
+    const clap_plugin_t* plugin() const { return plugin_; }
+    const clap_host_t* host() const { return &host_; }
+    template <typename T> const T* extension(const char* id) const
+    {
+        return static_cast<const T*>(plugin_->get_extension(plugin_, id));
+    }
+
+    bool activate(double rate, uint32_t maxBlock);
+    void deactivate();
+    bool setRenderMode(bool offline);
+    uint32_t latency() const;
+
+    // Services a pending request_callback; returns true when on_main_thread was called.
+    bool pumpMainThread();
+
+    // Renders `frames` frames in blocks of blockSize, delivering the events that fall into the
+    // render (frame numbers count from the first frame of this call). Output is appended.
+    RenderStats render(uint64_t frames, uint32_t blockSize, std::vector<TimedEvent> events,
+                       std::vector<float>& left, std::vector<float>& right);
+
+    // Called right before and right after each process call (allocation counting in tests).
+    std::function<void()> beforeProcess;
+    std::function<void()> afterProcess;
+
+    bool saveState(std::vector<uint8_t>& out) const;
+    bool loadState(const std::vector<uint8_t>& bytes);
+
+    uint32_t dirtyCount() const { return dirtyCount_; }
+    uint32_t callbackRequests() const { return callbackRequests_; }
+    const std::vector<std::string>& logLines() const { return logLines_; }
+    HostOptions& options() { return options_; }
+    bool active() const { return active_; }
+    double sampleRate() const { return rate_; }
+
+private:
+    static const void* getExtension(const clap_host_t* host, const char* id);
+    static void requestRestart(const clap_host_t*) {}
+    static void requestProcess(const clap_host_t*) {}
+    static void requestCallback(const clap_host_t* host);
+    static void markDirty(const clap_host_t* host);
+    static bool getTrackInfo(const clap_host_t* host, clap_track_info_t* info);
+    static void log(const clap_host_t* host, clap_log_severity severity, const char* msg);
+    static bool isMainThread(const clap_host_t* host);
+    static bool isAudioThread(const clap_host_t* host);
+    static HostedPlugin* self(const clap_host_t* host);
+
+    HostOptions options_;
+    clap_host_t host_{};
+    clap_host_state_t hostState_{};
+    clap_host_track_info_t hostTrackInfo_{};
+    clap_host_log_t hostLog_{};
+    clap_host_thread_check_t hostThreadCheck_{};
+    const clap_plugin_t* plugin_ = nullptr;
+    bool active_ = false;
+    bool processing_ = false;
+    bool inProcess_ = false;
+    bool callbackPending_ = false;
+    double rate_ = 48000.0;
+    uint32_t maxBlock_ = 0;
+    uint32_t dirtyCount_ = 0;
+    uint32_t callbackRequests_ = 0;
+    int64_t steadyTime_ = 0;
+    std::vector<std::string> logLines_;
+};
+
+// Peak and RMS of a channel.
+struct ChannelLevel
+{
+    double peak = 0.0;
+    double rms = 0.0;
+};
+ChannelLevel measure(const std::vector<float>& x);
+
+// The plug-in as a host sees it, as JSON: descriptor, ports, note ports, latency.
+std::string describePluginJson(const clap_plugin_descriptor_t& desc, HostedPlugin& plugin,
+                               uint32_t latencyBeforeActivation);
+
+// JSON string literal with escapes.
+std::string jsonString(const std::string& s);
+
+bool readFile(const std::string& path, std::vector<uint8_t>& out);
+bool writeFile(const std::string& path, const std::vector<uint8_t>& bytes);
+
+} // namespace vesk::host
