@@ -16,7 +16,7 @@ if(NOT VESK_CLAP_INCLUDE_DIR)
 endif()
 add_library(vesk_clap INTERFACE)
 target_include_directories(vesk_clap SYSTEM INTERFACE "${VESK_CLAP_INCLUDE_DIR}")
-target_include_directories(vesk_clap INTERFACE "${PROJECT_SOURCE_DIR}/plugin/clap")
+target_include_directories(vesk_clap INTERFACE "${PROJECT_SOURCE_DIR}")
 
 if(VESK_BUILD_TESTS)
     find_package(GTest REQUIRED)

@@ -9,7 +9,7 @@
 // The kernel is a Kaiser-windowed sinc, tabulated at 256 fractional phases and interpolated
 // linearly between them. Its cut-off follows the ratio: when pitching up (more input frames than
 // output frames), the cut-off drops to the output's Nyquist frequency so high partials do not fold
-// back. Kernels for the cut-offs are built once per process, in steps of a twelfth of an octave,
+// back. Kernels for the cut-offs are built once per process, in steps of a sixth of an octave,
 // and shared read-only by every resampler; the step at or below the wanted cut-off is used.
 //
 // Timing: the first output frame lines up with the first input frame (no latency). To produce an
@@ -31,7 +31,7 @@ public:
     // Input frames the buffer holds (history included); one call consumes at most this many.
     static constexpr int kCapacity = 4096 + kTaps;
     // Highest ratio of input to output frames the resampler accepts; higher ratios are clamped.
-    static constexpr double kMaxRatio = 64.0;
+    static constexpr double kMaxRatio = 32.0;
 
     // [any thread] Clears the history and the read phase; rates stay.
     void reset();

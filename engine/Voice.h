@@ -23,15 +23,15 @@ namespace vesk {
 // Two-pole state-variable filter coefficients (trapezoidal form, Butterworth damping).
 struct SvfCoefficients
 {
-    float a1 = 0.0f;
-    float a2 = 0.0f;
-    float a3 = 0.0f;
+    double a1 = 0.0;
+    double a2 = 0.0;
+    double a3 = 0.0;
 };
 
 struct SvfState
 {
-    float s1 = 0.0f;
-    float s2 = 0.0f;
+    double s1 = 0.0;
+    double s2 = 0.0;
 };
 
 class Voice
