@@ -227,19 +227,6 @@ void VeskPlugin::clapTrackInfoChanged(const clap_plugin_t* plugin)
 }
 
 // ---------------------------------------------------------------------------------------------
-// State: an empty stream until the state format exists.
-
-bool VeskPlugin::clapStateSave(const clap_plugin_t* plugin, const clap_ostream_t* stream)
-{
-    return from(plugin) != nullptr && stream != nullptr;
-}
-
-bool VeskPlugin::clapStateLoad(const clap_plugin_t* plugin, const clap_istream_t* stream)
-{
-    return from(plugin) != nullptr && stream != nullptr;
-}
-
-// ---------------------------------------------------------------------------------------------
 // GUI: no editor in this build yet; every window API is declined.
 
 bool VeskPlugin::clapGuiIsApiSupported(const clap_plugin_t*, const char*, bool) { return false; }
