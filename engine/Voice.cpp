@@ -1,0 +1,410 @@
+#include "Voice.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace vesk {
+namespace {
+
+constexpr double kLn10Over20 = 2.302585092994046 / 20.0;
+constexpr double kSvfDamping = 1.4142135623730951; // sqrt(2): Butterworth
+constexpr float kMinVolumeDb = -48.0f;             // below this the knob means silence
+constexpr float kSilentDb = -150.0f;
+constexpr float kMaxVolumeDb = 6.0f;
+// Highest level a volume envelope may add; the editor offers up to +12 dB.
+constexpr float kMaxEnvelopeDb = 24.0f;
+constexpr double kMaxCount = 4.0e18; // bound for sample counts computed in double
+
+float finiteOr(float v, float fallback)
+{
+    return std::isfinite(v) ? v : fallback;
+}
+float readOr(const float* p, float fallback)
+{
+    return p != nullptr ? finiteOr(*p, fallback) : fallback;
+}
+
+bool envelopeOn(const EnvelopeData* env)
+{
+    return env != nullptr && env->active();
+}
+
+int64_t truncCount(double v)
+{
+    if (!(v > 0.0))
+        return 0;
+    return int64_t(std::min(v, kMaxCount));
+}
+
+SvfCoefficients svfCoefficients(double cutoffHz, double sampleRate)
+{
+    const double f = std::clamp(cutoffHz, 1.0, 0.49 * sampleRate);
+    const double g = std::tan(M_PI * f / sampleRate);
+    SvfCoefficients c;
+    c.a1 = 1.0 / (1.0 + g * (g + kSvfDamping));
+    c.a2 = g * c.a1;
+    c.a3 = g * c.a2;
+    return c;
+}
+
+// One trapezoidal SVF step; returns {band-pass, low-pass}.
+inline void svfTick(const SvfCoefficients& c, SvfState& s, double x, double& bp, double& lp)
+{
+    bp = c.a1 * s.s1 + c.a2 * (x - s.s2);
+    lp = s.s2 + c.a2 * s.s1 + c.a3 * (x - s.s2);
+    s.s1 = 2.0 * bp - s.s1;
+    s.s2 = 2.0 * lp - s.s2;
+}
+
+inline double highPass(const SvfCoefficients& c, SvfState& s, double x)
+{
+    double bp, lp;
+    svfTick(c, s, x, bp, lp);
+    return x - kSvfDamping * bp - lp;
+}
+
+inline double lowPass(const SvfCoefficients& c, SvfState& s, double x)
+{
+    double bp, lp;
+    svfTick(c, s, x, bp, lp);
+    return lp;
+}
+
+} // namespace
+
+float evaluateEnvelope(const EnvelopeData& env, float t, float startValue)
+{
+    const uint32_t n = std::min<uint32_t>(env.count, kMaxEnvelopePoints);
+    if (n == 0)
+        return 0.0f;
+    const EnvelopePoint* p = env.points;
+    float v = 0.0f;
+    if (t <= p[0].x) {
+        v = p[0].x > 0.0f ? startValue + (t / p[0].x) * (p[0].y - startValue) : p[0].y;
+    } else if (t >= p[n - 1].x) {
+        v = p[n - 1].y;
+    } else {
+        for (uint32_t i = 0; i + 1 < n; ++i) {
+            const float x0 = p[i].x;
+            const float x1 = p[i + 1].x;
+            if (x0 <= t && t <= x1) {
+                v = x1 - x0 > 0.0f ? p[i].y + (t - x0) / (x1 - x0) * (p[i + 1].y - p[i].y) : p[i].y;
+                break;
+            }
+        }
+    }
+    // Points come from saved state and messages: a non-finite value counts as no change.
+    return std::isfinite(v) ? v : startValue;
+}
+
+void Voice::trigger(const SampleData* sample_, const float* volumeBase_, float volumeOffsetDb_,
+                    const float* panBase_, float panOffset_, const float* pitchBase_,
+                    float pitchOffset_, float delayMs, float startPercent, bool reverse_,
+                    double sampleRate_, const EnvelopeData* volumeEnv_, const EnvelopeData* panEnv_,
+                    const EnvelopeData* pitchEnv_, const float* hpfHz_, const float* lpfHz_,
+                    const EnvelopeData* hpfEnv_, const EnvelopeData* lpfEnv_, float fadeIn,
+                    float fadeOut)
+{
+    const uint64_t length = sample_ != nullptr ? playableLength(*sample_) : 0;
+    if (length == 0) {
+        end();
+        return;
+    }
+    sample = sample_;
+    volumeBase = volumeBase_;
+    panBase = panBase_;
+    pitchBase = pitchBase_;
+    volumeOffsetDb = finiteOr(volumeOffsetDb_, 0.0f);
+    panOffset = finiteOr(panOffset_, 0.0f);
+    pitchOffset = finiteOr(pitchOffset_, 0.0f);
+    volumeEnv = volumeEnv_;
+    panEnv = panEnv_;
+    pitchEnv = pitchEnv_;
+    hpfHz = hpfHz_;
+    lpfHz = lpfHz_;
+    hpfEnv = hpfEnv_;
+    lpfEnv = lpfEnv_;
+    reverse = reverse_;
+    sampleRate = std::isfinite(sampleRate_) && sampleRate_ >= 1.0 ? sampleRate_ : 48000.0;
+    const double rate = sample_->audio->sampleRate;
+    fileRate = std::isfinite(rate) && rate >= 1.0 ? rate : sampleRate;
+
+    // Start frame in double and clamped, so a long file or an odd percentage cannot overflow or
+    // start outside the region.
+    const double percent = std::clamp(double(finiteOr(startPercent, 0.0f)), 0.0, 100.0);
+    const int64_t len = int64_t(length);
+    const int64_t o = std::clamp<int64_t>(int64_t(percent * double(len) * 0.01), 0, len);
+    position = reverse ? len - 1 - o : o;
+    startPosition = position;
+    runLength = uint64_t(len - o);
+
+    delayRemaining = truncCount(sampleRate * double(finiteOr(delayMs, 0.0f)) * 0.001);
+
+    const double semis = std::clamp(double(readOr(pitchBase, 0.0f) + pitchOffset),
+                                    double(kMinPitchSemitones), double(kMaxPitchSemitones));
+    const double p = std::exp2(semis / 12.0);
+    const double expected = truncCount(sampleRate * double(runLength) / (fileRate * p));
+
+    const double fin = std::clamp(double(finiteOr(fadeIn, 0.0f)), 0.0, 0.5);
+    const double fout = std::clamp(double(finiteOr(fadeOut, 0.0f)), 0.0, 0.5);
+    fadeInLength = truncCount(fin * expected);
+    if (o > 0)
+        fadeInLength = std::max(fadeInLength, truncCount(sampleRate * 0.005));
+    fadeInRemaining = fadeInLength;
+    fadeOutLength = truncCount(fout * expected);
+    fadeOutStart = int64_t(expected) >= fadeOutLength ? int64_t(expected) - fadeOutLength : 0;
+
+    outputCount = 0;
+    stopRemaining = 0;
+    stopLength = 0;
+    hpState[0] = hpState[1] = SvfState{};
+    lpState[0] = lpState[1] = SvfState{};
+    resampler.reset();
+    resampler.setRates(fileRate * p, sampleRate);
+    tailRemaining = SincResampler::kHalfTaps;
+    state = kPlaying;
+}
+
+void Voice::beginStop()
+{
+    if (state != kPlaying)
+        return;
+    stopLength = std::max(int32_t(sampleRate * 0.005), int32_t(16));
+    stopRemaining = stopLength;
+    state = kStopping;
+}
+
+void Voice::end()
+{
+    state = kIdle;
+    sample = nullptr;
+}
+
+float Voice::playbackProgress() const
+{
+    if (state != kPlaying || sample == nullptr)
+        return 0.0f;
+    const uint64_t length = playableLength(*sample);
+    if (length == 0)
+        return 0.0f;
+    return std::clamp(float(double(position) / double(length)), 0.0f, 1.0f);
+}
+
+float Voice::envelopeProgress() const
+{
+    if (state != kPlaying || runLength == 0)
+        return 0.0f;
+    const double moved =
+        reverse ? double(startPosition - position) : double(position - startPosition);
+    return std::clamp(float(moved / double(runLength)), 0.0f, 1.0f);
+}
+
+float Voice::render(float* left, float* right, uint32_t frames)
+{
+    if (state != kPlaying && state != kStopping)
+        return 0.0f;
+    const uint64_t length = sample != nullptr ? playableLength(*sample) : 0;
+    if (length == 0) {
+        // The region was emptied under the voice: nothing more can sound.
+        end();
+        return 0.0f;
+    }
+    // A stop that arrives before the first sample has nothing to fade.
+    if (state == kStopping && delayRemaining > 0) {
+        end();
+        return 0.0f;
+    }
+
+    uint32_t written = 0;
+    if (delayRemaining >= 1) {
+        const int64_t d = std::min<int64_t>(delayRemaining, frames);
+        delayRemaining -= d;
+        written = uint32_t(d);
+        if (written >= frames)
+            return 0.0f;
+    }
+
+    const RawAudioData& audio = *sample->audio;
+    const int64_t len = int64_t(length);
+    const int64_t base = regionStart(*sample);
+    const int channels = audio.channels == 2 ? 2 : 1;
+    const float* srcL = audio.left.data();
+    const int64_t sizeL = int64_t(audio.left.size());
+    const float* srcR = channels == 2 ? audio.right.data() : nullptr;
+    const int64_t sizeR = channels == 2 ? int64_t(audio.right.size()) : 0;
+
+    // Copies region frames [first, first + n) (or downwards from `first` when reversed) into the
+    // resampler, reading 0 outside a channel.
+    auto feedChannel = [&](float* dst, const float* src, int64_t size, int64_t first, int n) {
+        if (!reverse) {
+            const int64_t a = base + first;
+            const int64_t lo = std::clamp<int64_t>(a, 0, size);
+            const int64_t hi = std::clamp<int64_t>(a + n, 0, size);
+            int k = 0;
+            for (; k < int(lo - a) && k < n; ++k)
+                dst[k] = 0.0f;
+            if (hi > lo) {
+                std::memcpy(dst + k, src + lo, size_t(hi - lo) * sizeof(float));
+                k += int(hi - lo);
+            }
+            for (; k < n; ++k)
+                dst[k] = 0.0f;
+        } else {
+            const int64_t a = base + first;
+            for (int k = 0; k < n; ++k) {
+                const int64_t idx = a - k;
+                dst[k] = idx >= 0 && idx < size ? src[idx] : 0.0f;
+            }
+        }
+    };
+
+    alignas(32) float outL[kChunkFrames];
+    alignas(32) float outR[kChunkFrames];
+    float* const outs[2] = {outL, outR};
+    float peak = 0.0f;
+
+    while (written < frames) {
+        const uint32_t chunk = std::min(frames - written, kChunkFrames);
+
+        // Live knobs, once per chunk.
+        float v = readOr(volumeBase, 0.0f) + volumeOffsetDb;
+        v = v < kMinVolumeDb ? kSilentDb : std::min(v, kMaxVolumeDb);
+        const double g = std::exp(double(v) * kLn10Over20);
+        const float panKnob = readOr(panBase, 0.0f) + panOffset;
+        double pan = panKnob < -100.0f ? -1.0 : double(std::min(panKnob, 100.0f)) * 0.01;
+        double semis = double(readOr(pitchBase, 0.0f)) + double(pitchOffset);
+
+        float t = 0.0f;
+        if (state == kPlaying && runLength > 0) {
+            const double moved =
+                reverse ? double(startPosition - position) : double(position - startPosition);
+            t = std::clamp(float(moved / double(runLength)), 0.0f, 1.0f);
+        }
+        if (envelopeOn(pitchEnv))
+            semis += evaluateEnvelope(*pitchEnv, t, 0.0f);
+        double m = 1.0;
+        if (envelopeOn(volumeEnv)) {
+            const float db = std::min(evaluateEnvelope(*volumeEnv, t, 0.0f), kMaxEnvelopeDb);
+            m = std::exp(double(db) * kLn10Over20);
+        }
+        if (envelopeOn(panEnv))
+            pan = std::clamp(pan + double(evaluateEnvelope(*panEnv, t, 0.0f)) * 0.01, -1.0, 1.0);
+
+        const double theta = (pan + 1.0) * M_PI * 0.25;
+        const double gainL = m * std::cos(theta) * g * M_SQRT2;
+        const double gainR = m * std::sin(theta) * g * M_SQRT2;
+
+        float h = readOr(hpfHz, 0.0f);
+        float l = readOr(lpfHz, 20000.0f);
+        if (envelopeOn(hpfEnv))
+            h = evaluateEnvelope(*hpfEnv, t, h);
+        if (envelopeOn(lpfEnv))
+            l = evaluateEnvelope(*lpfEnv, t, l);
+        const bool useHp = h > 0.0f;
+        const bool useLp = l < 20000.0f;
+        if (useHp)
+            hpCoeffs = svfCoefficients(h, sampleRate);
+        if (useLp)
+            lpCoeffs = svfCoefficients(l, sampleRate);
+
+        semis = std::clamp(semis, double(kMinPitchSemitones), double(kMaxPitchSemitones));
+        const double inRate = std::max(fileRate * std::exp2(semis / 12.0), 1.0);
+        const double outRate = std::max(sampleRate, 1.0);
+        if (inRate != resampler.inRate() || outRate != resampler.outRate())
+            resampler.setRates(inRate, outRate);
+
+        // Pull frames through the interpolator until the chunk is full or the input runs out.
+        int produced = 0;
+        bool exhausted = false;
+        while (produced < int(chunk)) {
+            const int want = int(chunk) - produced;
+            int need = resampler.inputNeeded(want);
+            int fed = 0;
+            if (need > 0) {
+                const int64_t avail = reverse ? std::max<int64_t>(position + 1, 0)
+                                              : std::max<int64_t>(len - position, 0);
+                const int n = int(std::min<int64_t>(need, avail));
+                if (n > 0) {
+                    feedChannel(resampler.inputWrite(0), srcL, sizeL, position, n);
+                    if (channels == 2)
+                        feedChannel(resampler.inputWrite(1), srcR, sizeR, position, n);
+                    position += reverse ? -n : n;
+                    fed = n;
+                }
+                // Past the region's end, a few zeros let its last frames through the kernel.
+                const int zeros = std::min(need - fed, int(tailRemaining));
+                if (zeros > 0) {
+                    for (int c = 0; c < channels; ++c)
+                        std::fill(resampler.inputWrite(c) + fed,
+                                  resampler.inputWrite(c) + fed + zeros, 0.0f);
+                    tailRemaining -= zeros;
+                    fed += zeros;
+                }
+                resampler.commitInput(fed);
+            }
+            float* const dst[2] = {outs[0] + produced, outs[1] + produced};
+            const int got = resampler.process(dst, channels, want);
+            produced += got;
+            if (got == 0) {
+                exhausted = true;
+                break;
+            }
+        }
+
+        // Per sample: fades, stop fade, filters, pan and mix.
+        float* dstL = left + written;
+        float* dstR = right + written;
+        const double fadeInLen = double(fadeInLength);
+        const double fadeOutLen = double(fadeOutLength);
+        const double stopLen = double(std::max(stopLength, int32_t(1)));
+        for (int i = 0; i < produced; ++i) {
+            double gainAll = 1.0;
+            if (fadeInRemaining >= 1) {
+                gainAll *= 1.0 - double(fadeInRemaining) / fadeInLen;
+                --fadeInRemaining;
+            }
+            if (fadeOutLength >= 1 && outputCount >= fadeOutStart) {
+                const int64_t into = outputCount - fadeOutStart;
+                gainAll *= into >= fadeOutLength ? 0.0 : 1.0 - double(into) / fadeOutLen;
+            }
+            if (state == kStopping) {
+                gainAll *= stopRemaining < 1 ? 0.0 : double(stopRemaining) / stopLen;
+                --stopRemaining;
+            }
+            double sL = double(outL[i]) * gainAll;
+            double sR = channels == 2 ? double(outR[i]) * gainAll : sL;
+            if (useHp) {
+                sL = highPass(hpCoeffs, hpState[0], sL);
+                if (channels == 2)
+                    sR = highPass(hpCoeffs, hpState[1], sR);
+            }
+            if (useLp) {
+                sL = lowPass(lpCoeffs, lpState[0], sL);
+                if (channels == 2)
+                    sR = lowPass(lpCoeffs, lpState[1], sR);
+            }
+            if (channels != 2)
+                sR = sL;
+            const float addL = float(gainL * sL);
+            const float addR = float(gainR * sR);
+            dstL[i] += addL;
+            dstR[i] += addR;
+            peak = std::max(peak, std::max(std::abs(addL), std::abs(addR)));
+            ++outputCount;
+        }
+        written += uint32_t(produced);
+
+        if (state == kStopping && stopRemaining < 1) {
+            end();
+            break;
+        }
+        if (exhausted || produced < int(chunk)) {
+            end();
+            break;
+        }
+    }
+    return peak;
+}
+
+} // namespace vesk

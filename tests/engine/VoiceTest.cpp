@@ -1,0 +1,513 @@
+// Voice playback, checked on the rendered sound.
+#include "engine/Voice.h"
+#include "support/AllocCounter.h"
+#include "support/Signal.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <vector>
+
+namespace vesk {
+namespace {
+
+constexpr double kRate = 48000.0;
+
+std::shared_ptr<RawAudioData> makeAudio(std::vector<float> left, std::vector<float> right = {},
+                                        double rate = kRate)
+{
+    auto a = std::make_shared<RawAudioData>();
+    a->channels = right.empty() ? 1 : 2;
+    a->left = std::move(left);
+    a->right = std::move(right);
+    a->sampleRate = rate;
+    a->path = "/test.wav";
+    return a;
+}
+
+// A pool's knobs and envelopes as the voice sees them, with a trigger that fills in the rest.
+struct Play
+{
+    SampleData region;
+    float volume = 0.0f; // dB
+    float pan = 0.0f;    // percent
+    float pitch = 0.0f;  // semitones
+    float hpf = 0.0f;
+    float lpf = 20000.0f;
+    EnvelopeData volumeEnv, panEnv, pitchEnv, hpfEnv, lpfEnv;
+    float volumeOffsetDb = 0.0f;
+    float panOffset = 0.0f;
+    float pitchOffset = 0.0f;
+    float delayMs = 0.0f;
+    float startPercent = 0.0f;
+    bool reverse = false;
+    double rate = kRate;
+    float fadeIn = 0.0f;
+    float fadeOut = 0.0f;
+
+    void trigger(Voice& v)
+    {
+        v.trigger(&region, &volume, volumeOffsetDb, &pan, panOffset, &pitch, pitchOffset, delayMs,
+                  startPercent, reverse, rate, &volumeEnv, &panEnv, &pitchEnv, &hpf, &lpf, &hpfEnv,
+                  &lpfEnv, fadeIn, fadeOut);
+    }
+};
+
+struct Stereo
+{
+    std::vector<float> left, right;
+};
+
+// Renders until the voice ends (or maxFrames), in blocks of `block`.
+Stereo renderAll(Voice& v, size_t maxFrames, uint32_t block = 512)
+{
+    Stereo out;
+    out.left.assign(maxFrames, 0.0f);
+    out.right.assign(maxFrames, 0.0f);
+    size_t pos = 0;
+    while (pos < maxFrames && v.isActive()) {
+        const uint32_t n = uint32_t(std::min<size_t>(block, maxFrames - pos));
+        v.render(out.left.data() + pos, out.right.data() + pos, n);
+        pos += n;
+    }
+    return out;
+}
+
+// Index one past the last sample above threshold.
+size_t endOfSound(const std::vector<float>& x, float threshold = 1e-6f)
+{
+    size_t end = 0;
+    for (size_t i = 0; i < x.size(); ++i)
+        if (std::abs(x[i]) > threshold)
+            end = i + 1;
+    return end;
+}
+
+TEST(Voice, PitchChangesFrequency)
+{
+    struct Case
+    {
+        float semitones;
+        double expectedHz;
+    };
+    // 1 kHz at +12 st is 2 kHz, at -12 st 500 Hz, at +7 st 1000 * 2^(7/12).
+    for (const Case c : {Case{12.0f, 2000.0}, Case{-12.0f, 500.0},
+                         Case{7.0f, 1000.0 * std::exp2(7.0 / 12.0)}, Case{0.0f, 1000.0}}) {
+        Play s;
+        s.region.audio = makeAudio(test::sine(1000.0, kRate, 48000, 0.5));
+        s.pitch = c.semitones;
+        Voice v;
+        s.trigger(v);
+        const Stereo out = renderAll(v, 16384);
+        const double f = test::dominantFrequency(out.left.data() + 1000, 8192, kRate);
+        EXPECT_NEAR(f, c.expectedHz, c.expectedHz * 0.001) << c.semitones << " st";
+    }
+}
+
+TEST(Voice, PitchedSineIsClean)
+{
+    // A 1 kHz sine read at ratio 1.37 must be a clean 1370 Hz sine.
+    Play s;
+    s.region.audio = makeAudio(test::sine(1000.0, kRate, 48000, 0.5));
+    s.pitchOffset = float(12.0 * std::log2(1.37));
+    Voice v;
+    s.trigger(v);
+    const Stereo out = renderAll(v, 30000);
+    const double ratio = std::exp2(double(s.pitchOffset) / 12.0);
+    const auto ref = test::sine(1000.0 * ratio, kRate, 30000);
+    EXPECT_LT(test::errorDb(ref.data() + 200, out.left.data() + 200, 20000), -90.0);
+}
+
+TEST(Voice, PitchingUpDoesNotAlias)
+{
+    // A sine at 0.45 of the rate one octave up would land at 0.9 of the rate and fold to 0.1.
+    Play s;
+    s.region.audio = makeAudio(test::sine(0.45 * kRate, kRate, 48000));
+    s.pitch = 12.0f;
+    Voice v;
+    s.trigger(v);
+    const Stereo out = renderAll(v, 20000);
+    EXPECT_LT(test::toDb(test::amplitudeAt(out.left.data() + 500, 16384, 0.1 * kRate, kRate)),
+              -60.0);
+    EXPECT_LT(test::toDb(test::peak(out.left.data() + 500, 16384)), -60.0);
+}
+
+TEST(Voice, ReversePlaysBackwards)
+{
+    // A slow ramp 0.5..1 played backwards is a ramp 1..0.5 of the same length.
+    const size_t n = 4800;
+    std::vector<float> ramp(n);
+    for (size_t i = 0; i < n; ++i)
+        ramp[i] = 0.5f + 0.5f * float(i) / float(n - 1);
+    Play s;
+    s.region.audio = makeAudio(ramp);
+    s.reverse = true;
+    Voice v;
+    s.trigger(v);
+    const Stereo out = renderAll(v, n + 1000);
+    EXPECT_FALSE(v.isActive());
+    EXPECT_EQ(endOfSound(out.left, 1e-3f), n);
+    for (size_t k = 100; k < n - 100; k += 97)
+        EXPECT_NEAR(out.left[k], ramp[n - 1 - k], 1e-3) << k;
+}
+
+TEST(Voice, PlaysWholeRegionOnce)
+{
+    // At ratio 1 a region of 1000 frames gives 1000 output frames, then the voice is idle.
+    Play s;
+    s.region.audio = makeAudio(std::vector<float>(1000, 0.5f));
+    Voice v;
+    s.trigger(v);
+    const Stereo out = renderAll(v, 3000, 300);
+    EXPECT_FALSE(v.isActive());
+    EXPECT_EQ(endOfSound(out.left), 1000u);
+    EXPECT_NEAR(out.left[500], 0.5f, 1e-4);
+}
+
+TEST(Voice, DelayShiftsTheStart)
+{
+    Play s;
+    s.region.audio = makeAudio(std::vector<float>(2000, 0.5f));
+    s.delayMs = 25.0f; // 1200 samples at 48 kHz
+    Voice v;
+    s.trigger(v);
+    const Stereo out = renderAll(v, 5000, 256);
+    EXPECT_EQ(test::firstAbove(out.left.data(), out.left.size(), 0.01), 1200);
+    EXPECT_EQ(endOfSound(out.left), 3200u);
+}
+
+TEST(Voice, DelayLongerThanBlockLeavesBuffersAlone)
+{
+    Play s;
+    s.region.audio = makeAudio(std::vector<float>(2000, 0.5f));
+    s.delayMs = 100.0f;
+    Voice v;
+    s.trigger(v);
+    std::vector<float> l(512, 7.0f), r(512, 7.0f);
+    EXPECT_EQ(v.render(l.data(), r.data(), 512), 0.0f);
+    EXPECT_EQ(v.delayRemaining, 4800 - 512);
+    for (size_t i = 0; i < 512; ++i)
+        ASSERT_TRUE(l[i] == 7.0f && r[i] == 7.0f);
+}
+
+TEST(Voice, FadesAreLinearInOutputSamples)
+{
+    // 4800 frames of 0.5 with fade-in 0.25 (1200 samples) and fade-out 0.5 (2400 samples).
+    Play s;
+    s.region.audio = makeAudio(std::vector<float>(4800, 0.5f));
+    s.fadeIn = 0.25f;
+    s.fadeOut = 0.5f;
+    Voice v;
+    s.trigger(v);
+    const Stereo out = renderAll(v, 6000);
+    // fade-in gain at output k: 1 - (1200 - k) / 1200 = k / 1200
+    for (int k : {0, 300, 600, 1199})
+        EXPECT_NEAR(out.left[size_t(k)], 0.5 * k / 1200.0, 1e-4) << k;
+    EXPECT_NEAR(out.left[2000], 0.5, 1e-4);
+    // fade-out from output 2400: gain 1 - (k - 2400) / 2400
+    for (int k : {2400, 3000, 3600, 4799})
+        EXPECT_NEAR(out.left[size_t(k)], 0.5 * (1.0 - (k - 2400) / 2400.0), 1e-4) << k;
+}
+
+TEST(Voice, MidSoundStartFadesIn)
+{
+    // A start in the middle of the sound always fades in over 5 ms (240 samples).
+    Play s;
+    s.region.audio = makeAudio(std::vector<float>(48000, 0.5f));
+    s.startPercent = 50.0f;
+    Voice v;
+    s.trigger(v);
+    const Stereo out = renderAll(v, 30000);
+    EXPECT_NEAR(out.left[120], 0.25, 1e-3);
+    EXPECT_NEAR(out.left[240], 0.5, 1e-4);
+    EXPECT_EQ(endOfSound(out.left), 24000u);
+}
+
+TEST(Voice, StopFadeLasts5Ms)
+{
+    Play s;
+    s.region.audio = makeAudio(std::vector<float>(48000, 0.5f));
+    Voice v;
+    s.trigger(v);
+    std::vector<float> l(1000, 0.0f), r(1000, 0.0f);
+    v.render(l.data(), r.data(), 100);
+    v.beginStop();
+    EXPECT_EQ(v.state, Voice::kStopping);
+    EXPECT_EQ(v.stopLength, 240);
+    v.render(l.data() + 100, r.data() + 100, 900);
+    EXPECT_FALSE(v.isActive());
+    // gain stopRemaining / 240 from 240 down to 1, then silence
+    EXPECT_NEAR(l[100], 0.5, 1e-4);
+    EXPECT_NEAR(l[100 + 120], 0.5 * 120.0 / 240.0, 1e-4);
+    EXPECT_NEAR(l[100 + 239], 0.5 / 240.0, 1e-4);
+    EXPECT_EQ(endOfSound(l), 340u);
+
+    // Only a playing voice starts the stop fade; an idle one stays idle.
+    Voice idle;
+    idle.beginStop();
+    EXPECT_EQ(idle.state, Voice::kIdle);
+}
+
+TEST(Voice, StopDuringDelayIsSilent)
+{
+    Play s;
+    s.region.audio = makeAudio(std::vector<float>(4800, 0.5f));
+    s.delayMs = 50.0f;
+    Voice v;
+    s.trigger(v);
+    v.beginStop();
+    const Stereo out = renderAll(v, 10000);
+    EXPECT_FALSE(v.isActive());
+    EXPECT_EQ(test::peak(out.left), 0.0);
+}
+
+// Gain of the voice's filters at one frequency, measured on a rendered sine.
+double filterGainDb(float hpf, float lpf, double freqHz, double rate = kRate)
+{
+    Play s;
+    s.region.audio = makeAudio(test::sine(freqHz, rate, 24000, 0.5), {}, rate);
+    s.rate = rate;
+    s.hpf = hpf;
+    s.lpf = lpf;
+    Voice v;
+    s.trigger(v);
+    const Stereo out = renderAll(v, 24000);
+    return test::toDb(test::amplitudeAt(out.left.data() + 4000, 16384, freqHz, rate) / 0.5);
+}
+
+TEST(Voice, FiltersHaveButterworthCorners)
+{
+    struct Case
+    {
+        float hpf, lpf;
+        double freq, expectedDb;
+    };
+    // A second-order Butterworth is -3.01 dB at its corner and -12 dB per octave beyond it.
+    const Case cases[] = {
+        {0.0f, 1000.0f, 1000.0, -3.01}, {2000.0f, 20000.0f, 2000.0, -3.01},
+        {0.0f, 5000.0f, 5000.0, -3.01}, {100.0f, 20000.0f, 100.0, -3.01},
+        {0.0f, 1000.0f, 100.0, 0.0},    {1000.0f, 20000.0f, 10000.0, 0.0},
+        {0.0f, 19999.0f, 1000.0, 0.0},  {0.0f, 20000.0f, 18000.0, 0.0},
+        {0.0f, 1000.0f, 4000.0, -24.1}, {4000.0f, 20000.0f, 1000.0, -24.1},
+    };
+    for (const Case& c : cases)
+        EXPECT_NEAR(filterGainDb(c.hpf, c.lpf, c.freq), c.expectedDb, 0.5)
+            << "hpf " << c.hpf << " lpf " << c.lpf << " at " << c.freq;
+}
+
+TEST(Voice, FilterCutoffIsClampedToTheRate)
+{
+    // At 32 kHz a low-pass of 18000 Hz runs at 0.49 * 32000 = 15680 Hz.
+    EXPECT_NEAR(filterGainDb(0.0f, 18000.0f, 15680.0, 32000.0),
+                filterGainDb(0.0f, 15680.0f, 15680.0, 32000.0), 0.01);
+    // A high-pass of 0.5 Hz runs at 1 Hz.
+    EXPECT_NEAR(filterGainDb(0.5f, 20000.0f, 2.0), filterGainDb(1.0f, 20000.0f, 2.0), 0.01);
+}
+
+TEST(Voice, PanLaw)
+{
+    struct Case
+    {
+        float pan;
+        double left, right;
+    };
+    // theta = (P + 1) pi / 4; gains cos and sin times sqrt 2: unity at the centre, +3 dB at the
+    // edge.
+    const Case cases[] = {
+        {0.0f, 1.0, 1.0},
+        {-100.0f, std::sqrt(2.0), 0.0},
+        {100.0f, 0.0, std::sqrt(2.0)},
+        {50.0f, std::sqrt(2.0) * std::cos(0.375 * M_PI), std::sqrt(2.0) * std::sin(0.375 * M_PI)},
+        {-150.0f, std::sqrt(2.0), 0.0},
+        {400.0f, 0.0, std::sqrt(2.0)},
+    };
+    for (const Case& c : cases) {
+        Play s;
+        s.region.audio = makeAudio(std::vector<float>(2000, 0.5f));
+        s.pan = c.pan;
+        Voice v;
+        s.trigger(v);
+        const Stereo out = renderAll(v, 2000);
+        EXPECT_NEAR(out.left[1000], 0.5 * c.left, 1e-4) << c.pan;
+        EXPECT_NEAR(out.right[1000], 0.5 * c.right, 1e-4) << c.pan;
+    }
+}
+
+TEST(Voice, VolumeLimits)
+{
+    struct Case
+    {
+        float db;
+        double gain;
+    };
+    // Below -48 dB is silence; above +6 dB plays at +6 dB.
+    for (const Case c : {Case{-50.0f, 0.0}, Case{10.0f, std::pow(10.0, 6.0 / 20.0)},
+                         Case{-6.0f, std::pow(10.0, -6.0 / 20.0)}}) {
+        Play s;
+        s.region.audio = makeAudio(std::vector<float>(2000, 0.5f));
+        s.volume = c.db;
+        Voice v;
+        s.trigger(v);
+        const Stereo out = renderAll(v, 2000);
+        EXPECT_NEAR(out.left[1000], 0.5 * c.gain, 1e-5) << c.db;
+    }
+}
+
+TEST(Voice, StereoKeepsItsChannels)
+{
+    Play s;
+    s.region.audio = makeAudio(test::sine(440.0, kRate, 4800, 0.5), std::vector<float>(4800, 0.0f));
+    Voice v;
+    s.trigger(v);
+    const Stereo out = renderAll(v, 4800);
+    EXPECT_NEAR(test::peak(out.left.data(), 4000), 0.5, 1e-3);
+    EXPECT_LT(test::peak(out.right), 1e-6);
+}
+
+TEST(Voice, KnobsActOnPlayingVoice)
+{
+    Play s;
+    s.region.audio = makeAudio(test::sine(1000.0, kRate, 96000, 0.5));
+    Voice v;
+    s.trigger(v);
+    Stereo a = renderAll(v, 16384, 2048);
+    s.pitch = 12.0f; // the knob moves while the voice plays
+    Stereo b = renderAll(v, 16384, 2048);
+    EXPECT_NEAR(test::dominantFrequency(a.left.data() + 500, 8192, kRate), 1000.0, 1.0);
+    EXPECT_NEAR(test::dominantFrequency(b.left.data() + 500, 8192, kRate), 2000.0, 2.0);
+}
+
+TEST(Voice, EnvelopesShapeTheRun)
+{
+    // Volume envelope: -6 dB from the start to the end.
+    Play s;
+    s.region.audio = makeAudio(std::vector<float>(48000, 0.5f));
+    s.volumeEnv.count = 2;
+    s.volumeEnv.enabled = true;
+    s.volumeEnv.points[0] = {0.0f, -6.0f};
+    s.volumeEnv.points[1] = {1.0f, -6.0f};
+    // Pan envelope point of +150 percent drives the pan to the right edge and stops there.
+    s.panEnv.count = 1;
+    s.panEnv.enabled = true;
+    s.panEnv.points[0] = {0.0f, 150.0f};
+    Voice v;
+    s.trigger(v);
+    const Stereo out = renderAll(v, 48000);
+    EXPECT_NEAR(out.right[24000], 0.5 * std::pow(10.0, -6.0 / 20.0) * std::sqrt(2.0), 1e-4);
+    EXPECT_NEAR(out.left[24000], 0.0, 1e-6);
+}
+
+TEST(Voice, EnvelopeEvaluation)
+{
+    EnvelopeData e;
+    e.count = 3;
+    e.enabled = true;
+    e.points[0] = {0.25f, 10.0f};
+    e.points[1] = {0.5f, 20.0f};
+    e.points[2] = {0.75f, 0.0f};
+    EXPECT_FLOAT_EQ(evaluateEnvelope(e, 0.0f, 4.0f), 4.0f); // ramp from the start value
+    EXPECT_FLOAT_EQ(evaluateEnvelope(e, 0.125f, 4.0f), 7.0f);
+    EXPECT_FLOAT_EQ(evaluateEnvelope(e, 0.375f, 0.0f), 15.0f);
+    EXPECT_FLOAT_EQ(evaluateEnvelope(e, 0.625f, 0.0f), 10.0f);
+    EXPECT_FLOAT_EQ(evaluateEnvelope(e, 0.9f, 0.0f), 0.0f);
+    e.points[1].y = std::nanf("");
+    EXPECT_FLOAT_EQ(evaluateEnvelope(e, 0.375f, 3.0f), 3.0f); // non-finite counts as no change
+    e.points[0] = {0.6f, 1.0f};                               // out of order: no segment matches
+    EXPECT_FLOAT_EQ(evaluateEnvelope(e, 0.7f, 0.0f), 0.0f);
+}
+
+TEST(Voice, EdgeStarts)
+{
+    Play s;
+    s.region.audio = makeAudio(std::vector<float>(1000, 0.5f));
+    // Start at 100 % leaves nothing to play; the voice ends within its first chunk.
+    s.startPercent = 100.0f;
+    Voice v;
+    s.trigger(v);
+    EXPECT_EQ(renderAll(v, 4096).left, std::vector<float>(4096, 0.0f));
+    EXPECT_FALSE(v.isActive());
+    // Out-of-range and non-finite starts are clamped rather than read outside the region.
+    for (float start : {1e30f, -5.0f, std::nanf(""), std::numeric_limits<float>::infinity()}) {
+        s.startPercent = start;
+        s.trigger(v);
+        renderAll(v, 4096);
+        EXPECT_FALSE(v.isActive()) << start;
+    }
+}
+
+TEST(Voice, RegionThatBecomesUnplayableEnds)
+{
+    Play s;
+    s.region.audio = makeAudio(std::vector<float>(48000, 0.5f));
+    Voice v;
+    s.trigger(v);
+    std::vector<float> l(256), r(256);
+    v.render(l.data(), r.data(), 256);
+    s.region.offset = 1 << 20; // beyond the file: nothing left to play
+    EXPECT_EQ(v.render(l.data(), r.data(), 256), 0.0f);
+    EXPECT_FALSE(v.isActive());
+}
+
+TEST(Voice, ExtremePitchStaysBounded)
+{
+    for (float pitch : {1e30f, -1e30f, std::nanf(""), 1000.0f}) {
+        Play s;
+        s.region.audio = makeAudio(test::sine(100.0, kRate, 48000, 0.5));
+        s.pitch = pitch;
+        Voice v;
+        s.trigger(v);
+        std::vector<float> l(4096), r(4096);
+        const float peak = v.render(l.data(), r.data(), 4096);
+        EXPECT_TRUE(std::isfinite(peak)) << pitch;
+        EXPECT_LT(v.resampler.ratio(), SincResampler::kMaxRatio + 1e-9);
+        for (float x : l)
+            ASSERT_TRUE(std::isfinite(x));
+    }
+}
+
+TEST(Voice, SameInputSameBits)
+{
+    Play s;
+    s.region.audio = makeAudio(test::noise(20000, 7, 0.5), test::noise(20000, 8, 0.5));
+    s.pitch = 3.3f;
+    s.lpf = 3000.0f;
+    s.hpf = 200.0f;
+    Voice a, b;
+    s.trigger(a);
+    s.trigger(b);
+    const Stereo x = renderAll(a, 20000, 333);
+    const Stereo y = renderAll(b, 20000, 333);
+    EXPECT_EQ(x.left, y.left);
+    EXPECT_EQ(x.right, y.right);
+}
+
+TEST(Voice, RenderDoesNotAllocate)
+{
+    Play s;
+    s.region.audio = makeAudio(test::noise(48000, 3, 0.5), test::noise(48000, 4, 0.5));
+    s.pitch = 5.0f;
+    s.hpf = 100.0f;
+    s.lpf = 8000.0f;
+    s.fadeIn = 0.1f;
+    s.fadeOut = 0.1f;
+    s.pitchEnv.count = 2;
+    s.pitchEnv.enabled = true;
+    s.pitchEnv.points[1] = {1.0f, 12.0f};
+    std::vector<float> l(4096), r(4096);
+    Voice v;
+    test::AllocCounts counts;
+    {
+        test::ScopedAllocCount scope(counts);
+        s.trigger(v);
+        for (int i = 0; i < 20 && v.isActive(); ++i) {
+            v.render(l.data(), r.data(), 4096);
+            if (i == 10)
+                v.beginStop();
+        }
+    }
+    EXPECT_EQ(counts.total(), 0u);
+}
+
+} // namespace
+} // namespace vesk
