@@ -1,0 +1,925 @@
+#include "Sampler.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <utility>
+#include <vector>
+
+namespace vesk {
+
+namespace {
+
+constexpr double kDbToNeper = 0.11512925464970228420089957273422; // ln(10) / 20
+constexpr uint64_t kOutputMultiplier = 0x2545F4914F6CDD1DULL;
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kSqrt2 = 1.41421356237309504880;
+
+// Grain pitch is held within the range a voice accepts, so a wild knob value cannot overflow the
+// read position.
+constexpr double kMinGrainSemitones = -120.0;
+constexpr double kMaxGrainSemitones = 60.0;
+
+float clampf(float x, float lo, float hi)
+{
+    return x < lo ? lo : (x > hi ? hi : x);
+}
+
+// Truncation toward zero; a value that is not a number reads as 0 and huge values saturate.
+int64_t truncToInt64(double x)
+{
+    if (!(x == x))
+        return 0;
+    if (x >= 9.0e18)
+        return INT64_C(9000000000000000000);
+    if (x <= -9.0e18)
+        return -INT64_C(9000000000000000000);
+    return static_cast<int64_t>(x);
+}
+
+// The uniform number [0, 1) of a generator state that has already been stepped to.
+double uniformOfState(uint64_t state)
+{
+    return static_cast<double>((state * kOutputMultiplier) >> 11) * 0x1.0p-53;
+}
+
+double bipolarOfState(uint64_t state)
+{
+    return uniformOfState(state) * 2.0 - 1.0;
+}
+
+double bipolarDraw(XS64Rand& rng)
+{
+    rng.next();
+    return bipolarOfState(rng.state);
+}
+
+// Linear gain of a level in dB, silent below `floorDb` (and for a level that is not a number),
+// at most +6 dB.
+float gainOfDb(double db, double floorDb)
+{
+    const double limited = !(db >= floorDb) ? -150.0 : std::min(db, 6.0);
+    return static_cast<float>(std::exp(limited * kDbToNeper));
+}
+
+// Indices of the playable regions among the first 64 of a list, ascending.
+int collectPlayable(const SamplePool& pool, int* out)
+{
+    const size_t n = std::min<size_t>(pool.samples.size(), kMaxSamplesPerPool);
+    int count = 0;
+    for (size_t i = 0; i < n; ++i)
+        if (isPlayable(pool.samples[i]))
+            out[count++] = static_cast<int>(i);
+    return count;
+}
+
+float durationMsOf(const SampleData& region)
+{
+    const uint64_t frames = playableLength(region);
+    if (frames == 0 || !(region.audio->sampleRate > 0.0))
+        return 0.0f;
+    return static_cast<float>(static_cast<double>(frames) * 1000.0 / region.audio->sampleRate);
+}
+
+bool validPool(int pool)
+{
+    return pool >= 0 && pool < kNumPools;
+}
+
+// Hann window 0.5 - 0.5 cos(2 pi t) at t = i / kHannSteps, for linear interpolation. The error
+// against the exact window stays below 2e-7.
+constexpr int kHannSteps = 4096;
+
+struct HannTable
+{
+    float values[kHannSteps + 2];
+    HannTable()
+    {
+        for (int i = 0; i <= kHannSteps + 1; ++i)
+            values[i] = static_cast<float>(0.5 - 0.5 * std::cos(2.0 * kPi * i / kHannSteps));
+    }
+};
+
+const HannTable& hannTable()
+{
+    static const HannTable table;
+    return table;
+}
+
+} // namespace
+
+Sampler::Sampler()
+{
+    hannTable(); // built here, on the main thread, not at the first grain
+    for (SamplePool& pool : pools)
+        pool.samples.reserve(kMaxSamplesPerPool);
+}
+
+void Sampler::setSampleRate(double rateHz)
+{
+    if (!(rateHz > 0.0) || !std::isfinite(rateHz))
+        return;
+    sampleRate = rateHz;
+    grainRate = rateHz;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Drawing
+
+VoiceParams Sampler::evaluatePoolParams(SamplePool& pool, XS64Rand& rng, int note)
+{
+    VoiceParams params;
+    int playable[kMaxSamplesPerPool];
+    const int count = collectPlayable(pool, playable);
+    if (count == 0)
+        return params;
+
+    int pick;
+    if (count == 1) {
+        pick = playable[0];
+    } else {
+        int candidates[kMaxSamplesPerPool];
+        int n = 0;
+        for (int i = 0; i < count; ++i) {
+            const int index = playable[i];
+            if (index == pool.lastPick)
+                continue;
+            if (count >= 3 && index == pool.prevPick)
+                continue;
+            candidates[n++] = index;
+        }
+        if (n == 1)
+            pick = candidates[0];
+        else
+            pick = candidates[rng.next() % static_cast<uint64_t>(n)];
+    }
+    pool.prevPick = pool.lastPick;
+    pool.lastPick = pick;
+    params.sampleIndex = static_cast<uint64_t>(pick);
+
+    float pitch = pool.pitch.evaluate(rng, 12.0f);
+    if (pool.pitchTrack)
+        pitch += static_cast<float>(note - 60);
+    params.pitchOffset = pitch - pool.pitch.base;
+    params.pitchRatio = static_cast<float>(std::pow(2.0, static_cast<double>(pitch) / 12.0));
+
+    const float volume = pool.volume.evaluate(rng, 20.0f);
+    params.volumeOffsetDb = volume - pool.volume.base;
+    params.gain = gainOfDb(volume, -60.0);
+
+    const float pan = pool.pan.evaluate(rng, 100.0f);
+    params.panOffset = pan - pool.pan.base;
+    const float delay = pool.delay.evaluateUnipolar(rng, 3000.0f);
+    params.pan = clampf(pan, -100.0f, 100.0f);
+    params.delayMs = clampf(delay, 0.0f, 3000.0f);
+    params.startPercent = clampf(pool.start.evaluateUnipolar(rng, 100.0f), 0.0f, 100.0f);
+
+    if (pool.reverseChance >= 100.0f)
+        params.reverse = true;
+    else if (pool.reverseChance <= 0.0f)
+        params.reverse = false;
+    else
+        params.reverse = rng.uniform() * 100.0 < static_cast<double>(pool.reverseChance);
+
+    params.valid = true;
+    return params;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Triggering
+
+void Sampler::trigger(uint64_t seed, int note)
+{
+    lastSeed = seed;
+    XS64Rand rng;
+    rng.state = seed > 1 ? seed : 1;
+
+    int clouds[kNumPools];
+    int cloudCount = 0;
+    for (int i = 0; i < kNumPools; ++i) {
+        SamplePool& pool = pools[i];
+        if (pool.samples.empty())
+            continue;
+        const unsigned bit = 1u << i;
+        if (pool.grainCloud) {
+            if ((muteMask & bit) != 0 || (soloMask != 0 && (soloMask & bit) == 0))
+                continue;
+            clouds[cloudCount++] = i;
+            continue;
+        }
+        if ((freezeMask & bit) != 0 && frozenParams[i].valid) {
+            const VoiceParams& frozen = frozenParams[i];
+            if (frozen.sampleIndex < pool.samples.size() &&
+                isPlayable(pool.samples[frozen.sampleIndex]))
+                triggerVoiceAndUpdateCache(i, frozen);
+            continue;
+        }
+        const VoiceParams params = evaluatePoolParams(pool, rng, note);
+        if (!params.valid)
+            continue;
+        lastParams[i] = params;
+        triggerVoiceAndUpdateCache(i, params);
+    }
+    if (cloudCount > 0)
+        emitWalkCloud(rng, clouds, cloudCount, note);
+}
+
+void Sampler::triggerVoiceAndUpdateCache(int poolIndex, const VoiceParams& params)
+{
+    if (!validPool(poolIndex))
+        return;
+    SamplePool& pool = pools[poolIndex];
+    if (params.sampleIndex >= pool.samples.size())
+        return;
+    Voice* voicesOfPool = voices[poolIndex];
+
+    Voice* voice;
+    if (retriggerMode) {
+        for (int v = 0; v < kVoicesPerPool; ++v)
+            voicesOfPool[v].beginStop();
+        voice = &voicesOfPool[0];
+    } else {
+        voice = nullptr;
+        for (int v = 0; v < kVoicesPerPool && voice == nullptr; ++v)
+            if (!voicesOfPool[v].isActive())
+                voice = &voicesOfPool[v];
+        if (voice == nullptr) {
+            int32_t& cursor = stealCursor[poolIndex];
+            cursor = ((cursor % kVoicesPerPool) + kVoicesPerPool) % kVoicesPerPool;
+            voice = &voicesOfPool[cursor];
+            cursor = (cursor + 1) % kVoicesPerPool;
+        }
+    }
+
+    const SampleData& region = pool.samples[params.sampleIndex];
+    voice->trigger(&region, &pool.volume.base, params.volumeOffsetDb, &pool.pan.base,
+                   params.panOffset, &pool.pitch.base, params.pitchOffset, params.delayMs,
+                   params.startPercent, params.reverse, sampleRate, &pool.volumeEnv, &pool.panEnv,
+                   &pool.pitchEnv, &pool.hpfHz, &pool.lpfHz, &pool.hpfEnv, &pool.lpfEnv,
+                   pool.fadeIn, pool.fadeOut);
+
+    LastTrigger& last = pool.lastTrigger;
+    last.sampleIndex = static_cast<int32_t>(params.sampleIndex);
+    last.durationMs = durationMsOf(region);
+    showRegionPeaks(poolIndex, static_cast<int>(params.sampleIndex));
+    last.gain = params.gain;
+    last.pitchRatio = params.pitchRatio;
+    last.pan = params.pan;
+    last.delayMs = params.delayMs;
+    last.startPercent = params.startPercent;
+    last.reverse = params.reverse;
+    last.volumeBase = pool.volume.base;
+    last.pitchBase = pool.pitch.base;
+    last.panBase = pool.pan.base;
+    last.delayBase = pool.delay.base;
+    last.startBase = pool.start.base;
+    last.hasValue = true;
+}
+
+void Sampler::emitWalkCloud(XS64Rand& rng, const int* poolList, int count, int note)
+{
+    const double sr = grainRate;
+    const double spacingExact = sr * 30.0 * 0.001;
+    const int64_t spacing = std::max<int64_t>(truncToInt64(spacingExact), 1);
+    const double positionJitter = sr * 20.0 * 0.001;
+    const double delayJitter = sr * 10.0 * 0.001;
+
+    for (int c = 0; c < count; ++c) {
+        const int i = poolList[c];
+        if (!validPool(i))
+            continue;
+        SamplePool& pool = pools[i];
+        int playable[kMaxSamplesPerPool];
+        const int playableCount = collectPlayable(pool, playable);
+        if (playableCount == 0)
+            continue;
+
+        int regionIndex = -1;
+        if ((freezeMask & (1u << i)) != 0 && frozenParams[i].valid)
+            for (int k = 0; k < playableCount; ++k)
+                if (static_cast<uint64_t>(playable[k]) == frozenParams[i].sampleIndex)
+                    regionIndex = playable[k];
+        if (regionIndex < 0) {
+            regionIndex = playable[rng.next() % static_cast<uint64_t>(playableCount)];
+            lastParams[i].sampleIndex = static_cast<uint64_t>(regionIndex);
+            lastParams[i].valid = true;
+        }
+        const SampleData& region = pool.samples[static_cast<size_t>(regionIndex)];
+        const int64_t length = static_cast<int64_t>(playableLength(region));
+
+        bool backwards;
+        if (pool.reverseChance >= 100.0f)
+            backwards = true;
+        else if (pool.reverseChance <= 0.0f)
+            backwards = false;
+        else
+            backwards = static_cast<double>(pool.reverseChance) > rng.uniform() * 100.0;
+        const int direction = backwards ? -1 : 1;
+
+        const double startPercent = clampf(pool.start.base, 0.0f, 100.0f);
+        int64_t start = truncToInt64(static_cast<double>(length) * startPercent * 0.01);
+        start = std::clamp<int64_t>(start, 0, length - 1);
+
+        const int64_t distance = backwards ? start : length - start;
+        const int64_t grainCount =
+            std::clamp<int64_t>(truncToInt64(static_cast<double>(distance) / spacingExact), 1, 100);
+
+        WalkState& walk = walks[i];
+        walk.active = true;
+        walk.startFrame = start;
+        walk.regionLength = static_cast<uint64_t>(length);
+        walk.direction = static_cast<float>(direction);
+        walk.steps = 0;
+        walk.distance = std::max<int64_t>(distance, 1);
+
+        double pitchCentre = pool.pitch.base;
+        if (pool.pitchTrack)
+            pitchCentre += note - 60;
+        const double volumeCentre = static_cast<double>(pool.volume.base) - 12.0;
+        const double panCentre = static_cast<double>(pool.pan.base) * 0.01;
+
+        for (int64_t k = 0; k < grainCount; ++k) {
+            const uint64_t s1 = (rng.next(), rng.state);
+            const uint64_t s2 = (rng.next(), rng.state);
+            const uint64_t s3 = (rng.next(), rng.state);
+
+            const int64_t offset = truncToInt64(static_cast<double>(direction * k * spacing) +
+                                                bipolarOfState(s1) * positionJitter);
+            const int64_t position = std::clamp<int64_t>(start + offset, 0, length - 1);
+
+            double semitones = pitchCentre;
+            if (pool.pitch.enabled)
+                semitones += bipolarDraw(rng) * 12.0 * pool.pitch.range;
+            if (!(semitones == semitones))
+                semitones = 0.0;
+            semitones = std::clamp(semitones, kMinGrainSemitones, kMaxGrainSemitones);
+            const float rate = static_cast<float>(std::pow(2.0, semitones / 12.0));
+
+            double volume = volumeCentre;
+            if (pool.volume.enabled)
+                volume += bipolarDraw(rng) * 20.0 * pool.volume.range;
+            const float gain = gainOfDb(volume, -48.0);
+
+            double pan = panCentre;
+            if (pool.pan.enabled)
+                pan += bipolarDraw(rng) * pool.pan.range;
+            pan = !(pan == pan) ? 0.0 : std::clamp(pan, -1.0, 1.0);
+            const double theta = (pan + 1.0) * kPi * 0.25;
+
+            const int64_t grainLength =
+                truncToInt64(sr * (uniformOfState(s3) * 150.0 + 100.0) * 0.001);
+            if (grainLength <= 0)
+                continue;
+            const int64_t delay =
+                std::max<int64_t>(k * spacing + truncToInt64(bipolarOfState(s2) * delayJitter), 0);
+
+            for (CloudGrain& grain : grains) {
+                if (grain.active.load(std::memory_order_relaxed))
+                    continue;
+                grain.sample = &region;
+                grain.startFrame = position;
+                grain.rate = rate;
+                grain.lengthSamples = grainLength;
+                grain.delaySamples = delay;
+                grain.gain = gain;
+                grain.panL = static_cast<float>(std::cos(theta) * kSqrt2);
+                grain.panR = static_cast<float>(std::sin(theta) * kSqrt2);
+                grain.elapsed = 0;
+                grain.pool = i;
+                grain.active.store(true, std::memory_order_release);
+                break;
+            }
+        }
+    }
+}
+
+void Sampler::playSample(int poolIndex, int sampleIndex)
+{
+    if (!validPool(poolIndex) || sampleIndex < 0)
+        return;
+    SamplePool& pool = pools[poolIndex];
+    if (static_cast<size_t>(sampleIndex) >= pool.samples.size())
+        return;
+    const SampleData& region = pool.samples[static_cast<size_t>(sampleIndex)];
+    if (!isPlayable(region))
+        return;
+
+    for (Voice& voice : voices[poolIndex])
+        voice.beginStop();
+    const float delayMs = clampf(pool.delay.base, 0.0f, 3000.0f);
+    const float startPercent = clampf(pool.start.base, 0.0f, 100.0f);
+    const bool reverse = pool.reverseChance >= 50.0f;
+    voices[poolIndex][0].trigger(
+        &region, &pool.volume.base, 0.0f, &pool.pan.base, 0.0f, &pool.pitch.base, 0.0f, delayMs,
+        startPercent, reverse, sampleRate, &pool.volumeEnv, &pool.panEnv, &pool.pitchEnv,
+        &pool.hpfHz, &pool.lpfHz, &pool.hpfEnv, &pool.lpfEnv, pool.fadeIn, pool.fadeOut);
+
+    LastTrigger& last = pool.lastTrigger;
+    last.sampleIndex = sampleIndex;
+    last.durationMs = durationMsOf(region);
+    showRegionPeaks(poolIndex, sampleIndex);
+    last.gain = gainOfDb(pool.volume.base, -48.0);
+    last.volumeBase = pool.volume.base;
+    last.startPercent = startPercent;
+    last.startBase = pool.start.base;
+}
+
+void Sampler::replay()
+{
+    for (int j = 0; j < kNumPools; ++j) {
+        SamplePool& pool = pools[j];
+        const VoiceParams& drawn = lastParams[j];
+        if (pool.samples.empty() || !drawn.valid || drawn.sampleIndex >= pool.samples.size() ||
+            !isPlayable(pool.samples[drawn.sampleIndex]))
+            continue;
+        const LastTrigger& last = pool.lastTrigger;
+
+        VoiceParams p;
+        p.sampleIndex = drawn.sampleIndex;
+        p.reverse = last.reverse;
+        p.valid = true;
+        p.pitchRatio =
+            pool.pitch.enabled
+                ? static_cast<float>(
+                      last.pitchRatio *
+                      std::pow(2.0, (double(pool.pitch.base) - double(last.pitchBase)) / 12.0))
+                : static_cast<float>(std::pow(2.0, double(pool.pitch.base) / 12.0));
+        p.gain =
+            pool.volume.enabled
+                ? static_cast<float>(
+                      last.gain *
+                      std::exp((double(pool.volume.base) - double(last.volumeBase)) * kDbToNeper))
+                : gainOfDb(pool.volume.base, -48.0);
+        const float pan =
+            pool.pan.enabled ? last.pan + (pool.pan.base - last.panBase) : pool.pan.base;
+        p.pan = clampf(pan, -100.0f, 100.0f);
+        const float delay = pool.delay.enabled ? last.delayMs + (pool.delay.base - last.delayBase)
+                                               : pool.delay.base;
+        p.delayMs = clampf(delay, 0.0f, 3000.0f);
+        const float start = pool.start.enabled
+                                ? last.startPercent + (pool.start.base - last.startBase)
+                                : pool.start.base;
+        p.startPercent = clampf(start, 0.0f, 100.0f);
+        p.volumeOffsetDb = pool.volume.enabled ? drawn.volumeOffsetDb : 0.0f;
+        p.panOffset = pool.pan.enabled ? drawn.panOffset : 0.0f;
+        p.pitchOffset = pool.pitch.enabled ? drawn.pitchOffset : 0.0f;
+        triggerVoiceAndUpdateCache(j, p);
+    }
+}
+
+void Sampler::resetWalk(int pool)
+{
+    WalkState& walk = walks[pool];
+    walk.active = false;
+    walk.startFrame = 0;
+    walk.regionLength = 0;
+    walk.direction = 1.0f;
+    walk.steps = 0;
+    walk.distance = 0;
+}
+
+void Sampler::stopPool(int pool)
+{
+    if (!validPool(pool))
+        return;
+    for (Voice& voice : voices[pool])
+        voice.beginStop();
+    resetWalk(pool);
+}
+
+void Sampler::stop()
+{
+    for (int i = 0; i < kNumPools; ++i) {
+        for (Voice& voice : voices[i])
+            voice.beginStop();
+        resetWalk(i);
+    }
+    for (CloudGrain& grain : grains)
+        grain.active.store(false, std::memory_order_relaxed);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Rendering
+
+float Sampler::renderPoolVoices(int pool, float* left, float* right, uint32_t frames)
+{
+    if (!validPool(pool))
+        return 0.0f;
+    float peak = 0.0f;
+    for (Voice& voice : voices[pool])
+        if (voice.isActive())
+            peak = std::max(peak, voice.render(left, right, frames));
+    poolPeak[pool] = peak;
+    return peak;
+}
+
+void Sampler::renderPoolVoicesSilently(int pool, uint32_t frames)
+{
+    if (!validPool(pool))
+        return;
+    constexpr uint32_t kScratchFrames = 1024;
+    float scratchLeft[kScratchFrames];
+    float scratchRight[kScratchFrames];
+    for (Voice& voice : voices[pool]) {
+        for (uint32_t done = 0; done < frames && voice.isActive();) {
+            const uint32_t n = std::min(kScratchFrames, frames - done);
+            std::memset(scratchLeft, 0, n * sizeof(float));
+            std::memset(scratchRight, 0, n * sizeof(float));
+            voice.render(scratchLeft, scratchRight, n);
+            done += n;
+        }
+    }
+    poolPeak[pool] = 0.0f;
+}
+
+void Sampler::renderGrains(float* bus1Left, float* bus1Right, uint32_t frames)
+{
+    const float* hann = hannTable().values;
+    const int64_t n = frames;
+    for (CloudGrain& grain : grains) {
+        if (!grain.active.load(std::memory_order_relaxed))
+            continue;
+        const SampleData* region = grain.sample;
+        const uint64_t regionLength = region != nullptr ? playableLength(*region) : 0;
+        if (regionLength == 0) {
+            grain.active.store(false, std::memory_order_relaxed);
+            continue;
+        }
+        const int64_t length = static_cast<int64_t>(regionLength);
+        const RawAudioData& audio = *region->audio;
+        const float* srcLeft = audio.left.data() + regionStart(*region);
+        // Frames of the right channel that exist from the region's start on.
+        const float* srcRight = nullptr;
+        int64_t rightFrames = 0;
+        if (audio.channels == 2) {
+            rightFrames = static_cast<int64_t>(audio.right.size()) - regionStart(*region);
+            if (rightFrames > 0)
+                srcRight = audio.right.data() + regionStart(*region);
+        }
+
+        const int64_t elapsed = grain.elapsed;
+        const int64_t end = grain.delaySamples + grain.lengthSamples;
+        const int64_t first = std::max<int64_t>(grain.delaySamples - elapsed, 0);
+        const int64_t last = std::min<int64_t>(end - elapsed, n);
+        const double windowStep = static_cast<double>(kHannSteps) / grain.lengthSamples;
+        const double rate = grain.rate;
+        const float gain = grain.gain;
+        const float gainL = grain.panL * gain;
+        const float gainR = grain.panR * gain;
+        const int64_t position = grain.startFrame;
+
+        for (int64_t i = first; i < last; ++i) {
+            const int64_t x = elapsed + i - grain.delaySamples;
+            const double t = static_cast<double>(x) * windowStep;
+            const int ti = static_cast<int>(t);
+            const float tf = static_cast<float>(t - ti);
+            const float w = hann[ti] + (hann[ti + 1] - hann[ti]) * tf;
+
+            const double r = rate * static_cast<double>(x);
+            const int64_t whole = static_cast<int64_t>(r);
+            const int64_t f = position + whole;
+            if (f < 0 || f + 1 >= length)
+                continue;
+            const float frac = static_cast<float>(r - static_cast<double>(whole));
+            const float a = srcLeft[f];
+            const float sl = a + (srcLeft[f + 1] - a) * frac;
+            float sr = sl;
+            if (audio.channels == 2) {
+                const float b0 = f < rightFrames ? srcRight[f] : 0.0f;
+                const float b1 = f + 1 < rightFrames ? srcRight[f + 1] : 0.0f;
+                sr = b0 + (b1 - b0) * frac;
+            }
+            bus1Left[i] += gainL * w * sl;
+            bus1Right[i] += gainR * w * sr;
+        }
+
+        grain.elapsed = elapsed + n;
+        if (grain.elapsed >= end)
+            grain.active.store(false, std::memory_order_relaxed);
+    }
+
+    for (WalkState& walk : walks) {
+        if (!walk.active)
+            continue;
+        walk.steps += n;
+        if (walk.steps >= walk.distance)
+            walk.active = false;
+    }
+}
+
+bool Sampler::isPoolAudible(int pool) const
+{
+    if (!validPool(pool))
+        return false;
+    const unsigned bit = 1u << pool;
+    return (muteMask & bit) == 0 && (soloMask == 0 || (soloMask & bit) != 0);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Queries
+
+bool Sampler::isPlaying() const
+{
+    for (const auto& voicesOfPool : voices)
+        for (const Voice& voice : voicesOfPool)
+            if (voice.state != Voice::kIdle)
+                return true;
+    for (const CloudGrain& grain : grains)
+        if (grain.active.load(std::memory_order_acquire))
+            return true;
+    return false;
+}
+
+float Sampler::getPoolPlaybackProgress(int pool) const
+{
+    if (!validPool(pool))
+        return 0.0f;
+    for (const Voice& voice : voices[pool]) {
+        if (voice.state == Voice::kIdle)
+            continue;
+        return voice.state == Voice::kPlaying ? std::clamp(voice.playbackProgress(), 0.0f, 1.0f)
+                                              : 0.0f;
+    }
+    const WalkState& walk = walks[pool];
+    if (walk.active && walk.regionLength > 0) {
+        const double p = (static_cast<double>(walk.startFrame) +
+                          static_cast<double>(walk.steps) * walk.direction) /
+                         static_cast<double>(walk.regionLength);
+        return static_cast<float>(std::clamp(p, 0.0, 1.0));
+    }
+    return 0.0f;
+}
+
+float Sampler::getPoolEnvelopeProgress(int pool) const
+{
+    if (!validPool(pool))
+        return 0.0f;
+    for (const Voice& voice : voices[pool]) {
+        if (voice.state == Voice::kIdle)
+            continue;
+        return voice.state == Voice::kPlaying ? std::clamp(voice.envelopeProgress(), 0.0f, 1.0f)
+                                              : 0.0f;
+    }
+    return 0.0f;
+}
+
+void Sampler::generateWaveformPeaks(const SampleData& region, float* out280)
+{
+    std::fill(out280, out280 + kDisplayPeaks, 0.0f);
+    const uint64_t length = playableLength(region);
+    if (length == 0)
+        return;
+    const RawAudioData& audio = *region.audio;
+    const uint64_t start = static_cast<uint64_t>(regionStart(region));
+    const float* left = audio.left.data();
+    const uint64_t leftSize = audio.left.size();
+    const bool stereo = audio.channels == 2;
+    const float* right = audio.right.data();
+    const uint64_t rightSize = audio.right.size();
+    for (uint64_t bin = 0; bin < static_cast<uint64_t>(kDisplayPeaks); ++bin) {
+        const uint64_t from = start + bin * length / kDisplayPeaks;
+        const uint64_t to = start + (bin + 1) * length / kDisplayPeaks;
+        float peak = 0.0f;
+        for (uint64_t f = from; f < to && f < leftSize; ++f)
+            peak = std::max(peak, std::fabs(left[f]));
+        if (stereo)
+            for (uint64_t f = from; f < to && f < rightSize; ++f)
+                peak = std::max(peak, std::fabs(right[f]));
+        out280[bin] = peak;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Changing the pools
+
+void Sampler::cutPoolPlayback(int pool)
+{
+    for (Voice& voice : voices[pool]) {
+        voice.state = Voice::kIdle;
+        voice.sample = nullptr;
+    }
+    for (CloudGrain& grain : grains)
+        if (grain.pool == pool)
+            grain.active.store(false, std::memory_order_relaxed);
+    resetWalk(pool);
+}
+
+void Sampler::beginSampleListChange(int pool)
+{
+    if (validPool(pool))
+        cutPoolPlayback(pool);
+}
+
+void Sampler::endSampleListChange(int pool)
+{
+    if (!validPool(pool))
+        return;
+    if (pools[pool].samples.capacity() < static_cast<size_t>(kMaxSamplesPerPool))
+        pools[pool].samples.reserve(kMaxSamplesPerPool);
+    refreshRegionPeaks(pool);
+}
+
+void Sampler::refreshRegionPeaks(int pool)
+{
+    RegionPeaks* cache = regionPeaks[pool];
+    std::vector<RegionPeaks> old(kMaxSamplesPerPool);
+    for (int i = 0; i < kMaxSamplesPerPool; ++i)
+        old[static_cast<size_t>(i)] = std::move(cache[i]);
+
+    const std::vector<SampleData>& samples = pools[pool].samples;
+    const size_t used = std::min<size_t>(samples.size(), kMaxSamplesPerPool);
+    for (size_t i = 0; i < kMaxSamplesPerPool; ++i) {
+        RegionPeaks& entry = cache[i];
+        entry = RegionPeaks{};
+        if (i >= used)
+            continue;
+        const SampleData& region = samples[i];
+        auto found = std::find_if(old.begin(), old.end(),
+                                  [&](const RegionPeaks& r) { return r.matches(region); });
+        if (found != old.end()) {
+            entry = std::move(*found);
+            found->audio.reset();
+            continue;
+        }
+        if (region.audio == nullptr)
+            continue;
+        entry.audio = region.audio;
+        entry.offset = region.offset;
+        entry.length = region.length;
+        generateWaveformPeaks(region, entry.values);
+    }
+    // `old` releases the audio of regions that left the list here, on the main thread.
+}
+
+bool Sampler::appendSample(int pool, SampleData region, const float* peaks)
+{
+    if (!validPool(pool))
+        return false;
+    std::vector<SampleData>& samples = pools[pool].samples;
+    if (samples.size() >= static_cast<size_t>(kMaxSamplesPerPool))
+        return false;
+    if (samples.size() == samples.capacity()) {
+        // Growing would move the entries voices read: stop reading them first.
+        cutPoolPlayback(pool);
+        samples.reserve(kMaxSamplesPerPool);
+    }
+    samples.push_back(std::move(region));
+    const SampleData& added = samples.back();
+    RegionPeaks& entry = regionPeaks[pool][samples.size() - 1];
+    entry = RegionPeaks{};
+    if (added.audio != nullptr) {
+        entry.audio = added.audio;
+        entry.offset = added.offset;
+        entry.length = added.length;
+        if (peaks != nullptr)
+            std::copy(peaks, peaks + kDisplayPeaks, entry.values);
+        else
+            generateWaveformPeaks(added, entry.values);
+    }
+    return true;
+}
+
+bool Sampler::removeSample(int pool, int sampleIndex)
+{
+    if (!validPool(pool) || sampleIndex < 0 ||
+        static_cast<size_t>(sampleIndex) >= pools[pool].samples.size())
+        return false;
+    beginSampleListChange(pool);
+    std::vector<SampleData>& samples = pools[pool].samples;
+    samples.erase(samples.begin() + sampleIndex);
+    endSampleListChange(pool);
+    return true;
+}
+
+bool Sampler::setRegion(int pool, int sampleIndex, int64_t offset, uint64_t length)
+{
+    if (!validPool(pool) || sampleIndex < 0 ||
+        static_cast<size_t>(sampleIndex) >= pools[pool].samples.size())
+        return false;
+    SamplePool& p = pools[pool];
+    // The entry stays where it is and keeps its audio, so voices may go on reading it; a voice
+    // past the new end stops at its next block.
+    SampleData& region = p.samples[static_cast<size_t>(sampleIndex)];
+    region.offset = offset;
+    region.length = length;
+    if (sampleIndex < kMaxSamplesPerPool) {
+        RegionPeaks& entry = regionPeaks[pool][sampleIndex];
+        entry = RegionPeaks{};
+        if (region.audio != nullptr) {
+            entry.audio = region.audio;
+            entry.offset = offset;
+            entry.length = length;
+            generateWaveformPeaks(region, entry.values);
+        }
+    }
+    if (p.lastTrigger.sampleIndex == sampleIndex) {
+        p.lastTrigger.durationMs = durationMsOf(region);
+        generateWaveformPeaks(region, p.peaks);
+        peaksPending[pool] = false;
+    }
+    return true;
+}
+
+void Sampler::clearPool(int pool)
+{
+    if (!validPool(pool))
+        return;
+    beginSampleListChange(pool);
+    SamplePool& p = pools[pool];
+    p.samples.clear();
+    endSampleListChange(pool);
+    std::fill(std::begin(p.peaks), std::end(p.peaks), 0.0f);
+    p.lastTrigger.durationMs = 0.0f;
+    p.lastTrigger.sampleIndex = 0;
+    p.lastTrigger.gain = 1.0f;
+    p.lastTrigger.volumeBase = 0.0f;
+    peaksPending[pool] = false;
+}
+
+void Sampler::resetPool(int pool)
+{
+    if (!validPool(pool))
+        return;
+    beginSampleListChange(pool);
+    SamplePool* p = &pools[pool];
+    std::destroy_at(p); // constructed in place: the pool is too large for a stack temporary
+    std::construct_at(p);
+    endSampleListChange(pool);
+    const uint8_t keep = static_cast<uint8_t>(~(1u << pool));
+    soloMask &= keep;
+    muteMask &= keep;
+    freezeMask &= keep;
+    lastParams[pool] = VoiceParams{};
+    frozenParams[pool] = VoiceParams{};
+    poolPeak[pool] = 0.0f;
+    stealCursor[pool] = 0;
+    peaksPending[pool] = false;
+}
+
+bool Sampler::setPoolLocked(int pool, bool locked)
+{
+    if (!validPool(pool))
+        return false;
+    const uint8_t bit = static_cast<uint8_t>(1u << pool);
+    if (!locked) {
+        freezeMask &= static_cast<uint8_t>(~bit);
+        return false;
+    }
+    if (lastParams[pool].valid) {
+        frozenParams[pool] = lastParams[pool];
+        freezeMask |= bit;
+    }
+    return (freezeMask & bit) != 0;
+}
+
+void Sampler::showRegionPeaks(int pool, int sampleIndex)
+{
+    if (!validPool(pool))
+        return;
+    const SamplePool& p = pools[pool];
+    if (sampleIndex >= 0 && sampleIndex < kMaxSamplesPerPool &&
+        static_cast<size_t>(sampleIndex) < p.samples.size()) {
+        const RegionPeaks& entry = regionPeaks[pool][sampleIndex];
+        if (entry.matches(p.samples[static_cast<size_t>(sampleIndex)])) {
+            std::memcpy(pools[pool].peaks, entry.values, sizeof(entry.values));
+            peaksPending[pool] = false;
+            return;
+        }
+        if (p.samples[static_cast<size_t>(sampleIndex)].audio == nullptr) {
+            std::memset(pools[pool].peaks, 0, sizeof(pools[pool].peaks));
+            peaksPending[pool] = false;
+            return;
+        }
+    }
+    peaksPending[pool] = true;
+}
+
+void Sampler::refreshPendingPeaks()
+{
+    for (int pool = 0; pool < kNumPools; ++pool) {
+        if (!peaksPending[pool])
+            continue;
+        peaksPending[pool] = false;
+        SamplePool& p = pools[pool];
+        const int index = p.lastTrigger.sampleIndex;
+        if (index < 0 || static_cast<size_t>(index) >= p.samples.size())
+            continue;
+        const SampleData& region = p.samples[static_cast<size_t>(index)];
+        if (index < kMaxSamplesPerPool && region.audio != nullptr) {
+            RegionPeaks& entry = regionPeaks[pool][index];
+            if (!entry.matches(region)) {
+                entry = RegionPeaks{};
+                entry.audio = region.audio;
+                entry.offset = region.offset;
+                entry.length = region.length;
+                generateWaveformPeaks(region, entry.values);
+            }
+            std::memcpy(p.peaks, entry.values, sizeof(entry.values));
+        } else {
+            generateWaveformPeaks(region, p.peaks);
+        }
+    }
+}
+
+} // namespace vesk
