@@ -21,7 +21,8 @@ record(FXType type, const char* name, uint32_t rows, const char* const (&names)[
        const bool* hideTicks, const float* displayMin, const float* displayMax,
        const DisplayCurve* curve, const int* precision, const DisplayFunction* custom)
 {
-    static_assert(N >= 1 && N <= static_cast<size_t>(kMaxFXParams), "a module has at most 16 knobs");
+    static_assert(N >= 1 && N <= static_cast<size_t>(kMaxFXParams),
+                  "a module has at most 16 knobs");
     return FXModuleInfo{
         type,     name,      N,         rows,       names,
         defaults, mins,      maxs,      knobRows,   kModuleVTables[static_cast<size_t>(type) - 1],

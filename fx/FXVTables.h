@@ -107,36 +107,36 @@ void notifyTrigger(void* state);
 } // namespace HPSSFX
 
 inline constexpr std::array<const FXModuleVTable*, kNumFXTypes> kModuleVTables = {
-    nullptr, // 1 EQFX
-    nullptr, // 2 Air3FX
-    nullptr, // 3 WeightFX
-    nullptr, // 4 SaturateFX
-    nullptr, // 5 BitcrusherFX
-    nullptr, // 6 SubBeastFX
-    nullptr, // 7 RingModFX
-    nullptr, // 8 FreqShifterFX
-    nullptr, // 9 BarberpoleFX
-    nullptr, // 10 DisperserFX
-    nullptr, // 11 TransientFX
-    nullptr, // 12 TremoloFX
-    nullptr, // 13 ChorusFX
-    nullptr, // 14 FlangerFX
-    nullptr, // 15 PhaserFX
-    nullptr, // 16 PitchFX
-    nullptr, // 17 TapeStartStopFX
-    nullptr, // 18 DelayFX
-    nullptr, // 19 PitchDelayFX
-    nullptr, // 20 ReverbFX
-    nullptr, // 21 HaasFX
-    nullptr, // 22 ImageFX
-    nullptr, // 23 HaloFX
-    nullptr, // 24 MicroModalFX
-    nullptr, // 25 HarmonicPrismFX
-    nullptr, // 26 SpectralBlurFX
-    nullptr, // 27 SpectralGateHoldFX
-    nullptr, // 28 GranulationFX
-    nullptr, // 29 DopplerFX
-    nullptr, // 30 HPSSFX
+    &EQFX::kVTable,         // 1
+    &Air3FX::kVTable,       // 2
+    &WeightFX::kVTable,     // 3
+    &SaturateFX::kVTable,   // 4
+    &BitcrusherFX::kVTable, // 5
+    &SubBeastFX::kVTable,   // 6
+    nullptr,                // 7 RingModFX
+    nullptr,                // 8 FreqShifterFX
+    nullptr,                // 9 BarberpoleFX
+    nullptr,                // 10 DisperserFX
+    &TransientFX::kVTable,  // 11
+    nullptr,                // 12 TremoloFX
+    nullptr,                // 13 ChorusFX
+    nullptr,                // 14 FlangerFX
+    nullptr,                // 15 PhaserFX
+    nullptr,                // 16 PitchFX
+    nullptr,                // 17 TapeStartStopFX
+    nullptr,                // 18 DelayFX
+    nullptr,                // 19 PitchDelayFX
+    nullptr,                // 20 ReverbFX
+    nullptr,                // 21 HaasFX
+    nullptr,                // 22 ImageFX
+    nullptr,                // 23 HaloFX
+    nullptr,                // 24 MicroModalFX
+    nullptr,                // 25 HarmonicPrismFX
+    nullptr,                // 26 SpectralBlurFX
+    nullptr,                // 27 SpectralGateHoldFX
+    nullptr,                // 28 GranulationFX
+    nullptr,                // 29 DopplerFX
+    nullptr,                // 30 HPSSFX
 };
 
 // Trigger notification per type id, in id order: the function the lane calls on a slot's state
