@@ -1,15 +1,21 @@
 #include "WavWriter.h"
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vesk {
 namespace {
+
+// Frames are written straight from memory: the file's byte order must be the machine's.
+static_assert(std::endian::native == std::endian::little, "WAV samples are little-endian");
 
 void putU32(uint8_t* p, uint32_t v)
 {
@@ -44,20 +50,21 @@ bool writeAll(int fd, const uint8_t* data, size_t size)
 
 } // namespace
 
-bool writeWav(const std::string& path, const std::vector<float>& left,
-              const std::vector<float>& right, double sampleRate)
+bool buildWavHeader(uint64_t frames, uint32_t channels, double sampleRate, uint8_t (&header)[44])
 {
-    if (left.empty())
+    if (channels < 1 || channels > 2)
         return false;
-    const uint32_t channels = (!right.empty() && right.size() == left.size()) ? 2 : 1;
-    const uint64_t dataBytes = uint64_t(left.size()) * 4u * channels;
+    const uint64_t dataBytes = frames * 4u * channels;
     // The RIFF size field is 32 bits: refuse what it cannot describe.
-    if (dataBytes > uint64_t(UINT32_MAX) - 36u)
+    if (frames > (uint64_t(UINT32_MAX) - 36u) / 8u + 1u || dataBytes > uint64_t(UINT32_MAX) - 36u)
         return false;
-    const uint32_t rate =
-        (sampleRate >= 1.0 && sampleRate < 4294967296.0) ? uint32_t(sampleRate) : 0u;
+    // A header with a rate of 0 (or one whose byte rate overflows) describes no playable file.
+    if (!std::isfinite(sampleRate) || sampleRate < 1.0 || sampleRate >= 4294967296.0)
+        return false;
+    const uint32_t rate = uint32_t(sampleRate);
+    if (uint64_t(rate) * 4u * channels > UINT32_MAX)
+        return false;
 
-    uint8_t header[44];
     std::memcpy(header, "RIFF", 4);
     putU32(header + 4, uint32_t(36 + dataBytes));
     std::memcpy(header + 8, "WAVEfmt ", 8);
@@ -70,10 +77,30 @@ bool writeWav(const std::string& path, const std::vector<float>& left,
     putU16(header + 34, 32);
     std::memcpy(header + 36, "data", 4);
     putU32(header + 40, uint32_t(dataBytes));
+    return true;
+}
 
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+bool writeWav(const std::string& path, const std::vector<float>& left,
+              const std::vector<float>& right, double sampleRate)
+{
+    if (left.empty())
+        return false;
+    const uint32_t channels = (!right.empty() && right.size() == left.size()) ? 2 : 1;
+    uint8_t header[44];
+    if (!buildWavHeader(left.size(), channels, sampleRate, header))
+        return false;
+
+    // Non-blocking open, so a FIFO without a reader fails at once instead of hanging the worker;
+    // anything but a regular file is left alone.
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644);
     if (fd < 0)
         return false;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return false;
+    }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         if (errno == EWOULDBLOCK) {
             ::close(fd);
