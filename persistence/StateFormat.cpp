@@ -2,10 +2,6 @@
 
 #include "fx/FXModule.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
 
@@ -62,22 +58,6 @@ std::string storedSamplePath(const std::string& path, const std::string& project
         return prefix + path.substr(projectRoot.size() + 1);
     }
     return path;
-}
-
-bool fileExists(const std::string& path)
-{
-    if (path.empty()) {
-        return false;
-    }
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    struct stat info
-    {};
-    const bool regular = ::fstat(fd, &info) == 0 && !S_ISDIR(info.st_mode);
-    ::close(fd);
-    return regular;
 }
 
 std::string resolveStoredSamplePath(const std::string& stored, const std::string& currentRoot,

@@ -12,6 +12,7 @@
 // into live engine objects.
 #pragma once
 
+#include "audio_files/WavLoader.h"
 #include "engine/SamplePool.h"
 #include "engine/VoiceParams.h"
 #include "fx/FXLane.h"
@@ -33,9 +34,6 @@ bool isSaneStateRate(double rateHz);
 // The form a sample path is stored in: "$PROJECT/" + the rest when the path lies under the
 // project root (separator '/' or '\\' right after the root), else the path unchanged.
 std::string storedSamplePath(const std::string& path, const std::string& projectRoot);
-
-// Whether a file can be opened for reading (an empty path is not). [any thread]
-bool fileExists(const std::string& path);
 
 // The file a stored path refers to: for "$PROJECT/rel", currentRoot/rel and then storedRoot/rel
 // (roots that are empty are skipped), the first that exists; a plain path when it exists.
