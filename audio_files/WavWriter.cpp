@@ -54,10 +54,10 @@ bool buildWavHeader(uint64_t frames, uint32_t channels, double sampleRate, uint8
 {
     if (channels < 1 || channels > 2)
         return false;
-    const uint64_t dataBytes = frames * 4u * channels;
-    // The RIFF size field is 32 bits: refuse what it cannot describe.
-    if (frames > (uint64_t(UINT32_MAX) - 36u) / 8u + 1u || dataBytes > uint64_t(UINT32_MAX) - 36u)
+    // The RIFF size field is 32 bits: refuse what it cannot describe (checked before multiplying).
+    if (frames > (uint64_t(UINT32_MAX) - 36u) / (4u * channels))
         return false;
+    const uint64_t dataBytes = frames * 4u * channels;
     // A header with a rate of 0 (or one whose byte rate overflows) describes no playable file.
     if (!std::isfinite(sampleRate) || sampleRate < 1.0 || sampleRate >= 4294967296.0)
         return false;
