@@ -21,7 +21,10 @@ const clap_plugin_descriptor_t s_descriptor = {
     s_features,
 };
 
-uint32_t getPluginCount(const clap_plugin_factory_t*) { return 1; }
+uint32_t getPluginCount(const clap_plugin_factory_t*)
+{
+    return 1;
+}
 
 const clap_plugin_descriptor_t* getPluginDescriptor(const clap_plugin_factory_t*, uint32_t index)
 {
@@ -50,9 +53,15 @@ const clap_plugin_t* createPlugin(const clap_plugin_factory_t*, const clap_host_
 
 const clap_plugin_factory_t s_factory = {getPluginCount, getPluginDescriptor, createPlugin};
 
-bool init(const char*) { return true; }
+bool init(const char*)
+{
+    return true;
+}
 
-void deinit() { VeskPlugin::shutdownProcessRuntime(); }
+void deinit()
+{
+    VeskPlugin::shutdownProcessRuntime();
+}
 
 const void* getFactory(const char* factoryId)
 {
@@ -65,4 +74,4 @@ const void* getFactory(const char* factoryId)
 
 // A const object at namespace scope needs the explicit extern to be visible at all.
 extern "C" CLAP_EXPORT const clap_plugin_entry_t clap_entry = {VESK_CLAP_VERSION_INIT, init, deinit,
-                                                              getFactory};
+                                                               getFactory};

@@ -1,5 +1,7 @@
 #include "VeskPlugin.h"
 
+#include "audio_files/Resample.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -7,6 +9,10 @@
 
 VeskPlugin::VeskPlugin(const clap_host_t* h) : host(h)
 {
+    backend.queues = &queues;
+    backend.snapshots = snapshots;
+    backend.published = &publishedSnapshot;
+
     clapPlugin.desc = nullptr;
     clapPlugin.plugin_data = this;
     clapPlugin.init = clapInit;
@@ -24,11 +30,21 @@ VeskPlugin::VeskPlugin(const clap_host_t* h) : host(h)
     latencyExt = {clapLatencyGet};
     renderExt = {clapRenderHasHardRealtimeRequirement, clapRenderSet};
     stateExt = {clapStateSave, clapStateLoad};
-    guiExt = {clapGuiIsApiSupported, clapGuiGetPreferredApi, clapGuiCreate, clapGuiDestroy,
-              clapGuiSetScale,       clapGuiGetSize,         clapGuiCanResize,
-              clapGuiGetResizeHints, clapGuiAdjustSize,      clapGuiSetSize,
-              clapGuiSetParent,      clapGuiSetTransient,    clapGuiSuggestTitle,
-              clapGuiShow,           clapGuiHide};
+    guiExt = {clapGuiIsApiSupported,
+              clapGuiGetPreferredApi,
+              clapGuiCreate,
+              clapGuiDestroy,
+              clapGuiSetScale,
+              clapGuiGetSize,
+              clapGuiCanResize,
+              clapGuiGetResizeHints,
+              clapGuiAdjustSize,
+              clapGuiSetSize,
+              clapGuiSetParent,
+              clapGuiSetTransient,
+              clapGuiSuggestTitle,
+              clapGuiShow,
+              clapGuiHide};
     trackInfoExt = {clapTrackInfoChanged};
     notePortsExt = {clapNotePortsCount, clapNotePortsGet};
 }
@@ -45,9 +61,18 @@ bool VeskPlugin::clapInit(const clap_plugin_t* plugin)
     VeskPlugin* self = from(plugin);
     if (self == nullptr)
         return false;
+    // What the editor must see before the first publication.
+    for (vesk::VeskState& snap : self->snapshots) {
+        for (vesk::PoolState& pool : snap.pools)
+            pool.lpfHz = 20000.0f;
+        snap.master.bypassed = 1;
+        snap.visiblePools = 15;
+    }
     if (self->host->get_extension != nullptr)
         self->hostState = static_cast<const clap_host_state_t*>(
             self->host->get_extension(self->host, CLAP_EXT_STATE));
+    self->queues.wakeContext = self;
+    self->queues.wake = requestMainThreadCallback;
     return true;
 }
 
@@ -70,36 +95,54 @@ bool VeskPlugin::clapActivate(const clap_plugin_t* plugin, double rate, uint32_t
     // A host handing a non-finite or non-positive rate gets the default rate.
     if (!std::isfinite(rate) || rate <= 0.0)
         rate = 48000.0;
+    std::lock_guard<std::mutex> lock(self->stateMutex);
     self->sampleRate = rate;
-    self->limiterRate = rate;
-    if (self->loadedSampleRate > 0.0 && std::fabs(rate - self->loadedSampleRate) > 1.0)
+    self->sampler.setSampleRate(rate);
+    self->masterFx.setSampleRate(rate);
+    for (vesk::FXLane& lane : self->lanes)
+        lane.setSampleRate(rate);
+    const double smoothing = 0.03 * rate;
+    self->modInput.modSmoothing = (rate > 0.0 && smoothing >= 1.0) ? smoothing : 1.0;
+    if (self->loadedSampleRate > 0.0 && std::fabs(rate - self->loadedSampleRate) > 1.0) {
+        // Voices read the regions being replaced: cut them first.
+        for (int i = 0; i < vesk::kNumPools; ++i)
+            self->sampler.beginSampleListChange(i);
+        vesk::reloadAllSamplesForSampleRate(self->sampler.pools, self->rawAudioCache,
+                                            self->loadedSampleRate, rate);
+        for (int i = 0; i < vesk::kNumPools; ++i)
+            self->sampler.endSampleListChange(i);
         self->loadedSampleRate = self->sampleRate;
+    }
+    if (!self->reaperBridge.initialized)
+        self->reaperBridge.initialize(self->host);
+    self->currentProjectRoot();
     return true;
 }
 
-void VeskPlugin::clapDeactivate(const clap_plugin_t*) {}
+void VeskPlugin::clapDeactivate(const clap_plugin_t* plugin)
+{
+    VeskPlugin* self = from(plugin);
+    if (self == nullptr)
+        return;
+    std::lock_guard<std::mutex> lock(self->stateMutex);
+    self->sampler.stop();
+    self->deferredTriggerCount = 0;
+    self->clearChannelExpression();
+}
 
-bool VeskPlugin::clapStartProcessing(const clap_plugin_t*) { return true; }
+bool VeskPlugin::clapStartProcessing(const clap_plugin_t*)
+{
+    return true;
+}
 
 void VeskPlugin::clapStopProcessing(const clap_plugin_t*) {}
 
-void VeskPlugin::clapReset(const clap_plugin_t*) {}
-
-clap_process_status VeskPlugin::clapProcess(const clap_plugin_t* plugin,
-                                            const clap_process_t* process)
+// Called on the audio thread: the sampler may only change under the state mutex, so the reset is
+// carried out by the next process call that holds it.
+void VeskPlugin::clapReset(const clap_plugin_t* plugin)
 {
-    VeskPlugin* self = from(plugin);
-    if (self == nullptr || process == nullptr)
-        return CLAP_PROCESS_ERROR;
-    if (process->audio_outputs_count < 1 || process->audio_outputs == nullptr)
-        return CLAP_PROCESS_CONTINUE;
-    const clap_audio_buffer_t& out = process->audio_outputs[0];
-    if (out.channel_count < 2 || out.data32 == nullptr || out.data32[0] == nullptr ||
-        out.data32[1] == nullptr)
-        return CLAP_PROCESS_CONTINUE;
-    std::memset(out.data32[0], 0, sizeof(float) * process->frames_count);
-    std::memset(out.data32[1], 0, sizeof(float) * process->frames_count);
-    return CLAP_PROCESS_CONTINUE;
+    if (VeskPlugin* self = from(plugin))
+        self->resetPending.store(true, std::memory_order_release);
 }
 
 const void* VeskPlugin::clapGetExtension(const clap_plugin_t* plugin, const char* id)
@@ -123,8 +166,6 @@ const void* VeskPlugin::clapGetExtension(const clap_plugin_t* plugin, const char
         return &self->guiExt;
     return nullptr;
 }
-
-void VeskPlugin::clapOnMainThread(const clap_plugin_t*) {}
 
 void VeskPlugin::requestMainThreadCallback(void* context)
 {
@@ -166,8 +207,8 @@ bool VeskPlugin::clapNotePortsGet(const clap_plugin_t*, uint32_t index, bool isI
     if (!isInput || index != 0 || info == nullptr)
         return false;
     info->id = 0;
-    info->supported_dialects = CLAP_NOTE_DIALECT_CLAP | CLAP_NOTE_DIALECT_MIDI |
-                               CLAP_NOTE_DIALECT_MIDI_MPE;
+    info->supported_dialects =
+        CLAP_NOTE_DIALECT_CLAP | CLAP_NOTE_DIALECT_MIDI | CLAP_NOTE_DIALECT_MIDI_MPE;
     info->preferred_dialect = CLAP_NOTE_DIALECT_CLAP;
     std::strncpy(info->name, "MIDI In", sizeof info->name);
     return true;
@@ -175,13 +216,17 @@ bool VeskPlugin::clapNotePortsGet(const clap_plugin_t*, uint32_t index, bool isI
 
 uint32_t VeskPlugin::clapLatencyGet(const clap_plugin_t* plugin)
 {
+    // The limiter's 10 ms look-ahead at the rate it was last given.
     const VeskPlugin* self = from(plugin);
-    const double rate = self != nullptr ? self->limiterRate : 48000.0;
-    const double samples = std::ceil(0.01 * rate);
-    return samples > 0.0 ? static_cast<uint32_t>(samples) : 0u;
+    const int samples = self != nullptr ? self->masterFx.getLatencySamples()
+                                        : vesk::MasterFX::latencyForRate(48000.0);
+    return samples > 0 ? static_cast<uint32_t>(samples) : 0u;
 }
 
-bool VeskPlugin::clapRenderHasHardRealtimeRequirement(const clap_plugin_t*) { return false; }
+bool VeskPlugin::clapRenderHasHardRealtimeRequirement(const clap_plugin_t*)
+{
+    return false;
+}
 
 bool VeskPlugin::clapRenderSet(const clap_plugin_t* plugin, clap_plugin_render_mode mode)
 {
@@ -224,26 +269,63 @@ void VeskPlugin::clapTrackInfoChanged(const clap_plugin_t* plugin)
             }
         }
     }
+    self->ownTrack = nullptr; // looked up again by name at the next main-thread pass
 }
 
 // ---------------------------------------------------------------------------------------------
 // GUI: no editor in this build yet; every window API is declined.
 
-bool VeskPlugin::clapGuiIsApiSupported(const clap_plugin_t*, const char*, bool) { return false; }
-bool VeskPlugin::clapGuiGetPreferredApi(const clap_plugin_t*, const char**, bool*) { return false; }
-bool VeskPlugin::clapGuiCreate(const clap_plugin_t*, const char*, bool) { return false; }
+bool VeskPlugin::clapGuiIsApiSupported(const clap_plugin_t*, const char*, bool)
+{
+    return false;
+}
+bool VeskPlugin::clapGuiGetPreferredApi(const clap_plugin_t*, const char**, bool*)
+{
+    return false;
+}
+bool VeskPlugin::clapGuiCreate(const clap_plugin_t*, const char*, bool)
+{
+    return false;
+}
 void VeskPlugin::clapGuiDestroy(const clap_plugin_t*) {}
-bool VeskPlugin::clapGuiSetScale(const clap_plugin_t*, double) { return false; }
-bool VeskPlugin::clapGuiGetSize(const clap_plugin_t*, uint32_t*, uint32_t*) { return false; }
-bool VeskPlugin::clapGuiCanResize(const clap_plugin_t*) { return false; }
+bool VeskPlugin::clapGuiSetScale(const clap_plugin_t*, double)
+{
+    return false;
+}
+bool VeskPlugin::clapGuiGetSize(const clap_plugin_t*, uint32_t*, uint32_t*)
+{
+    return false;
+}
+bool VeskPlugin::clapGuiCanResize(const clap_plugin_t*)
+{
+    return false;
+}
 bool VeskPlugin::clapGuiGetResizeHints(const clap_plugin_t*, clap_gui_resize_hints_t*)
 {
     return false;
 }
-bool VeskPlugin::clapGuiAdjustSize(const clap_plugin_t*, uint32_t*, uint32_t*) { return false; }
-bool VeskPlugin::clapGuiSetSize(const clap_plugin_t*, uint32_t, uint32_t) { return false; }
-bool VeskPlugin::clapGuiSetParent(const clap_plugin_t*, const clap_window_t*) { return false; }
-bool VeskPlugin::clapGuiSetTransient(const clap_plugin_t*, const clap_window_t*) { return false; }
+bool VeskPlugin::clapGuiAdjustSize(const clap_plugin_t*, uint32_t*, uint32_t*)
+{
+    return false;
+}
+bool VeskPlugin::clapGuiSetSize(const clap_plugin_t*, uint32_t, uint32_t)
+{
+    return false;
+}
+bool VeskPlugin::clapGuiSetParent(const clap_plugin_t*, const clap_window_t*)
+{
+    return false;
+}
+bool VeskPlugin::clapGuiSetTransient(const clap_plugin_t*, const clap_window_t*)
+{
+    return false;
+}
 void VeskPlugin::clapGuiSuggestTitle(const clap_plugin_t*, const char*) {}
-bool VeskPlugin::clapGuiShow(const clap_plugin_t*) { return false; }
-bool VeskPlugin::clapGuiHide(const clap_plugin_t*) { return false; }
+bool VeskPlugin::clapGuiShow(const clap_plugin_t*)
+{
+    return false;
+}
+bool VeskPlugin::clapGuiHide(const clap_plugin_t*)
+{
+    return false;
+}

@@ -7,14 +7,79 @@
 // thread (process, reset) and the instance's one worker thread (loads, renders).
 #pragma once
 
+#include "CommandQueues.h"
+#include "VeskState.h"
 #include "WorkerPool.h"
 #include "plugin/clap/Clap12.h"
 
+#include "audio_files/RawAudioCache.h"
+#include "engine/Config.h"
+#include "engine/Sampler.h"
+#include "export/RenderResult.h"
+#include "export/VeskReaperBridge.h"
+#include "fx/FXLane.h"
+#include "fx/MasterFX.h"
+
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
 #include <vector>
+
+// A trigger that waits for the state mutex (audio thread only).
+struct DeferredTrigger
+{
+    enum class Kind : uint8_t
+    {
+        Note,
+        Random,
+        PlaySample,
+        Replay,
+        StopPool,
+        StopAll,
+    };
+    Kind kind = Kind::Random;
+    uint64_t seed = 0;
+    int32_t target = 0;      // note for Note; pool for PlaySample and StopPool
+    int32_t sampleIndex = 0; // for PlaySample
+};
+
+// Expression targets and the five-entry modulation bus that drives FX knobs.
+struct ModulationInput
+{
+    float pressureTarget = 0.0f;
+    float slideTarget = 0.0f;
+    float bendTarget = 0.0f;
+    float velocity = 0.0f;
+    float modBus[vesk::kModBusSize] = {}; // None, Pressure, Slide, Bend, Velocity
+    double modSmoothing = 1.0;            // smoothing time constant in samples
+};
+
+// Per-MIDI-channel expression values and which channels hold notes.
+struct ChannelExpression
+{
+    float channelPressure[16] = {};
+    float channelSlide[16] = {};
+    float channelBend[16] = {};
+    uint8_t heldNotes[16] = {};
+    int8_t channelStack[16] = {}; // channels holding notes, first pressed first
+    uint8_t channelStackSize = 0;
+};
+
+// A finished load job, applied by the next main-thread pass.
+struct LoadResult
+{
+    int32_t pool = 0;
+    std::vector<vesk::SampleData> samples;
+    std::vector<std::array<float, vesk::kDisplayPeaks>> peaks; // per region, made on the worker
+    std::string path;
+    bool ok = false;
+};
+
+namespace vesk {
+class StateSerializer;
+} // namespace vesk
 
 class VeskPlugin
 {
@@ -85,7 +150,63 @@ public:
     // [main thread] Title the editor window would carry for the current track name.
     std::string windowTitle() const;
 
+    // ---- Engine control (audio thread) ----
+
+    // [audio thread] Runs one trigger; the caller holds stateMutex.
+    void executeTrigger(const DeferredTrigger& trigger);
+    // [audio thread] Renders frames [begin, end) of the host buffers in chunks of at most 4096.
+    void renderRange(float* left, float* right, uint32_t begin, uint32_t end,
+                     const vesk::LaneRouting& routing, float* levels);
+    // [audio thread] Queues a trigger that could not run (the mutex was busy).
+    void deferTrigger(const DeferredTrigger& trigger);
+    void pressChannel(int channel);
+    void releaseChannel(int channel);
+    void refreshModTargets();
+    void clearChannelExpression();
+    // Targets, velocity and the bus values to zero; the smoothing time stays.
+    void clearModulationInput();
+    // [audio thread] Writes the live per-pool values into both snapshot buffers.
+    void publishLiveValues(const float* levels);
+
+    // ---- Main thread ----
+
+    // [main thread] Applies every queued command (forwarded ones first, then the ring's).
+    void processCommands();
+    // [main thread] Applies one command; the dispatcher of the message ids.
+    void applyCommand(uint8_t type, const uint8_t* payload, uint32_t size);
+    // [main thread] The FX-bus and master-chain messages; false when the id is not one of them
+    // or the message was refused. Marks the state changed itself.
+    bool applyFxCommand(uint8_t type, const uint8_t* payload, uint32_t size);
+    // [main thread] Drops a kept unreadable state and tells the host the project changed.
+    void markStateChanged();
+    // [main thread] Applies queued commands and finished loads.
+    void drainPendingWork();
+    // [main thread] The project directory (from REAPER), or the last one known.
+    std::string currentProjectRoot();
+    // [main thread] Builds the snapshot and publishes it.
+    void syncState();
+    // [main thread, under stateMutex] Rebuilds a pool's 28000-bin overview of a sample's file.
+    void rebuildOverview(int pool, int sampleIndex);
+    // [main thread, stateMutex held by the caller] Writes or reads the body of the saved state
+    // (after the header); false at the first transfer that fails, with what was read so far
+    // applied.
+    bool serializeState(vesk::StateSerializer& s);
+    // [main thread] Samples of a pool read from a state: stored paths resolved, files decoded.
+    bool serializePoolSamples(vesk::StateSerializer& s, int pool, const std::string& storedRoot,
+                              const std::string& currentRoot, double decodeRateHz,
+                              double offsetScale);
+    // [main thread] Posts a load job for a file.
+    void postLoadJob(int pool, const std::string& path);
+    // [main thread] Starts a stems or mix render of the last trigger.
+    void startRender(bool mix);
+    // [main thread] Follows the REAPER track's mute switch.
+    void pollTrackMute();
+    // [main thread] Inserts finished renders into the REAPER project.
+    void insertRenderResults();
+
     // Members, in the order they are laid out.
+    DeferredTrigger deferredTriggers[64];
+    int32_t deferredTriggerCount = 0;
     const clap_host_t* host;
     clap_plugin_t clapPlugin{};
     clap_plugin_audio_ports_t audioPortsExt{};
@@ -99,21 +220,46 @@ public:
     std::atomic<bool> guiClosedPending{false};
     double sampleRate = 48000.0;
     double loadedSampleRate = 48000.0;
-    // Rate the master chain's limiter was last given; the reported latency is its look-ahead.
-    double limiterRate = 48000.0;
+    vesk::Sampler sampler;
+    vesk::MasterFX masterFx;
+    vesk::FXLane lanes[vesk::kNumLanes];
+    ModulationInput modInput;
+    ChannelExpression channels;
+    alignas(64) float busBuffers[4][8192] = {};
     std::mutex stateMutex;
     std::atomic<bool> autoSplit{false};
+    CommandQueues queues;
+    vesk::VeskState snapshots[2];
+    std::atomic<int32_t> publishedSnapshot{0};
+    VeskBackend backend;
     std::string projectRoot;
     std::vector<uint8_t> keptState;
     bool hasKeptState = false;
     bool suppressDirty = false;
     int32_t missingFiles = 0;
+    std::vector<PendingCommand> pendingCommands;
+    std::mutex pendingMutex;
+    VeskReaperBridge reaperBridge;
     clap_plugin_track_info_t trackInfoExt{};
     char trackName[64] = {};
     std::atomic<bool> trackMuted{false};
+    vesk::reaper::MediaTrack* ownTrack = nullptr; // the instance's REAPER track, by name
     bool muteLatch = false;
     uint32_t callbackCounter = 0;
+    std::atomic<bool> resetPending{false}; // clapReset, carried out by the next locked block
+    uint64_t noteCounter = 0; // advances with every host note, so each note draws afresh
     vesk::WorkerPool workers;
     std::atomic<int32_t> pendingJobs{0};
+    std::mutex loadMutex;
+    std::vector<LoadResult> loadResults;
+    std::mutex renderMutex;
+    std::vector<vesk::RenderResult> renderResults;
     clap_plugin_note_ports_t notePortsExt{};
+    std::atomic<uint8_t> visiblePools{15};
+    std::atomic<uint8_t> soloShadow{0};
+    std::atomic<uint8_t> muteShadow{0};
+    uint8_t freezeShadow = 0;
+    bool bus1ToMaster = false;
+    vesk::VeskState staging;
+    vesk::RawAudioCache rawAudioCache;
 };

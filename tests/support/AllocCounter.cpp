@@ -29,10 +29,17 @@ struct Counter
 
 thread_local Counter t_counter;
 
+// With VESK_ALLOC_TRAP set, a counted allocation stops the program under a debugger, which then
+// shows where the audio path allocated.
+const bool g_trap = std::getenv("VESK_ALLOC_TRAP") != nullptr;
+
 inline void noteAlloc()
 {
-    if (t_counter.armed)
+    if (t_counter.armed) {
         ++t_counter.allocations;
+        if (g_trap)
+            __builtin_trap();
+    }
 }
 
 inline void noteFree(void* p)
@@ -42,12 +49,27 @@ inline void noteFree(void* p)
 }
 
 #ifdef VESK_COUNT_MALLOC
-inline void* rawMalloc(size_t n) { return __libc_malloc(n); }
-inline void rawFree(void* p) { __libc_free(p); }
-inline void* rawAligned(size_t align, size_t n) { return __libc_memalign(align, n); }
+inline void* rawMalloc(size_t n)
+{
+    return __libc_malloc(n);
+}
+inline void rawFree(void* p)
+{
+    __libc_free(p);
+}
+inline void* rawAligned(size_t align, size_t n)
+{
+    return __libc_memalign(align, n);
+}
 #else
-inline void* rawMalloc(size_t n) { return std::malloc(n); }
-inline void rawFree(void* p) { std::free(p); }
+inline void* rawMalloc(size_t n)
+{
+    return std::malloc(n);
+}
+inline void rawFree(void* p)
+{
+    std::free(p);
+}
 inline void* rawAligned(size_t align, size_t n)
 {
     return std::aligned_alloc(align, (n + align - 1) / align * align);
@@ -107,8 +129,14 @@ bool countsMallocAndLocks()
 } // namespace vesk::test
 
 // Replacement operator new/delete: every form counts once.
-void* operator new(size_t n) { return newImpl(n); }
-void* operator new[](size_t n) { return newImpl(n); }
+void* operator new(size_t n)
+{
+    return newImpl(n);
+}
+void* operator new[](size_t n)
+{
+    return newImpl(n);
+}
 void* operator new(size_t n, const std::nothrow_t&) noexcept
 {
     try {
@@ -125,8 +153,14 @@ void* operator new[](size_t n, const std::nothrow_t&) noexcept
         return nullptr;
     }
 }
-void* operator new(size_t n, std::align_val_t al) { return newAlignedImpl(n, al); }
-void* operator new[](size_t n, std::align_val_t al) { return newAlignedImpl(n, al); }
+void* operator new(size_t n, std::align_val_t al)
+{
+    return newAlignedImpl(n, al);
+}
+void* operator new[](size_t n, std::align_val_t al)
+{
+    return newAlignedImpl(n, al);
+}
 void* operator new(size_t n, std::align_val_t al, const std::nothrow_t&) noexcept
 {
     try {
@@ -143,16 +177,46 @@ void* operator new[](size_t n, std::align_val_t al, const std::nothrow_t&) noexc
         return nullptr;
     }
 }
-void operator delete(void* p) noexcept { deleteImpl(p); }
-void operator delete[](void* p) noexcept { deleteImpl(p); }
-void operator delete(void* p, size_t) noexcept { deleteImpl(p); }
-void operator delete[](void* p, size_t) noexcept { deleteImpl(p); }
-void operator delete(void* p, std::align_val_t) noexcept { deleteImpl(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { deleteImpl(p); }
-void operator delete(void* p, size_t, std::align_val_t) noexcept { deleteImpl(p); }
-void operator delete[](void* p, size_t, std::align_val_t) noexcept { deleteImpl(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { deleteImpl(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { deleteImpl(p); }
+void operator delete(void* p) noexcept
+{
+    deleteImpl(p);
+}
+void operator delete[](void* p) noexcept
+{
+    deleteImpl(p);
+}
+void operator delete(void* p, size_t) noexcept
+{
+    deleteImpl(p);
+}
+void operator delete[](void* p, size_t) noexcept
+{
+    deleteImpl(p);
+}
+void operator delete(void* p, std::align_val_t) noexcept
+{
+    deleteImpl(p);
+}
+void operator delete[](void* p, std::align_val_t) noexcept
+{
+    deleteImpl(p);
+}
+void operator delete(void* p, size_t, std::align_val_t) noexcept
+{
+    deleteImpl(p);
+}
+void operator delete[](void* p, size_t, std::align_val_t) noexcept
+{
+    deleteImpl(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept
+{
+    deleteImpl(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept
+{
+    deleteImpl(p);
+}
 
 #ifdef VESK_COUNT_MALLOC
 // C allocation functions, for code (libraries included) that does not go through operator new.

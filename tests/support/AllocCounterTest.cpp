@@ -9,7 +9,10 @@
 namespace {
 
 // Keeps the compiler from pairing and removing an allocation and its free.
-template <typename T> void escape(T* p) { asm volatile("" : : "g"(p) : "memory"); }
+template <typename T> void escape(T* p)
+{
+    asm volatile("" : : "g"(p) : "memory");
+}
 
 // The canary: if these are not seen, a zero count elsewhere proves nothing.
 TEST(AllocCounter, SeesNewDeleteAndStaysQuietWhenDisarmed)

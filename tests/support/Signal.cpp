@@ -49,7 +49,10 @@ double rms(const float* x, size_t n)
     return std::sqrt(s / double(n));
 }
 
-double toDb(double linear) { return 20.0 * std::log10(std::max(linear, 1e-30)); }
+double toDb(double linear)
+{
+    return 20.0 * std::log10(std::max(linear, 1e-30));
+}
 
 double amplitudeAt(const float* x, size_t n, double freqHz, double rate)
 {
@@ -76,8 +79,7 @@ std::vector<double> magnitudeSpectrum(const float* x, size_t n, size_t fftSize)
         in[i] = win * x[i];
     }
     std::vector<fftw_complex> out(fftSize / 2 + 1);
-    fftw_plan plan =
-        fftw_plan_dft_r2c_1d(int(fftSize), in.data(), out.data(), FFTW_ESTIMATE);
+    fftw_plan plan = fftw_plan_dft_r2c_1d(int(fftSize), in.data(), out.data(), FFTW_ESTIMATE);
     fftw_execute(plan);
     fftw_destroy_plan(plan);
     std::vector<double> mag(out.size());

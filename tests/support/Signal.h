@@ -14,8 +14,14 @@ std::vector<float> noise(size_t frames, uint64_t seed, double amplitude = 1.0);
 
 double peak(const float* x, size_t n);
 double rms(const float* x, size_t n);
-inline double peak(const std::vector<float>& x) { return peak(x.data(), x.size()); }
-inline double rms(const std::vector<float>& x) { return rms(x.data(), x.size()); }
+inline double peak(const std::vector<float>& x)
+{
+    return peak(x.data(), x.size());
+}
+inline double rms(const std::vector<float>& x)
+{
+    return rms(x.data(), x.size());
+}
 double toDb(double linear);
 
 // Amplitude of the component at freqHz (Goertzel over a Hann window, corrected for the window's

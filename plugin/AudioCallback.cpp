@@ -1,0 +1,536 @@
+// The audio callback: triggers, notes, MIDI and expressions in, the rendered block out.
+#include "Messages.h"
+#include "VeskPlugin.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <ctime>
+
+#if defined(__SSE2__) || defined(__x86_64__)
+#include <xmmintrin.h>
+#include <pmmintrin.h>
+#endif
+
+namespace {
+
+// Flushes denormals to zero for this thread (the host's audio thread keeps the setting).
+void flushDenormals()
+{
+#if defined(__SSE2__) || defined(__x86_64__)
+    _MM_SET_FLUSH_ZERO_MODE(_MM_FLUSH_ZERO_ON);
+    _MM_SET_DENORMALS_ZERO_MODE(_MM_DENORMALS_ZERO_ON);
+#elif defined(__aarch64__)
+    uint64_t fpcr;
+    asm volatile("mrs %0, fpcr" : "=r"(fpcr));
+    asm volatile("msr fpcr, %0" : : "r"(fpcr | (1ULL << 24)));
+#endif
+}
+
+void requestCallback(const clap_host_t* host)
+{
+    if (host != nullptr && host->request_callback != nullptr)
+        host->request_callback(host);
+}
+
+inline int32_t readI32(const uint8_t* p)
+{
+    return static_cast<int32_t>(vesk::getU32(p));
+}
+
+// Scratch for muted pools: they keep time, their sound is discarded.
+constexpr uint32_t kSilentPiece = 1024;
+
+} // namespace
+
+clap_process_status VeskPlugin::clapProcess(const clap_plugin_t* plugin,
+                                            const clap_process_t* process)
+{
+    VeskPlugin* self = from(plugin);
+    if (self == nullptr || process == nullptr)
+        return CLAP_PROCESS_CONTINUE;
+    flushDenormals();
+    const uint32_t frames = process->frames_count;
+
+    // Pacing of the main-thread pass while audio runs (about every 33 ms).
+    self->callbackCounter += frames;
+    if (self->callbackCounter >= static_cast<uint32_t>(self->sampleRate * 0.033)) {
+        self->callbackCounter = 0;
+        requestCallback(self->host);
+    }
+
+    // The one lock between the main and the audio thread.
+    bool locked;
+    if (self->offlineRender.load(std::memory_order_relaxed)) {
+        self->stateMutex.lock();
+        locked = true;
+    } else {
+        locked = self->stateMutex.try_lock();
+    }
+    if (locked && self->resetPending.exchange(false, std::memory_order_acquire)) {
+        // A reset the host asked for on this thread, carried out under the lock.
+        self->sampler.stop();
+        self->deferredTriggerCount = 0;
+        self->clearChannelExpression();
+        self->clearModulationInput();
+    }
+    if (locked) {
+        for (int32_t i = 0; i < self->deferredTriggerCount; ++i)
+            self->executeTrigger(self->deferredTriggers[i]);
+        self->deferredTriggerCount = 0;
+    }
+
+    // Trigger ring.
+    CommandQueues& q = self->queues;
+    uint64_t r = q.triggerRead.load(std::memory_order_relaxed);
+    uint64_t w = q.triggerWrite.load(std::memory_order_acquire);
+    bool wantCallback = false;
+    while (r != w) {
+        TriggerSlot slot = q.triggerSlots[r % CommandQueues::kTriggerSlots];
+        q.triggerRead.store(++r, std::memory_order_release);
+        const uint32_t size = std::min<uint32_t>(slot.size, sizeof slot.payload);
+        DeferredTrigger t;
+        bool isTrigger = true;
+        switch (uint8_t(slot.type)) {
+        case vesk::CmdTrigger:
+            t.kind = DeferredTrigger::Kind::Random;
+            t.seed = size >= 8 ? vesk::getU64(slot.payload) : uint64_t(std::time(nullptr));
+            wantCallback = true;
+            break;
+        case vesk::CmdPlaySample:
+            if (size < 8)
+                continue;
+            t.kind = DeferredTrigger::Kind::PlaySample;
+            t.target = readI32(slot.payload);
+            t.sampleIndex = readI32(slot.payload + 4);
+            wantCallback = true;
+            break;
+        case vesk::CmdReplay:
+            t.kind = DeferredTrigger::Kind::Replay;
+            wantCallback = true;
+            break;
+        case vesk::CmdStopPool:
+            if (size < 4)
+                continue;
+            t.kind = DeferredTrigger::Kind::StopPool;
+            t.target = readI32(slot.payload);
+            break;
+        case vesk::CmdStopAll:
+            t.kind = DeferredTrigger::Kind::StopAll;
+            break;
+        default:
+            isTrigger = false;
+            break;
+        }
+        if (isTrigger) {
+            if (locked)
+                self->executeTrigger(t);
+            else
+                self->deferTrigger(t);
+        } else {
+            // A stray command: the main thread executes it. Allocates, but only for a message
+            // that does not belong on this ring.
+            PendingCommand pc;
+            pc.type = uint8_t(slot.type);
+            pc.payload.assign(slot.payload, slot.payload + size);
+            {
+                std::lock_guard<std::mutex> guard(self->pendingMutex);
+                self->pendingCommands.push_back(std::move(pc));
+            }
+            wantCallback = true;
+        }
+        w = q.triggerWrite.load(std::memory_order_acquire);
+    }
+    if (wantCallback)
+        requestCallback(self->host);
+
+    // Output channels, when the host gave any.
+    float* left = nullptr;
+    float* right = nullptr;
+    if (process->audio_outputs_count >= 1 && process->audio_outputs != nullptr) {
+        const clap_audio_buffer_t& out = process->audio_outputs[0];
+        if (out.data32 != nullptr && out.data32[0] != nullptr) {
+            left = out.data32[0];
+            right = (out.channel_count >= 2 && out.data32[1] != nullptr) ? out.data32[1] : nullptr;
+        }
+    }
+    // An output with fewer than two channels is never written.
+    auto writeSilence = [&] {
+        if (left != nullptr && right != nullptr) {
+            std::memset(left, 0, sizeof(float) * frames);
+            std::memset(right, 0, sizeof(float) * frames);
+        }
+    };
+
+    // Track mute (REAPER): silence, and stop everything once per muted period.
+    if (self->trackMuted.load(std::memory_order_relaxed)) {
+        if (!self->muteLatch && locked) {
+            self->sampler.stop();
+            for (vesk::FXLane& lane : self->lanes)
+                lane.resetModules();
+            self->masterFx.reset();
+            self->muteLatch = true;
+        }
+        writeSilence();
+        // Note bookkeeping continues while muted (no triggers), so no channel stays held.
+        if (const clap_input_events_t* in = process->in_events) {
+            const uint32_t n = in->size != nullptr ? in->size(in) : 0;
+            for (uint32_t i = 0; i < n; ++i) {
+                const clap_event_header_t* h = in->get(in, i);
+                if (h == nullptr || h->space_id != CLAP_CORE_EVENT_SPACE_ID)
+                    continue;
+                if (h->type == CLAP_EVENT_NOTE_ON && h->size >= sizeof(clap_event_note_t))
+                    self->pressChannel(reinterpret_cast<const clap_event_note_t*>(h)->channel);
+                else if ((h->type == CLAP_EVENT_NOTE_OFF || h->type == CLAP_EVENT_NOTE_CHOKE ||
+                          h->type == CLAP_EVENT_NOTE_END) &&
+                         h->size >= sizeof(clap_event_note_t))
+                    self->releaseChannel(reinterpret_cast<const clap_event_note_t*>(h)->channel);
+            }
+        }
+        if (locked)
+            self->stateMutex.unlock();
+        return CLAP_PROCESS_CONTINUE;
+    }
+    self->muteLatch = false;
+
+    // Both channels are needed to render; an output with fewer is left alone.
+    const bool haveOutput = left != nullptr && right != nullptr;
+    const bool render = haveOutput && locked;
+    vesk::LaneRouting routing;
+    if (render)
+        routing = vesk::computeLaneRouting(self->lanes[0].soloed, self->lanes[0].muted,
+                                           self->lanes[1].soloed, self->lanes[1].muted,
+                                           self->bus1ToMaster);
+
+    // Events, rendering up to each note so notes start on their frame.
+    float levels[vesk::kNumPools] = {};
+    uint32_t cursor = 0;
+    if (const clap_input_events_t* in = process->in_events) {
+        const uint32_t n = in->size != nullptr ? in->size(in) : 0;
+        for (uint32_t i = 0; i < n; ++i) {
+            const clap_event_header_t* h = in->get(in, i);
+            if (h == nullptr || h->space_id != CLAP_CORE_EVENT_SPACE_ID)
+                continue;
+            switch (h->type) {
+            case CLAP_EVENT_NOTE_ON: {
+                if (h->size < sizeof(clap_event_note_t))
+                    break;
+                const auto* e = reinterpret_cast<const clap_event_note_t*>(h);
+                const uint32_t t = std::min(h->time, frames);
+                if (render && cursor < t) {
+                    self->renderRange(left, right, cursor, t, routing, levels);
+                    cursor = t;
+                }
+                DeferredTrigger trig;
+                trig.kind = DeferredTrigger::Kind::Note;
+                // The clock has one-second resolution: the per-instance note counter makes
+                // every note draw afresh.
+                trig.seed = uint64_t(std::time(nullptr)) ^ (uint64_t(i) << 16) ^
+                            (self->noteCounter++ * 0x9E3779B97F4A7C15ULL);
+                const uint16_t key = uint16_t(e->key);
+                trig.target = key <= 127 ? int32_t(key) : 60;
+                if (locked)
+                    self->executeTrigger(trig);
+                else
+                    self->deferTrigger(trig);
+                const float vel = float(e->velocity);
+                self->modInput.velocity = std::isfinite(vel) ? std::clamp(vel, 0.0f, 1.0f) : 1.0f;
+                self->pressChannel(e->channel);
+                break;
+            }
+            case CLAP_EVENT_NOTE_OFF:
+            case CLAP_EVENT_NOTE_CHOKE:
+            case CLAP_EVENT_NOTE_END:
+                if (h->size >= sizeof(clap_event_note_t))
+                    self->releaseChannel(reinterpret_cast<const clap_event_note_t*>(h)->channel);
+                break;
+            case CLAP_EVENT_NOTE_EXPRESSION: {
+                if (h->size < sizeof(clap_event_note_expression_t))
+                    break;
+                const auto* e = reinterpret_cast<const clap_event_note_expression_t*>(h);
+                const uint16_t c = uint16_t(e->channel);
+                const int ch = c <= 15 ? int(c) : 0;
+                float v = float(e->value);
+                float* store = nullptr;
+                float* target = nullptr;
+                if (e->expression_id == CLAP_NOTE_EXPRESSION_TUNING) {
+                    v = std::isnan(v) ? 1.0f : std::clamp(v, -1.0f, 1.0f);
+                    store = &self->channels.channelBend[ch];
+                    target = &self->modInput.bendTarget;
+                } else if (e->expression_id == CLAP_NOTE_EXPRESSION_BRIGHTNESS) {
+                    v = std::isnan(v) ? 1.0f : std::clamp(v, 0.0f, 1.0f);
+                    store = &self->channels.channelSlide[ch];
+                    target = &self->modInput.slideTarget;
+                } else if (e->expression_id == CLAP_NOTE_EXPRESSION_PRESSURE) {
+                    v = std::isnan(v) ? 1.0f : std::clamp(v, 0.0f, 1.0f);
+                    store = &self->channels.channelPressure[ch];
+                    target = &self->modInput.pressureTarget;
+                }
+                if (store != nullptr) {
+                    *store = v;
+                    const ChannelExpression& ce = self->channels;
+                    if (ce.channelStackSize > 0 && ce.channelStack[ce.channelStackSize - 1] == ch)
+                        *target = v;
+                }
+                break;
+            }
+            case CLAP_EVENT_MIDI: {
+                if (h->size < sizeof(clap_event_midi_t))
+                    break;
+                const auto* e = reinterpret_cast<const clap_event_midi_t*>(h);
+                const uint8_t s = e->data[0];
+                const int ch = s & 0x0F;
+                const uint8_t kind = s & 0xF0;
+                const ChannelExpression& ce = self->channels;
+                const bool current =
+                    ce.channelStackSize > 0 && ce.channelStack[ce.channelStackSize - 1] == ch;
+                if (kind == 0x90 && e->data[2] != 0) {
+                    self->pressChannel(ch);
+                } else if (kind == 0x90 || kind == 0x80) {
+                    self->releaseChannel(ch);
+                } else if (kind == 0xB0 && e->data[1] == 74) {
+                    self->channels.channelSlide[ch] = float(e->data[2] & 0x7F) * (1.0f / 127.0f);
+                    if (current)
+                        self->modInput.slideTarget = self->channels.channelSlide[ch];
+                } else if (kind == 0xD0) {
+                    self->channels.channelPressure[ch] = float(e->data[1] & 0x7F) * (1.0f / 127.0f);
+                    if (current)
+                        self->modInput.pressureTarget = self->channels.channelPressure[ch];
+                } else if (kind == 0xE0) {
+                    const int16_t raw = int16_t((e->data[1] & 0x7F) | ((e->data[2] & 0x7F) << 7));
+                    const float bend = std::clamp(float(raw - 8192) / 8192.0f, -1.0f, 1.0f);
+                    self->channels.channelBend[ch] = bend;
+                    if (current)
+                        self->modInput.bendTarget = bend;
+                }
+                break;
+            }
+            default:
+                break;
+            }
+        }
+    }
+
+    if (haveOutput) {
+        if (!locked) {
+            writeSilence();
+        } else {
+            if (cursor < frames)
+                self->renderRange(left, right, cursor, frames, routing, levels);
+            self->publishLiveValues(levels);
+        }
+    }
+    if (locked)
+        self->stateMutex.unlock();
+    return CLAP_PROCESS_CONTINUE;
+}
+
+void VeskPlugin::deferTrigger(const DeferredTrigger& trigger)
+{
+    if (deferredTriggerCount >= int32_t(std::size(deferredTriggers))) {
+        queues.countDropped();
+        return;
+    }
+    deferredTriggers[deferredTriggerCount++] = trigger;
+}
+
+void VeskPlugin::pressChannel(int channel)
+{
+    if (channel > 15 || channel < -1)
+        return;
+    const int ch = channel < 0 ? 0 : channel;
+    ChannelExpression& c = channels;
+    if (c.heldNotes[ch] == 0) {
+        int k = 0;
+        for (int i = 0; i < c.channelStackSize; ++i)
+            if (c.channelStack[i] != ch)
+                c.channelStack[k++] = c.channelStack[i];
+        c.channelStackSize = uint8_t(k);
+        if (c.channelStackSize < 16)
+            c.channelStack[c.channelStackSize++] = int8_t(ch);
+    }
+    if (c.heldNotes[ch] < 255)
+        ++c.heldNotes[ch];
+    refreshModTargets();
+}
+
+void VeskPlugin::releaseChannel(int channel)
+{
+    if (channel > 15 || channel < -1)
+        return;
+    const int ch = channel < 0 ? 0 : channel;
+    ChannelExpression& c = channels;
+    if (c.heldNotes[ch] > 0 && --c.heldNotes[ch] == 0) {
+        int k = 0;
+        for (int i = 0; i < c.channelStackSize; ++i)
+            if (c.channelStack[i] != ch)
+                c.channelStack[k++] = c.channelStack[i];
+        c.channelStackSize = uint8_t(k);
+    }
+    refreshModTargets();
+}
+
+void VeskPlugin::refreshModTargets()
+{
+    const ChannelExpression& c = channels;
+    const int current = c.channelStackSize > 0 ? c.channelStack[c.channelStackSize - 1] : -1;
+    if (current < 0 || current > 15) {
+        modInput.pressureTarget = modInput.slideTarget = modInput.bendTarget = 0.0f;
+        return;
+    }
+    modInput.pressureTarget = c.channelPressure[current];
+    modInput.slideTarget = c.channelSlide[current];
+    modInput.bendTarget = c.channelBend[current];
+}
+
+void VeskPlugin::clearChannelExpression()
+{
+    channels = ChannelExpression{};
+}
+
+void VeskPlugin::clearModulationInput()
+{
+    const double smoothing = modInput.modSmoothing;
+    modInput = ModulationInput{};
+    modInput.modSmoothing = smoothing;
+}
+
+void VeskPlugin::renderRange(float* left, float* right, uint32_t begin, uint32_t end,
+                             const vesk::LaneRouting& routing, float* levels)
+{
+    float* bus1L = busBuffers[0];
+    float* bus1R = busBuffers[1];
+    float* bus2L = busBuffers[2];
+    float* bus2R = busBuffers[3];
+    for (uint32_t a = begin; a < end;) {
+        const uint32_t n = std::min<uint32_t>(end - a, vesk::kChunkFrames);
+        float* outL = left + a;
+        float* outR = right + a;
+        std::memset(outL, 0, sizeof(float) * n);
+        std::memset(outR, 0, sizeof(float) * n);
+        for (float* b : {bus1L, bus1R, bus2L, bus2R})
+            std::memset(b, 0, sizeof(float) * n);
+
+        for (int i = 0; i < vesk::kNumPools; ++i) {
+            if (!sampler.isPoolAudible(i)) {
+                for (uint32_t done = 0; done < n; done += kSilentPiece)
+                    sampler.renderPoolVoicesSilently(i, std::min(kSilentPiece, n - done));
+                sampler.poolPeak[i] = 0.0f;
+                continue;
+            }
+            float* dl = bus1L;
+            float* dr = bus1R;
+            switch (sampler.pools[i].outputRoute) {
+            case vesk::PoolRoute::Bus2:
+                dl = bus2L;
+                dr = bus2R;
+                break;
+            case vesk::PoolRoute::Master:
+                dl = outL;
+                dr = outR;
+                break;
+            default:
+                break;
+            }
+            sampler.poolPeak[i] = std::max(0.0f, sampler.renderPoolVoices(i, dl, dr, n));
+        }
+
+        sampler.renderGrains(bus1L, bus1R, n);
+        for (int i = 0; i < vesk::kNumPools; ++i)
+            levels[i] = std::max(levels[i], sampler.poolPeak[i]);
+
+        ModulationInput& m = modInput;
+        m.modBus[0] = 0.0f;
+        m.modBus[4] = m.velocity;
+        const float k = float(1.0 - std::exp(-double(n) / m.modSmoothing));
+        m.modBus[1] += (m.pressureTarget - m.modBus[1]) * k;
+        m.modBus[2] += (m.slideTarget - m.modBus[2]) * k;
+        m.modBus[3] += (m.bendTarget - m.modBus[3]) * k;
+
+        if (routing.silenceDirect) {
+            std::memset(outL, 0, sizeof(float) * n);
+            std::memset(outR, 0, sizeof(float) * n);
+        }
+        if (routing.runBus1) {
+            lanes[0].processInternal(bus1L, bus1R, n, m.modBus);
+            float* toL = routing.bus1ToOutput ? outL : bus2L;
+            float* toR = routing.bus1ToOutput ? outR : bus2R;
+            for (uint32_t f = 0; f < n; ++f) {
+                toL[f] += bus1L[f];
+                toR[f] += bus1R[f];
+            }
+        }
+        if (routing.runBus2) {
+            lanes[1].processInternal(bus2L, bus2R, n, m.modBus);
+            for (uint32_t f = 0; f < n; ++f) {
+                outL[f] += bus2L[f];
+                outR[f] += bus2R[f];
+            }
+        }
+        masterFx.process(outL, outR, n);
+        a += n;
+    }
+}
+
+void VeskPlugin::executeTrigger(const DeferredTrigger& t)
+{
+    using Kind = DeferredTrigger::Kind;
+    const bool sounding = t.kind == Kind::Note || t.kind == Kind::Random ||
+                          t.kind == Kind::PlaySample || t.kind == Kind::Replay;
+    if (sounding && !sampler.isPlaying()) {
+        lanes[0].softReset();
+        lanes[1].softReset();
+        masterFx.softReset();
+    }
+    switch (t.kind) {
+    case Kind::Note:
+        sampler.trigger(t.seed, t.target);
+        break;
+    case Kind::Random:
+        sampler.trigger(t.seed, 60);
+        break;
+    case Kind::PlaySample:
+        sampler.playSample(t.target, t.sampleIndex);
+        break;
+    case Kind::Replay:
+        sampler.replay();
+        break;
+    case Kind::StopPool:
+        sampler.stopPool(t.target);
+        return;
+    case Kind::StopAll:
+        sampler.stop();
+        return;
+    }
+    vesk::notifyTriggerInLane(lanes[0]);
+    vesk::notifyTriggerInLane(lanes[1]);
+}
+
+void VeskPlugin::publishLiveValues(const float* levels)
+{
+    bool anyActive = false;
+    bool active[vesk::kNumPools];
+    float playback[vesk::kNumPools];
+    float envelope[vesk::kNumPools];
+    for (int i = 0; i < vesk::kNumPools; ++i) {
+        bool a = sampler.walks[i].active;
+        for (const vesk::Voice& v : sampler.voices[i])
+            a = a || v.isActive();
+        active[i] = a;
+        anyActive = anyActive || a;
+        playback[i] = sampler.getPoolPlaybackProgress(i);
+        envelope[i] = sampler.getPoolEnvelopeProgress(i);
+    }
+    for (vesk::VeskState& snap : snapshots) {
+        for (int i = 0; i < vesk::kNumPools; ++i) {
+            vesk::PoolState& p = snap.pools[i];
+            p.level.store(levels[i]);
+            p.active.store(active[i]);
+            p.playbackProgress.store(playback[i]);
+            p.envelopeProgress.store(envelope[i]);
+        }
+        snap.playing.store(anyActive);
+        for (int k = 0; k < vesk::kModBusSize; ++k)
+            snap.modulation[k].store(modInput.modBus[k]);
+    }
+}

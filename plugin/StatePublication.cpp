@@ -1,0 +1,150 @@
+// Building and publishing the snapshot the editor reads.
+#include "VeskPlugin.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace {
+
+void copyName(char* out, size_t outSize, const std::string& path)
+{
+    const size_t slash = path.find_last_of("/\\");
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    std::memset(out, 0, outSize);
+    std::memcpy(out, name.data(), std::min(name.size(), outSize - 1));
+}
+
+vesk::ParamState paramState(const vesk::ParamRandomizer& r)
+{
+    return {r.base, r.range, r.enabled};
+}
+
+} // namespace
+
+void VeskPlugin::syncState()
+{
+    using namespace vesk;
+    // Every field is rebuilt: start from the zero picture.
+    staging.~VeskState();
+    new (&staging) VeskState();
+
+    // Fields the audio thread writes (last-trigger records, displayed peaks, draws, voice and walk
+    // activity) are copied under a brief hold of the state mutex: a few kilobytes, as short as one
+    // command. Everything else here changes only on this thread and is read without the lock.
+    struct Live
+    {
+        LastTrigger last;
+        float peaks[kDisplayPeaks];
+        VoiceParams params;
+        bool active;
+        float playback;
+        float envelope;
+    };
+    static thread_local Live live[kNumPools];
+    bool playing = false;
+    {
+        std::lock_guard<std::mutex> lock(stateMutex);
+        for (int i = 0; i < kNumPools; ++i) {
+            Live& l = live[i];
+            l.last = sampler.pools[i].lastTrigger;
+            std::memcpy(l.peaks, sampler.pools[i].peaks, sizeof l.peaks);
+            l.params = sampler.lastParams[i];
+            l.active = sampler.walks[i].active;
+            for (const Voice& v : sampler.voices[i])
+                l.active = l.active || v.isActive();
+            l.playback = l.active ? sampler.getPoolPlaybackProgress(i) : 0.0f;
+            l.envelope = l.active ? sampler.getPoolEnvelopeProgress(i) : 0.0f;
+        }
+        playing = sampler.isPlaying();
+    }
+
+    int32_t missing = 0;
+    const uint8_t freeze = freezeShadow;
+    for (int i = 0; i < kNumPools; ++i) {
+        const SamplePool& pool = sampler.pools[i];
+        PoolState& out = staging.pools[i];
+        out.sampleCount = int32_t(std::min<size_t>(pool.samples.size(), INT32_MAX));
+        const size_t shown = std::min<size_t>(pool.samples.size(), kMaxSamplesPerPool);
+        for (size_t k = 0; k < shown; ++k) {
+            const RawAudioData* audio = pool.samples[k].audio.get();
+            if (audio == nullptr)
+                continue;
+            copyName(out.sampleNames[k], sizeof out.sampleNames[k], audio->path);
+            const bool isMissing = audio->left.empty() || audio->channels == 0;
+            out.sampleMissing[k] = isMissing ? 1 : 0;
+            missing += isMissing ? 1 : 0;
+        }
+        out.pitch = paramState(pool.pitch);
+        out.volume = paramState(pool.volume);
+        out.pan = paramState(pool.pan);
+        out.delay = paramState(pool.delay);
+        out.start = paramState(pool.start);
+        out.reverseChance = pool.reverseChance;
+        std::memcpy(out.name, pool.name, kPoolNameSize);
+        out.name[kPoolNameSize - 1] = '\0';
+        out.outputRoute = uint8_t(pool.outputRoute);
+        out.frozen = (freeze >> i) & 1;
+
+        const Live& l = live[i];
+        out.active.store(l.active);
+
+        const LastTrigger& last = l.last;
+        out.displayedSample = uint32_t(last.sampleIndex);
+        out.durationMs = last.durationMs;
+        std::memcpy(out.peaks, l.peaks, sizeof out.peaks);
+        std::memcpy(out.overview, pool.overview, sizeof out.overview);
+        out.lastGain = last.gain;
+        out.lastVolumeBase = last.volumeBase;
+        out.lastStart = last.startPercent;
+        out.lastStartBase = last.startBase;
+        if (last.sampleIndex >= 0 && size_t(last.sampleIndex) < pool.samples.size()) {
+            const SampleData& region = pool.samples[size_t(last.sampleIndex)];
+            out.regionOffset = region.offset;
+            out.regionLength = playableLength(region);
+            out.fileFrames = region.audio != nullptr ? region.audio->left.size() : 0;
+        }
+        out.volumeEnv = pool.volumeEnv;
+        out.panEnv = pool.panEnv;
+        out.pitchEnv = pool.pitchEnv;
+        out.hpfHz = pool.hpfHz;
+        out.lpfHz = pool.lpfHz;
+        out.hpfEnv = pool.hpfEnv;
+        out.lpfEnv = pool.lpfEnv;
+        out.fadeIn = pool.fadeIn;
+        out.fadeOut = pool.fadeOut;
+        out.pitchTrack = pool.pitchTrack;
+        out.grainCloud = pool.grainCloud;
+        const VoiceParams& lp = l.params;
+        out.volumeOffsetDb = lp.volumeOffsetDb;
+        out.panOffset = lp.panOffset;
+        out.pitchOffset = lp.pitchOffset;
+        out.playbackProgress.store(l.playback);
+        out.envelopeProgress.store(l.envelope);
+    }
+
+    staging.playing.store(playing);
+    staging.retriggerMode = sampler.retriggerMode;
+    staging.autoSplit = autoSplit.load();
+    masterFx.exportState(staging.master);
+    for (int l = 0; l < kNumLanes; ++l)
+        lanes[l].exportState(staging.lanes[l]);
+    staging.bus1ToMaster = bus1ToMaster;
+    staging.visiblePools = visiblePools.load();
+    staging.soloMask = soloShadow.load();
+    staging.muteMask = muteShadow.load();
+    staging.freezeMask = freeze;
+    // The audio thread keeps the modulation values of the published picture current.
+    const int32_t shown = publishedSnapshot.load(std::memory_order_acquire);
+    for (int k = 0; k < kModBusSize; ++k)
+        staging.modulation[k].store(snapshots[shown == 1 ? 1 : 0].modulation[k].load());
+    staging.stateUnread = hasKeptState;
+    staging.missingFiles = missing;
+    missingFiles = missing;
+    staging.droppedCommands = queues.droppedCommands.load();
+
+    const int32_t current = publishedSnapshot.load(std::memory_order_acquire);
+    const int32_t next = current == 0 ? 1 : 0;
+    snapshots[next] = staging;
+    publishedSnapshot.store(next, std::memory_order_seq_cst);
+}
