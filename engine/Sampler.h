@@ -39,8 +39,10 @@
 #include "VoiceParams.h"
 #include "XS64Rand.h"
 
+#include <array>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace vesk {
 
@@ -142,6 +144,27 @@ public:
 
     // True when the pool is heard: its mute bit is clear and no other pool is soloed over it.
     bool isPoolAudible(int pool) const;
+
+    // ---- Offline render of the last trigger (exports). ----
+
+    // One pool's dry render; both channels have the same length.
+    struct PoolRenderResult
+    {
+        std::vector<float> left;
+        std::vector<float> right;
+        bool hasAudio = false; // at least one frame was rendered
+    };
+
+    // [main thread, under the state mutex] What each audible pool last played (a locked pool its
+    // frozen draw); the default, invalid record for the other pools.
+    void captureOfflineRenderPlan(std::array<VoiceParams, kNumPools>& plan) const;
+    // [main thread] Plays each planned pool once on a fresh voice at rateHz, in 512-frame blocks,
+    // reading the pools' live settings; returns the number of pools with audio.
+    int renderAllPoolsOffline(const std::array<VoiceParams, kNumPools>& plan,
+                              std::array<PoolRenderResult, kNumPools>& out, double rateHz) const;
+    // [main thread] One pool's part of it; false when the pool rendered nothing.
+    static bool renderPoolOffline(const SamplePool& pool, const VoiceParams& params, double rateHz,
+                                  PoolRenderResult& out);
 
     // ---- Queries. [any thread]; without the mutex the answer is for display only. ----
 
