@@ -43,8 +43,10 @@ void process(float* left, float* right, unsigned frames, const float* params, vo
     if (std::memcmp(params, s.applied, sizeof(s.applied)) != 0) {
         std::memcpy(s.applied, params, sizeof(s.applied));
         ThreeBandEQParams p;
-        p.lowMidHz = fxsupport::clampTo(params[0], kParamMin[0], kParamMax[0]);
-        p.midHighHz = fxsupport::clampTo(params[1], kParamMin[1], kParamMax[1]);
+        // Crossovers pass as given (the EQ orders them and keeps them below Nyquist); gains are
+        // held to the knob range.
+        p.lowMidHz = params[0];
+        p.midHighHz = params[1];
         p.lowGainDb = fxsupport::clampTo(params[2], kParamMin[2], kParamMax[2]);
         p.midGainDb = fxsupport::clampTo(params[3], kParamMin[3], kParamMax[3]);
         p.highGainDb = fxsupport::clampTo(params[4], kParamMin[4], kParamMax[4]);

@@ -2,14 +2,20 @@
 // centre both follow alike and the gain stays near 1; above it the "fast" follower becomes the
 // slower one and attacks are lifted, below it attacks are pulled down. Focus sets how fast both
 // follow. Two pairs of followers per channel run on alternate samples.
+//
+// The follower ratio is limited to kMaxGain: at the first samples after silence the slower
+// follower is still near 0, and the raw ratio would lift an onset by up to 60 dB.
 #include "fx/FXKnobs.h"
 #include "fx/FXModuleSupport.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace vesk::TransientFX {
 
 namespace {
+
+constexpr double kMaxGain = 8.0; // +18 dB
 
 struct Followers
 {
@@ -71,7 +77,8 @@ void process(float* left, float* right, unsigned frames, const float* params, vo
             Followers& fl = s.pairs[c][pair];
             fl.fast += fastCoef * (a - fl.fast);
             fl.slow += slowCoef * (a - fl.slow);
-            io[c][i] = static_cast<float>(fl.fast > 0.0 ? x * (fl.slow / fl.fast) : x);
+            const double gain = fl.fast > 0.0 ? std::min(fl.slow / fl.fast, kMaxGain) : 1.0;
+            io[c][i] = static_cast<float>(x * gain);
         }
         s.noise[0].next();
         s.noise[1].next();
