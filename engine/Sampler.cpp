@@ -533,6 +533,68 @@ void Sampler::renderPoolVoicesSilently(int pool, uint32_t frames)
     poolPeak[pool] = 0.0f;
 }
 
+namespace {
+
+enum class GrainChannels
+{
+    Mono,        // one channel, read for both sides
+    Stereo,      // both channels cover the region
+    StereoShort, // the right channel ends inside the region: reads past it are 0
+};
+
+// Adds the output samples [first, last) of one grain (of its block of output samples, where
+// output sample i is grain sample elapsed + i - delay).
+template <GrainChannels kChannels>
+void addGrain(const CloudGrain& grain, const float* hann, const float* srcLeft,
+              const float* srcRight, int64_t rightFrames, int64_t regionLength, int64_t first,
+              int64_t last, float* outLeft, float* outRight)
+{
+    const int64_t x0 = grain.elapsed - grain.delaySamples;
+    // Read point and window position in 32.32 fixed point: exact products of the grain sample
+    // index, so the sound does not depend on how the output is cut into blocks.
+    constexpr double kOne = 4294967296.0; // 2^32
+    constexpr float kFracScale = 1.0f / 4294967296.0f;
+    const uint64_t rateStep = static_cast<uint64_t>(static_cast<double>(grain.rate) * kOne);
+    const uint64_t windowStep =
+        static_cast<uint64_t>(kHannSteps * kOne / static_cast<double>(grain.lengthSamples));
+    const float gainL = grain.panL * grain.gain;
+    const float gainR = grain.panR * grain.gain;
+    const int64_t position = grain.startFrame;
+    // The read point only moves forwards, so the first frame past the region ends the grain's
+    // sound (the grain still runs out its length in silence).
+    const int64_t lastFrame = regionLength - 1;
+
+    for (int64_t i = first; i < last; ++i) {
+        const uint64_t x = static_cast<uint64_t>(x0 + i);
+        const uint64_t r = rateStep * x;
+        const int64_t f = position + static_cast<int64_t>(r >> 32);
+        if (f >= lastFrame)
+            break;
+        const float frac = static_cast<float>(static_cast<uint32_t>(r)) * kFracScale;
+
+        const uint64_t t = windowStep * x;
+        const uint32_t ti = static_cast<uint32_t>(t >> 32);
+        const float tf = static_cast<float>(static_cast<uint32_t>(t)) * kFracScale;
+        const float w = hann[ti] + (hann[ti + 1] - hann[ti]) * tf;
+
+        const float a = srcLeft[f];
+        const float sl = a + (srcLeft[f + 1] - a) * frac;
+        float sr = sl;
+        if constexpr (kChannels == GrainChannels::Stereo) {
+            const float b = srcRight[f];
+            sr = b + (srcRight[f + 1] - b) * frac;
+        } else if constexpr (kChannels == GrainChannels::StereoShort) {
+            const float b0 = f < rightFrames ? srcRight[f] : 0.0f;
+            const float b1 = f + 1 < rightFrames ? srcRight[f + 1] : 0.0f;
+            sr = b0 + (b1 - b0) * frac;
+        }
+        outLeft[i] += gainL * w * sl;
+        outRight[i] += gainR * w * sr;
+    }
+}
+
+} // namespace
+
 void Sampler::renderGrains(float* bus1Left, float* bus1Right, uint32_t frames)
 {
     const float* hann = hannTable().values;
@@ -542,59 +604,37 @@ void Sampler::renderGrains(float* bus1Left, float* bus1Right, uint32_t frames)
             continue;
         const SampleData* region = grain.sample;
         const uint64_t regionLength = region != nullptr ? playableLength(*region) : 0;
-        if (regionLength == 0) {
+        if (regionLength == 0 || grain.lengthSamples <= 0) {
             grain.active.store(false, std::memory_order_relaxed);
             continue;
         }
         const int64_t length = static_cast<int64_t>(regionLength);
         const RawAudioData& audio = *region->audio;
-        const float* srcLeft = audio.left.data() + regionStart(*region);
-        // Frames of the right channel that exist from the region's start on.
-        const float* srcRight = nullptr;
-        int64_t rightFrames = 0;
-        if (audio.channels == 2) {
-            rightFrames = static_cast<int64_t>(audio.right.size()) - regionStart(*region);
-            if (rightFrames > 0)
-                srcRight = audio.right.data() + regionStart(*region);
-        }
+        const int64_t start = regionStart(*region);
+        const float* srcLeft = audio.left.data() + start;
 
-        const int64_t elapsed = grain.elapsed;
         const int64_t end = grain.delaySamples + grain.lengthSamples;
-        const int64_t first = std::max<int64_t>(grain.delaySamples - elapsed, 0);
-        const int64_t last = std::min<int64_t>(end - elapsed, n);
-        const double windowStep = static_cast<double>(kHannSteps) / grain.lengthSamples;
-        const double rate = grain.rate;
-        const float gain = grain.gain;
-        const float gainL = grain.panL * gain;
-        const float gainR = grain.panR * gain;
-        const int64_t position = grain.startFrame;
-
-        for (int64_t i = first; i < last; ++i) {
-            const int64_t x = elapsed + i - grain.delaySamples;
-            const double t = static_cast<double>(x) * windowStep;
-            const int ti = static_cast<int>(t);
-            const float tf = static_cast<float>(t - ti);
-            const float w = hann[ti] + (hann[ti + 1] - hann[ti]) * tf;
-
-            const double r = rate * static_cast<double>(x);
-            const int64_t whole = static_cast<int64_t>(r);
-            const int64_t f = position + whole;
-            if (f < 0 || f + 1 >= length)
-                continue;
-            const float frac = static_cast<float>(r - static_cast<double>(whole));
-            const float a = srcLeft[f];
-            const float sl = a + (srcLeft[f + 1] - a) * frac;
-            float sr = sl;
-            if (audio.channels == 2) {
-                const float b0 = f < rightFrames ? srcRight[f] : 0.0f;
-                const float b1 = f + 1 < rightFrames ? srcRight[f + 1] : 0.0f;
-                sr = b0 + (b1 - b0) * frac;
+        const int64_t first = std::max<int64_t>(grain.delaySamples - grain.elapsed, 0);
+        const int64_t last = std::min<int64_t>(end - grain.elapsed, n);
+        if (first < last) {
+            if (audio.channels != 2) {
+                addGrain<GrainChannels::Mono>(grain, hann, srcLeft, nullptr, 0, length, first, last,
+                                              bus1Left, bus1Right);
+            } else {
+                // Frames of the right channel that exist from the region's start on.
+                const int64_t rightFrames = static_cast<int64_t>(audio.right.size()) - start;
+                const float* srcRight = rightFrames > 0 ? audio.right.data() + start : nullptr;
+                if (rightFrames >= length)
+                    addGrain<GrainChannels::Stereo>(grain, hann, srcLeft, srcRight, rightFrames,
+                                                    length, first, last, bus1Left, bus1Right);
+                else
+                    addGrain<GrainChannels::StereoShort>(grain, hann, srcLeft, srcRight,
+                                                         rightFrames, length, first, last, bus1Left,
+                                                         bus1Right);
             }
-            bus1Left[i] += gainL * w * sl;
-            bus1Right[i] += gainR * w * sr;
         }
 
-        grain.elapsed = elapsed + n;
+        grain.elapsed += n;
         if (grain.elapsed >= end)
             grain.active.store(false, std::memory_order_relaxed);
     }
