@@ -232,6 +232,11 @@ std::shared_ptr<RawAudioData> decodeWavImage(const void* data, size_t size, cons
         if (audio->right.size() != audio->left.size())
             return nullptr;
     }
+    // Samples near the float limit can overshoot to infinity in the conversion filter.
+    for (std::vector<float>* channel : {&audio->left, &audio->right})
+        for (float& x : *channel)
+            if (!std::isfinite(x))
+                x = 0.0f;
     return audio;
 }
 

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
@@ -184,7 +185,8 @@ TEST(WavLoader, LyingHeadersDoNotSizeAllocations)
         ASSERT_TRUE(
             test::writeWithSndfile(path, SF_FORMAT_RF64 | SF_FORMAT_PCM_16, 1, kRate, frames));
         auto bytes = test::readBytes(path);
-        const auto ds64 = std::search(bytes.begin(), bytes.end(), "ds64", "ds64" + 4);
+        const std::string tag = "ds64";
+        const auto ds64 = std::search(bytes.begin(), bytes.end(), tag.begin(), tag.end());
         ASSERT_NE(ds64, bytes.end());
         const size_t at = size_t(ds64 - bytes.begin()) + 8;
         for (size_t i = 0; i < 24; ++i) // riff size, data size, sample count
