@@ -733,16 +733,30 @@ void Sampler::generateWaveformPeaks(const SampleData& region, float* out280)
 // ---------------------------------------------------------------------------------------------
 // Changing the pools
 
-void Sampler::cutPoolPlayback(int pool)
+void Sampler::cutPoolPlayback(int pool, size_t fromIndex)
 {
+    const std::vector<SampleData>& samples = pools[pool].samples;
+    // True for a region at or after fromIndex, and for anything not in the list at all.
+    auto affected = [&](const SampleData* region) {
+        if (region == nullptr)
+            return false;
+        const SampleData* begin = samples.data();
+        const SampleData* end = begin + samples.size();
+        if (region < begin || region >= end)
+            return true;
+        return static_cast<size_t>(region - begin) >= fromIndex;
+    };
     for (Voice& voice : voices[pool]) {
-        voice.state = Voice::kIdle;
-        voice.sample = nullptr;
+        if (fromIndex == 0 || affected(voice.sample)) {
+            voice.state = Voice::kIdle;
+            voice.sample = nullptr;
+        }
     }
     for (CloudGrain& grain : grains)
-        if (grain.pool == pool)
+        if (grain.pool == pool && (fromIndex == 0 || affected(grain.sample)))
             grain.active.store(false, std::memory_order_relaxed);
-    resetWalk(pool);
+    if (fromIndex == 0)
+        resetWalk(pool);
 }
 
 void Sampler::beginSampleListChange(int pool)
@@ -825,7 +839,9 @@ bool Sampler::removeSample(int pool, int sampleIndex)
     if (!validPool(pool) || sampleIndex < 0 ||
         static_cast<size_t>(sampleIndex) >= pools[pool].samples.size())
         return false;
-    beginSampleListChange(pool);
+    // Entries before the removed one stay where they are: only what reads it or a later entry
+    // is cut.
+    cutPoolPlayback(pool, static_cast<size_t>(sampleIndex));
     std::vector<SampleData>& samples = pools[pool].samples;
     samples.erase(samples.begin() + sampleIndex);
     endSampleListChange(pool);

@@ -40,6 +40,7 @@
 #include "XS64Rand.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -187,7 +188,8 @@ public:
     // thread); otherwise they are computed here.
     bool appendSample(int pool, SampleData region, const float* peaks = nullptr);
 
-    // Removes one region (later ones move down); out-of-range indices are ignored. Returns
+    // Removes one region (later ones move down); out-of-range indices are ignored. Sounds reading
+    // the removed region or a later one are cut; those on earlier regions play on. Returns
     // whether a region was removed. The pool's last-trigger record and draws stay as they are.
     bool removeSample(int pool, int sampleIndex);
 
@@ -215,7 +217,9 @@ public:
     void showRegionPeaks(int pool, int sampleIndex);
 
 private:
-    void cutPoolPlayback(int pool);
+    // Cuts at once the pool's voices and grains that read entries from fromIndex on (all of them
+    // for 0); the walk is reset too when the whole pool is cut.
+    void cutPoolPlayback(int pool, size_t fromIndex = 0);
     void resetWalk(int pool);
     void refreshRegionPeaks(int pool);
 };

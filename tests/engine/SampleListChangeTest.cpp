@@ -68,21 +68,30 @@ void renderAndExpectNoFrees(Sampler& s, size_t frames = 4096)
     EXPECT_EQ(counts.allocations, 0u);
 }
 
+enum class After
+{
+    Cut,   // nothing of the pool sounds any more
+    Plays, // the pool's sounds go on
+    Either // depends on which regions were playing
+};
+
 TEST(SampleListChangeTest, EveryListChangeWhilePlayingIsSafe)
 {
     struct Case
     {
         const char* what;
         void (*change)(Sampler&);
-        bool pool0KeepsPlaying;
+        After pool0, pool1;
+        bool freesFirstAudio; // pool 0's first region leaves with the change
     };
     const Case cases[] = {
-        {"clear", [](Sampler& s) { s.clearPool(0), s.clearPool(1); }, false},
-        {"remove pool", [](Sampler& s) { s.resetPool(0), s.resetPool(1); }, false},
+        {"clear", [](Sampler& s) { s.clearPool(0), s.clearPool(1); }, After::Cut, After::Cut, true},
+        {"remove pool", [](Sampler& s) { s.resetPool(0), s.resetPool(1); }, After::Cut, After::Cut,
+         true},
         {"remove first sample", [](Sampler& s) { s.removeSample(0, 0), s.removeSample(1, 0); },
-         false},
+         After::Cut, After::Cut, true},
         {"remove last sample", [](Sampler& s) { s.removeSample(0, 2), s.removeSample(1, 2); },
-         false},
+         After::Either, After::Either, false},
         {"state load",
          [](Sampler& s) {
              for (int pool : {0, 1}) {
@@ -92,20 +101,20 @@ TEST(SampleListChangeTest, EveryListChangeWhilePlayingIsSafe)
                  s.endSampleListChange(pool);
              }
          },
-         false},
+         After::Cut, After::Cut, true},
         {"append",
          [](Sampler& s) {
              s.appendSample(0, sineRegion(90.0)), s.appendSample(1, sineRegion(95.0));
          },
-         true},
+         After::Plays, After::Plays, false},
         {"append beyond the reserve",
          [](Sampler& s) {
              s.pools[0].samples.shrink_to_fit(); // storage would move on the next append
              s.appendSample(0, sineRegion(90.0));
          },
-         false},
+         After::Cut, After::Plays, false},
         {"region change", [](Sampler& s) { s.setRegion(0, 0, 100, 50), s.setRegion(0, 1, 10, 0); },
-         true},
+         After::Plays, After::Plays, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -114,22 +123,41 @@ TEST(SampleListChangeTest, EveryListChangeWhilePlayingIsSafe)
         ASSERT_TRUE(poolSounds(*s, 1));
         std::weak_ptr<const RawAudioData> firstAudio = s->pools[0].samples[0].audio;
         c.change(*s);
-        if (!c.pool0KeepsPlaying) {
-            EXPECT_FALSE(poolSounds(*s, 0));
-            EXPECT_TRUE(poolSounds(*s, 2)); // other pools go on
+        for (int pool : {0, 1}) {
+            const After expected = pool == 0 ? c.pool0 : c.pool1;
+            if (expected != After::Either) {
+                EXPECT_EQ(poolSounds(*s, pool), expected == After::Plays) << pool;
+            }
         }
-        const std::string what = c.what;
-        if (what != "append beyond the reserve" && !c.pool0KeepsPlaying) {
-            EXPECT_FALSE(poolSounds(*s, 1));
-        }
+        EXPECT_TRUE(poolSounds(*s, 2));                     // other pools go on
+        EXPECT_EQ(firstAudio.expired(), c.freesFirstAudio); // freed by the change, not by rendering
         renderAndExpectNoFrees(*s);
-        if (what == "clear" || what == "remove pool" || what == "state load" ||
-            what == "remove first sample") {
-            EXPECT_TRUE(firstAudio.expired()); // released by the change itself, not by rendering
-        }
         s->trigger(13, 60); // and the pools play again from their new lists
         renderAndExpectNoFrees(*s);
     }
+}
+
+TEST(SampleListChangeTest, RemovingASampleCutsOnlyWhatReadsItOrALaterOne)
+{
+    auto s = makeSampler(kRate);
+    for (float level : {0.01f, 0.02f, 0.04f})
+        s->appendSample(0, makeDcRegion(level, 48000));
+    s->retriggerMode = false;
+    for (uint64_t k = 0; k < 3; ++k) {
+        VoiceParams p;
+        p.sampleIndex = k;
+        p.valid = true;
+        s->triggerVoiceAndUpdateCache(0, p);
+    }
+    StereoBuffer out(256);
+    renderMix(*s, out.left.data(), out.right.data(), 256);
+    EXPECT_NEAR(out.left[200], 0.07f, 1e-3f);
+
+    s->removeSample(0, 1); // the 0.02 region goes, the 0.04 one moves down: both are cut
+    StereoBuffer after(256);
+    renderMix(*s, after.left.data(), after.right.data(), 256);
+    EXPECT_NEAR(after.left[0], 0.01f, 1e-3f); // the first region plays on without a break
+    EXPECT_NEAR(after.left[200], 0.01f, 1e-3f);
 }
 
 TEST(SampleListChangeTest, AppendingKeepsTheSoundAndTheStorage)
