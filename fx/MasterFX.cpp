@@ -303,6 +303,15 @@ void MasterFX::process(float* left, float* right, unsigned frames)
 
 void MasterFX::processBlock(float* left, float* right, unsigned frames)
 {
+    // A non-finite input sample would stay in every filter memory of the chain: it enters as 0.
+    for (unsigned i = 0; i < frames; ++i) {
+        if (!std::isfinite(left[i])) {
+            left[i] = 0.0f;
+        }
+        if (!std::isfinite(right[i])) {
+            right[i] = 0.0f;
+        }
+    }
     runStages(left, right, frames);
 
     // DC blocker, before the limiter so that nothing after the limiter can lift a sample above
