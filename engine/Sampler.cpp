@@ -545,9 +545,10 @@ enum class GrainChannels
 // Adds the output samples [first, last) of one grain (of its block of output samples, where
 // output sample i is grain sample elapsed + i - delay).
 template <GrainChannels kChannels>
-void addGrain(const CloudGrain& grain, const float* hann, const float* srcLeft,
-              const float* srcRight, int64_t rightFrames, int64_t regionLength, int64_t first,
-              int64_t last, float* outLeft, float* outRight)
+void addGrain(const CloudGrain& grain, const float* __restrict hann,
+              const float* __restrict srcLeft, const float* __restrict srcRight,
+              int64_t rightFrames, int64_t regionLength, int64_t first, int64_t last,
+              float* __restrict outLeft, float* __restrict outRight)
 {
     const int64_t x0 = grain.elapsed - grain.delaySamples;
     // Read point and window position in 32.32 fixed point: exact products of the grain sample

@@ -140,7 +140,8 @@ public:
     void renderPoolVoicesSilently(int pool, uint32_t frames);
 
     // Plays every active grain for `frames` samples, adding into FX bus 1's input, then advances
-    // the walks. Grains ignore mute, solo and their pool's route once emitted.
+    // the walks. Grains ignore mute, solo and their pool's route once emitted. The two buffers
+    // must not overlap.
     void renderGrains(float* bus1Left, float* bus1Right, uint32_t frames);
 
     // True when the pool is heard: its mute bit is clear and no other pool is soloed over it.
