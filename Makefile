@@ -5,6 +5,9 @@
 #   make install copy Vesk.clap into ~/.clap
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+# Paths inside the tree are hashed relative to it, so a fresh clone reuses the compiler cache.
+export CCACHE_BASEDIR := $(CURDIR)
+export CCACHE_NOHASHDIR := 1
 RELEASE_DIR := build/release
 ASAN_DIR := build/asan
 

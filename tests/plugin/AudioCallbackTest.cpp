@@ -357,9 +357,16 @@ TEST(AudioCallback, WholeProcessCallsNeitherAllocateNorLock)
     inst.send(CmdStopPool, Bytes().u32(0));
 
     AllocCounts counts;
-    inst.counting = &counts;
+    inst.beforeProcess = [] { armAudioThread(); };
+    inst.afterProcess = [&counts] {
+        const AllocCounts c = disarmAudioThread();
+        counts.allocations += c.allocations;
+        counts.frees += c.frees;
+        counts.locks += c.locks;
+    };
     inst.render(48000, 512, l, r, &ev.list);
-    inst.counting = nullptr;
+    inst.beforeProcess = nullptr;
+    inst.afterProcess = nullptr;
     EXPECT_EQ(counts.allocations, 0u);
     EXPECT_EQ(counts.frees, 0u);
     EXPECT_EQ(counts.locks, 0u);

@@ -2,13 +2,12 @@
 // not expose (the rings, the dispatcher, the snapshot).
 #pragma once
 
-#include "support/AllocCounter.h"
-
 #include "plugin/Messages.h"
 #include "plugin/VeskPlugin.h"
 
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <new>
 #include <string>
 #include <vector>
@@ -139,15 +138,11 @@ public:
             proc.audio_outputs = &out;
             proc.audio_outputs_count = 1;
             proc.in_events = done == 0 ? events : nullptr;
-            if (counting != nullptr)
-                armAudioThread();
+            if (beforeProcess)
+                beforeProcess();
             VeskPlugin::clapProcess(&plugin->clapPlugin, &proc);
-            if (counting != nullptr) {
-                const AllocCounts c = disarmAudioThread();
-                counting->allocations += c.allocations;
-                counting->frees += c.frees;
-                counting->locks += c.locks;
-            }
+            if (afterProcess)
+                afterProcess();
             left.insert(left.end(), l.begin(), l.begin() + n);
             right.insert(right.end(), r.begin(), r.begin() + n);
             done += n;
@@ -156,8 +151,9 @@ public:
 
     FakeHost fake;
     VeskPlugin* plugin = nullptr;
-    // When set, render() counts what each process call allocates, frees and locks.
-    AllocCounts* counting = nullptr;
+    // Called around each process call (allocation counting, timing).
+    std::function<void()> beforeProcess;
+    std::function<void()> afterProcess;
 };
 
 } // namespace vesk::test
