@@ -1,5 +1,6 @@
 // vesk-host: render a CLAP plug-in headlessly. Run with --help for the options.
 #include "host/ClapHost.h"
+#include "host/FakeReaper.h"
 
 #include "audio_files/WavWriter.h"
 
@@ -32,7 +33,13 @@ const char* kUsage =
     "  --load-state FILE     load a state file before activation\n"
     "  --save-state FILE     save the state after rendering\n"
     "  --describe            print the descriptor and ports and exit\n"
-    "  --json FILE           also write the summary to FILE\n";
+    "  --json FILE           also write the summary to FILE\n"
+    "  --reaper-project DIR  play REAPER (a stand-in) with DIR as the project folder\n"
+    "  --reaper-track NAME   add a REAPER track NAME holding the plug-in (repeatable);\n"
+    "                        the first also becomes the --track name unless one is given\n"
+    "  --reaper-muted        the first such track starts muted\n"
+    "  --reaper-omit FUNC    REAPER does not offer this API function (repeatable)\n"
+    "  --reaper-json FILE    write the REAPER project as JSON at the end\n";
 
 bool parseNumber(const std::string& s, double& out)
 {
@@ -74,6 +81,10 @@ int main(int argc, char** argv)
     bool offline = false, describeOnly = false;
     HostOptions options;
     std::vector<TimedEvent> events;
+    bool reaper = false, reaperMuted = false;
+    std::string reaperJsonPath;
+    std::vector<std::string> reaperTracks, reaperOmitted;
+    vesk::host::FakeReaper fakeReaper;
 
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -148,12 +159,37 @@ int main(int argc, char** argv)
             describeOnly = true;
         } else if (arg == "--json") {
             jsonPath = value();
+        } else if (arg == "--reaper-project") {
+            reaper = true;
+            fakeReaper.projectPath = value();
+        } else if (arg == "--reaper-track") {
+            reaper = true;
+            reaperTracks.push_back(value());
+        } else if (arg == "--reaper-muted") {
+            reaperMuted = true;
+        } else if (arg == "--reaper-omit") {
+            reaper = true;
+            reaperOmitted.push_back(value());
+        } else if (arg == "--reaper-json") {
+            reaper = true;
+            reaperJsonPath = value();
         } else {
             fail("unknown option " + arg + "\n" + kUsage);
         }
     }
     if (pluginPath.empty())
         fail(std::string("--plugin is required\n") + kUsage);
+    if (reaper) {
+        for (const std::string& name : reaperTracks)
+            fakeReaper.addTrack(name, {vesk::host::FakeReaper::kPluginFxName});
+        if (reaperMuted && !fakeReaper.tracks.empty())
+            fakeReaper.tracks.front()->muted = true;
+        for (const std::string& f : reaperOmitted)
+            fakeReaper.omit(f);
+        if (options.trackName.empty() && !reaperTracks.empty())
+            options.trackName = reaperTracks.front();
+        options.extraExtension = [&fakeReaper](const char* id) { return fakeReaper.extension(id); };
+    }
 
     try {
         PluginLibrary library(pluginPath);
@@ -202,6 +238,11 @@ int main(int argc, char** argv)
         const RenderStats stats = plugin.render(frames, uint32_t(block), events, left, right);
         plugin.pumpMainThread();
 
+        if (reaper && !reaperJsonPath.empty()) {
+            const std::string project = fakeReaper.json();
+            if (!writeFile(reaperJsonPath, std::vector<uint8_t>(project.begin(), project.end())))
+                fail("cannot write " + reaperJsonPath);
+        }
         if (!outPath.empty() && !left.empty() && !vesk::writeWav(outPath, left, right, rate))
             fail("cannot write " + outPath);
         if (!saveStatePath.empty()) {
