@@ -153,3 +153,47 @@ TEST(Load, SnapshotNamesAndMissingFlags)
 }
 
 } // namespace
+
+namespace {
+
+TEST(Load, ActivationAtAnotherRateConvertsOnce)
+{
+    Instance inst(48000.0);
+    inst.plugin->backend.SendLoadToPool(0, toneFile("rate.wav", 48000, 440.0));
+    inst.pump();
+    inst.finishJobs();
+    ASSERT_EQ(inst.snapshot().pools[0].fileFrames, 48000u);
+
+    VeskPlugin::clapDeactivate(&inst.plugin->clapPlugin);
+    VeskPlugin::clapActivate(&inst.plugin->clapPlugin, 44100.0, 1, 512);
+    inst.pump();
+    EXPECT_EQ(inst.snapshot().pools[0].fileFrames, 44100u);
+    const RawAudioData* converted = inst.plugin->sampler.pools[0].samples[0].audio.get();
+
+    // Half a hertz is no change of rate.
+    VeskPlugin::clapDeactivate(&inst.plugin->clapPlugin);
+    VeskPlugin::clapActivate(&inst.plugin->clapPlugin, 44100.5, 1, 512);
+    EXPECT_EQ(inst.plugin->sampler.pools[0].samples[0].audio.get(), converted);
+    EXPECT_EQ(VeskPlugin::clapLatencyGet(&inst.plugin->clapPlugin), 442u); // ceil(441.005)
+}
+
+TEST(Load, AuditionRefusesBadIndices)
+{
+    Instance inst;
+    inst.plugin->backend.SendLoadToPool(0, toneFile("audition.wav", 4800, 440.0));
+    inst.send(CmdSetPoolRoute, Bytes().u32(0).u8(2));
+    inst.pump();
+    inst.finishJobs();
+    std::vector<float> l, r;
+    for (const Bytes& bad : {Bytes().i32(0).i32(-1), Bytes().i32(-1).i32(0), Bytes().i32(8).i32(0),
+                             Bytes().i32(0).i32(1), Bytes().i32(0)}) {
+        inst.send(CmdPlaySample, bad);
+        inst.render(2048, 512, l, r);
+    }
+    EXPECT_EQ(peak(l), 0.0);
+    inst.send(CmdPlaySample, Bytes().i32(0).i32(0));
+    inst.render(2048, 512, l, r);
+    EXPECT_GT(peak(l), 0.1);
+}
+
+} // namespace
