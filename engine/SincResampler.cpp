@@ -157,10 +157,13 @@ int SincResampler::process(float* const* out, int channels, int maxFrames)
         const int base = i - (kHalfTaps - 1);
         for (int c = 0; c < channels; ++c) {
             const float* x = buffer_[c] + base;
-            float acc = 0.0f;
-            for (int j = 0; j < kTaps; ++j)
-                acc += w[j] * x[j];
-            out[c][produced] = acc;
+            // Eight partial sums, so the compiler can keep them in vector registers.
+            float acc[8] = {};
+            for (int j = 0; j < kTaps; j += 8)
+                for (int q = 0; q < 8; ++q)
+                    acc[q] += w[j + q] * x[j + q];
+            out[c][produced] =
+                ((acc[0] + acc[4]) + (acc[1] + acc[5])) + ((acc[2] + acc[6]) + (acc[3] + acc[7]));
         }
         ++produced;
         pos += ratio_;
