@@ -284,6 +284,7 @@ void Sampler::emitWalkCloud(XS64Rand& rng, const int* poolList, int count, int n
     const int64_t spacing = std::max<int64_t>(truncToInt64(spacingExact), 1);
     const double positionJitter = sr * 20.0 * 0.001;
     const double delayJitter = sr * 10.0 * 0.001;
+    int freeSlotHint = 0;
 
     for (int c = 0; c < count; ++c) {
         const int i = poolList[c];
@@ -374,7 +375,10 @@ void Sampler::emitWalkCloud(XS64Rand& rng, const int* poolList, int count, int n
             const int64_t delay =
                 std::max<int64_t>(k * spacing + truncToInt64(bipolarOfState(s2) * delayJitter), 0);
 
-            for (CloudGrain& grain : grains) {
+            // First inactive slot. Slots before the hint were found busy (or filled) earlier in
+            // this call and nothing frees a slot meanwhile, so starting there finds the same one.
+            for (; freeSlotHint < kMaxGrains; ++freeSlotHint) {
+                CloudGrain& grain = grains[freeSlotHint];
                 if (grain.active.load(std::memory_order_relaxed))
                     continue;
                 grain.sample = &region;
@@ -388,6 +392,7 @@ void Sampler::emitWalkCloud(XS64Rand& rng, const int* poolList, int count, int n
                 grain.elapsed = 0;
                 grain.pool = i;
                 grain.active.store(true, std::memory_order_release);
+                ++freeSlotHint;
                 break;
             }
         }
