@@ -107,36 +107,36 @@ void notifyTrigger(void* state);
 } // namespace HPSSFX
 
 inline constexpr std::array<const FXModuleVTable*, kNumFXTypes> kModuleVTables = {
-    &EQFX::kVTable,         // 1
-    &Air3FX::kVTable,       // 2
-    &WeightFX::kVTable,     // 3
-    &SaturateFX::kVTable,   // 4
-    &BitcrusherFX::kVTable, // 5
-    &SubBeastFX::kVTable,   // 6
-    nullptr,                // 7 RingModFX
-    nullptr,                // 8 FreqShifterFX
-    nullptr,                // 9 BarberpoleFX
-    nullptr,                // 10 DisperserFX
-    &TransientFX::kVTable,  // 11
-    nullptr,                // 12 TremoloFX
-    nullptr,                // 13 ChorusFX
-    nullptr,                // 14 FlangerFX
-    nullptr,                // 15 PhaserFX
-    nullptr,                // 16 PitchFX
-    nullptr,                // 17 TapeStartStopFX
-    nullptr,                // 18 DelayFX
-    nullptr,                // 19 PitchDelayFX
-    nullptr,                // 20 ReverbFX
-    nullptr,                // 21 HaasFX
-    nullptr,                // 22 ImageFX
-    nullptr,                // 23 HaloFX
-    nullptr,                // 24 MicroModalFX
-    nullptr,                // 25 HarmonicPrismFX
-    nullptr,                // 26 SpectralBlurFX
-    nullptr,                // 27 SpectralGateHoldFX
-    nullptr,                // 28 GranulationFX
-    nullptr,                // 29 DopplerFX
-    nullptr,                // 30 HPSSFX
+    &EQFX::kVTable,               // 1
+    &Air3FX::kVTable,             // 2
+    &WeightFX::kVTable,           // 3
+    &SaturateFX::kVTable,         // 4
+    &BitcrusherFX::kVTable,       // 5
+    &SubBeastFX::kVTable,         // 6
+    &RingModFX::kVTable,          // 7
+    &FreqShifterFX::kVTable,      // 8
+    &BarberpoleFX::kVTable,       // 9
+    &DisperserFX::kVTable,        // 10
+    &TransientFX::kVTable,        // 11
+    &TremoloFX::kVTable,          // 12
+    &ChorusFX::kVTable,           // 13
+    &FlangerFX::kVTable,          // 14
+    &PhaserFX::kVTable,           // 15
+    &PitchFX::kVTable,            // 16
+    &TapeStartStopFX::kVTable,    // 17
+    &DelayFX::kVTable,            // 18
+    &PitchDelayFX::kVTable,       // 19
+    &ReverbFX::kVTable,           // 20
+    &HaasFX::kVTable,             // 21
+    &ImageFX::kVTable,            // 22
+    &HaloFX::kVTable,             // 23
+    &MicroModalFX::kVTable,       // 24
+    &HarmonicPrismFX::kVTable,    // 25
+    &SpectralBlurFX::kVTable,     // 26
+    &SpectralGateHoldFX::kVTable, // 27
+    &GranulationFX::kVTable,      // 28
+    &DopplerFX::kVTable,          // 29
+    &HPSSFX::kVTable,             // 30
 };
 
 // Trigger notification per type id, in id order: the function the lane calls on a slot's state
@@ -144,36 +144,36 @@ inline constexpr std::array<const FXModuleVTable*, kNumFXTypes> kModuleVTables =
 // types ignore triggers and keep nullptr). Those four define `notifyTrigger` (declared above) in
 // their source and put its address here.
 inline constexpr std::array<FXTriggerFunction, kNumFXTypes> kModuleTriggerHooks = {
-    nullptr, // 1 EQFX
-    nullptr, // 2 Air3FX
-    nullptr, // 3 WeightFX
-    nullptr, // 4 SaturateFX
-    nullptr, // 5 BitcrusherFX
-    nullptr, // 6 SubBeastFX
-    nullptr, // 7 RingModFX
-    nullptr, // 8 FreqShifterFX
-    nullptr, // 9 BarberpoleFX
-    nullptr, // 10 DisperserFX
-    nullptr, // 11 TransientFX
-    nullptr, // 12 TremoloFX
-    nullptr, // 13 ChorusFX
-    nullptr, // 14 FlangerFX
-    nullptr, // 15 PhaserFX
-    nullptr, // 16 PitchFX
-    nullptr, // 17 TapeStartStopFX
-    nullptr, // 18 DelayFX
-    nullptr, // 19 PitchDelayFX
-    nullptr, // 20 ReverbFX
-    nullptr, // 21 HaasFX
-    nullptr, // 22 ImageFX
-    nullptr, // 23 HaloFX
-    nullptr, // 24 MicroModalFX
-    nullptr, // 25 HarmonicPrismFX
-    nullptr, // 26 SpectralBlurFX
-    nullptr, // 27 SpectralGateHoldFX
-    nullptr, // 28 GranulationFX
-    nullptr, // 29 DopplerFX
-    nullptr, // 30 HPSSFX
+    nullptr,                         // 1 EQFX
+    nullptr,                         // 2 Air3FX
+    nullptr,                         // 3 WeightFX
+    nullptr,                         // 4 SaturateFX
+    nullptr,                         // 5 BitcrusherFX
+    nullptr,                         // 6 SubBeastFX
+    nullptr,                         // 7 RingModFX
+    nullptr,                         // 8 FreqShifterFX
+    nullptr,                         // 9 BarberpoleFX
+    nullptr,                         // 10 DisperserFX
+    nullptr,                         // 11 TransientFX
+    nullptr,                         // 12 TremoloFX
+    nullptr,                         // 13 ChorusFX
+    nullptr,                         // 14 FlangerFX
+    nullptr,                         // 15 PhaserFX
+    nullptr,                         // 16 PitchFX
+    &TapeStartStopFX::notifyTrigger, // 17
+    nullptr,                         // 18 DelayFX
+    nullptr,                         // 19 PitchDelayFX
+    &ReverbFX::notifyTrigger,        // 20
+    nullptr,                         // 21 HaasFX
+    nullptr,                         // 22 ImageFX
+    nullptr,                         // 23 HaloFX
+    nullptr,                         // 24 MicroModalFX
+    nullptr,                         // 25 HarmonicPrismFX
+    nullptr,                         // 26 SpectralBlurFX
+    nullptr,                         // 27 SpectralGateHoldFX
+    nullptr,                         // 28 GranulationFX
+    &DopplerFX::notifyTrigger,       // 29
+    &HPSSFX::notifyTrigger,          // 30
 };
 
 } // namespace vesk

@@ -1,0 +1,145 @@
+// PitchDelay: a feedback delay whose repeats are transposed (an octave down to an octave up) by
+// two read heads that move against the write head, half a cycle apart and crossfaded.
+#include "fx/FXKnobs.h"
+#include "fx/FXModuleSupport.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <numbers>
+
+namespace vesk::PitchDelayFX {
+
+namespace {
+
+constexpr double kTwoPi = 2.0 * std::numbers::pi;
+constexpr double kHeadSpan = 1024.0; // samples of head travel per radian
+
+struct State
+{
+    float* lines; // 2 x size
+    unsigned size;
+    unsigned write;
+    double theta;
+    double delay; // smoothed, samples
+    double highPass[2];
+    double previous[2];
+    bool fresh;
+    double rate;
+};
+
+void clear(State& s)
+{
+    std::memset(s.lines, 0, sizeof(float) * 2 * s.size);
+    s.write = 0;
+    s.highPass[0] = s.highPass[1] = 0.0;
+    s.previous[0] = s.previous[1] = 0.0;
+    s.fresh = true;
+}
+
+void configure(State& s, double rate)
+{
+    s.rate = fxsupport::safeRate(rate);
+    const unsigned size = static_cast<unsigned>(1.5 * s.rate) + 4;
+    if (s.lines == nullptr || size != s.size) {
+        float* lines = new float[2 * size];
+        delete[] s.lines;
+        s.lines = lines;
+        s.size = size;
+    }
+    clear(s);
+}
+
+void construct(void* block, double rate)
+{
+    configure(fxsupport::createState<State>(block), rate);
+}
+
+void destroy(void* block)
+{
+    State& s = fxsupport::stateOf<State>(block);
+    delete[] s.lines;
+    s.lines = nullptr;
+}
+
+void reset(void* block)
+{
+    State& s = fxsupport::stateOf<State>(block);
+    if (s.lines != nullptr)
+        clear(s);
+}
+
+void setSampleRate(void* block, double rate)
+{
+    configure(fxsupport::stateOf<State>(block), rate);
+}
+
+inline double readTap(const float* line, unsigned size, unsigned write, double delay)
+{
+    const unsigned n = static_cast<unsigned>(delay);
+    const double f = delay - n;
+    unsigned a = write + size - n;
+    if (a >= size)
+        a -= size;
+    const unsigned b = a == 0 ? size - 1 : a - 1;
+    return line[a] * (1.0 - f) + line[b] * f;
+}
+
+void process(float* left, float* right, unsigned frames, const float* params, void* block, double)
+{
+    State& s = fxsupport::stateOf<State>(block);
+    if (s.lines == nullptr)
+        return;
+    const double ratio = std::exp2(2.0 * fxsupport::clamp01(params[0]) - 1.0);
+    const double time = fxsupport::clamp01(params[1]);
+    const double maxDelay = double(s.size) - 2.0;
+    const double target = std::clamp(1.5 * s.rate * time * time, 1.0, maxDelay);
+    const double feedback = 0.95 * fxsupport::clamp01(params[2]);
+    const double mix = fxsupport::clamp01(params[3]);
+    if (s.fresh) {
+        s.delay = target;
+        s.theta = 0.0;
+        s.fresh = false;
+    }
+    const double step = (ratio - 1.0) / kHeadSpan;
+    float* line[2] = {s.lines, s.lines + s.size};
+    float* io[2] = {left, right};
+    for (unsigned i = 0; i < frames; ++i) {
+        s.theta += step;
+        if (s.theta >= kTwoPi)
+            s.theta -= kTwoPi;
+        else if (s.theta < 0.0)
+            s.theta += kTwoPi;
+        s.delay += (target - s.delay) * 0.0005;
+        double other = s.theta + std::numbers::pi;
+        if (other >= kTwoPi)
+            other -= kTwoPi;
+        double d1 = s.delay - kHeadSpan * s.theta;
+        double d2 = s.delay - kHeadSpan * other;
+        if (d1 < 0.0)
+            d1 += s.size;
+        if (d2 < 0.0)
+            d2 += s.size;
+        d1 = std::clamp(d1, 1.0, maxDelay);
+        d2 = std::clamp(d2, 1.0, maxDelay);
+        const double w = 0.5 * (1.0 - std::cos(s.theta));
+        for (int c = 0; c < 2; ++c) {
+            const double x = io[c][i];
+            const double y = w * readTap(line[c], s.size, s.write, d1) +
+                             (1.0 - w) * readTap(line[c], s.size, s.write, d2);
+            s.highPass[c] = 0.995 * s.highPass[c] + y - s.previous[c];
+            s.previous[c] = y;
+            line[c][s.write] = static_cast<float>(x + feedback * s.highPass[c] + 1e-25);
+            io[c][i] = static_cast<float>(x * (1.0 - mix) + y * mix);
+        }
+        if (++s.write == s.size)
+            s.write = 0;
+    }
+}
+
+} // namespace
+
+extern const FXModuleVTable kVTable = {sizeof(State), construct,     destroy,
+                                       reset,         setSampleRate, process};
+
+} // namespace vesk::PitchDelayFX

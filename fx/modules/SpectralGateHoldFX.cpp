@@ -1,0 +1,94 @@
+// SpecGate: a noise gate per bin. Each bin's smoothed magnitude is compared with the threshold;
+// a closed bin is scaled by Reduce (0 silences it). The channels are gated independently.
+#include "fx/FXKnobs.h"
+#include "fx/FXModuleSupport.h"
+#include "fx/dsp/Stft.h"
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+namespace vesk::SpectralGateHoldFX {
+
+namespace {
+
+struct Impl
+{
+    Stft stft;
+    float envelope[2][Stft::kBins] = {};
+    double rate = 48000.0;
+};
+
+struct State
+{
+    Impl* impl;
+};
+
+void clear(Impl& m)
+{
+    m.stft.reset();
+    std::fill(&m.envelope[0][0], &m.envelope[0][0] + 2 * Stft::kBins, 0.0f);
+}
+
+void construct(void* block, double rate)
+{
+    State& s = fxsupport::createState<State>(block);
+    auto impl = std::make_unique<Impl>();
+    impl->rate = fxsupport::safeRate(rate);
+    s.impl = impl.release();
+}
+
+void destroy(void* block)
+{
+    State& s = fxsupport::stateOf<State>(block);
+    delete s.impl;
+    s.impl = nullptr;
+}
+
+void reset(void* block)
+{
+    if (Impl* m = fxsupport::stateOf<State>(block).impl)
+        clear(*m);
+}
+
+void setSampleRate(void* block, double rate)
+{
+    if (Impl* m = fxsupport::stateOf<State>(block).impl) {
+        m->rate = fxsupport::safeRate(rate);
+        clear(*m);
+    }
+}
+
+void process(float* left, float* right, unsigned frames, const float* params, void* block, double)
+{
+    Impl* m = fxsupport::stateOf<State>(block).impl;
+    if (m == nullptr || frames == 0 || frames > 4096)
+        return;
+    // Threshold -30..+30 dB against a bin magnitude of 1 (a full-scale sine on a bin centre reads
+    // half the window's sum, about 215: see Stft).
+    const float threshold =
+        static_cast<float>(std::pow(10.0, (60.0 * fxsupport::clamp01(params[0]) - 30.0) / 20.0));
+    const float reduce = fxsupport::clamp01(params[1]);
+    const double smoothSeconds = 0.001 + 0.499 * fxsupport::clamp01(params[2]);
+    const float smooth =
+        static_cast<float>(1.0 - std::exp(-(Stft::kHop / m->rate) / smoothSeconds));
+    m->stft.process(left, right, frames, [&](Stft::Bin* l, Stft::Bin* r) {
+        Stft::Bin* spectra[2] = {l, r};
+        for (int c = 0; c < 2; ++c) {
+            Stft::Bin* x = spectra[c];
+            float* env = m->envelope[c];
+            for (int b = 0; b < Stft::kBins; ++b) {
+                env[b] += smooth * (std::abs(x[b]) - env[b]);
+                if (!(env[b] >= threshold))
+                    x[b] *= reduce;
+            }
+        }
+    });
+}
+
+} // namespace
+
+extern const FXModuleVTable kVTable = {sizeof(State), construct,     destroy,
+                                       reset,         setSampleRate, process};
+
+} // namespace vesk::SpectralGateHoldFX
