@@ -99,8 +99,9 @@ SamplePool poolFromSetup(const drawref::Setup& setup)
     return pool;
 }
 
-// Every setup (1, 2, 3 and 5 playable regions among placeholders; randomizers off, on, mixed and
-// at their extremes; reverse chance 0, 50, 100), several seeds, consecutive triggers on one pool.
+// Every setup (1, 2, 3 and 5 playable regions among placeholders; randomizers all off, all on,
+// mixed, at their extremes and each on alone; reverse chance 0, 50, 100), several seeds, and
+// consecutive triggers on one pool, so the pick history and the last quarters carry over.
 TEST(EvaluatePoolParamsTest, MatchesIndependentReferenceExactly)
 {
     constexpr int kSetups = sizeof(drawref::kSetups) / sizeof(drawref::kSetups[0]);

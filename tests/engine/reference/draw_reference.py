@@ -183,6 +183,10 @@ def main():
         for kname, knobs in KNOBS.items():
             for rev in REVERSE:
                 setups.append((samples, knobs, rev, kname == "extreme"))
+        # Each randomizer on alone (the others off), with a reverse chance of 50.
+        for only in range(5):
+            knobs = [(b, r, i == only) for i, (b, r, _) in enumerate(KNOBS["on"])]
+            setups.append((samples, knobs, 50.0, False))
 
     out.write("inline constexpr Setup kSetups[] = {\n")
     for samples, knobs, rev, track in setups:
