@@ -2,7 +2,7 @@
 """Independent reference of the pool draw: the xorshift64* generator, the quarter rule of a
 randomised parameter and the per-pool draw of one trigger.
 
-Written from the behaviour description alone, with the standard library only, so the C++ code
+Written independently of the C++ code, with the standard library only, so the C++ code
 can be checked against numbers it did not produce. Prints a C++ header with the tables:
 
     python3 tests/engine/reference/draw_reference.py > tests/engine/reference/DrawReference.h
