@@ -26,6 +26,12 @@ const char* const kReserved[] = {"CON",  "PRN",  "AUX",  "NUL",  "COM1", "COM2",
                                  "COM5", "COM6", "COM7", "COM8", "COM9", "LPT1", "LPT2", "LPT3",
                                  "LPT4", "LPT5", "LPT6", "LPT7", "LPT8", "LPT9"};
 
+// A JSON object (JUCE also calls arrays objects).
+bool isJsonObject(const juce::var& v)
+{
+    return v.getDynamicObject() != nullptr;
+}
+
 void setError(juce::String* error, const char* text)
 {
     if (error != nullptr) {
@@ -245,7 +251,7 @@ void readSlot(const juce::var& item, const FXModuleInfo& info, FXSlotState& slot
     if (auto* mods = item.getProperty("mods", juce::var()).getDynamicObject()) {
         for (const auto& member : mods->getProperties()) {
             const int k = knobIndex(info, member.name.toString());
-            if (k < 0 || !member.value.isObject()) {
+            if (k < 0 || !isJsonObject(member.value)) {
                 continue;
             }
             const double s = numberOf(member.value.getProperty("source", juce::var()));
@@ -284,7 +290,7 @@ juce::String laneChainToJsonString(const FXLaneState (&lanes)[2])
 bool laneChainFromJsonVar(const juce::var& root, FXLaneState (&lanes)[2])
 {
     clearImages(lanes);
-    if (!root.isObject()) {
+    if (!isJsonObject(root)) {
         return false;
     }
     const juce::var laneArray = root.getProperty("lanes", juce::var());
@@ -295,13 +301,13 @@ bool laneChainFromJsonVar(const juce::var& root, FXLaneState (&lanes)[2])
         const juce::var& entry = laneArray[l];
         FXLaneState& lane = lanes[l];
         const juce::var slots =
-            entry.isObject() ? entry.getProperty("slots", juce::var()) : juce::var();
+            isJsonObject(entry) ? entry.getProperty("slots", juce::var()) : juce::var();
         if (!slots.isArray()) {
             continue;
         }
         for (int i = 0; i < slots.size() && lane.slotCount < kMaxSlots; ++i) {
             const juce::var& item = slots[i];
-            if (!item.isObject()) {
+            if (!isJsonObject(item)) {
                 continue;
             }
             const juce::String fx = item.getProperty("fx", juce::var()).toString();

@@ -56,6 +56,12 @@ Instance makeInstance(MinimalHost& host)
     return Instance(p);
 }
 
+// A JSON object (JUCE also calls arrays objects).
+bool isJsonObject(const juce::var& v)
+{
+    return v.getDynamicObject() != nullptr;
+}
+
 // A kit error: thrown while reading, caught at the top.
 struct KitError
 {
@@ -69,7 +75,7 @@ struct KitError
 
 float number(const juce::var& object, const char* key, float fallback, float lo, float hi)
 {
-    if (!object.isObject() || !object.hasProperty(key)) {
+    if (!isJsonObject(object) || !object.hasProperty(key)) {
         return fallback;
     }
     const juce::var v = object[key];
@@ -85,7 +91,7 @@ float number(const juce::var& object, const char* key, float fallback, float lo,
 
 bool flag(const juce::var& object, const char* key, bool fallback)
 {
-    if (!object.isObject() || !object.hasProperty(key)) {
+    if (!isJsonObject(object) || !object.hasProperty(key)) {
         return fallback;
     }
     const juce::var v = object[key];
@@ -105,7 +111,7 @@ void readRandomizer(const juce::var& pool, const char* key, ParamRandomizer& r, 
         r.base = std::clamp(float(static_cast<double>(v)), lo, hi);
         return;
     }
-    if (!v.isObject()) {
+    if (!isJsonObject(v)) {
         fail(juce::String("\"") + key + "\" must be a number or an object");
     }
     r.base = number(v, "base", r.base, lo, hi);
@@ -120,7 +126,7 @@ void readEnvelope(const juce::var& pool, const char* key, EnvelopeData& env, flo
         return;
     }
     const juce::var points = v["points"];
-    if (!v.isObject() || !points.isArray()) {
+    if (!isJsonObject(v) || !points.isArray()) {
         fail(juce::String("\"") + key + "\" needs \"points\": [[x, y], ...]");
     }
     env = EnvelopeData{};
@@ -192,7 +198,7 @@ void readPool(VeskPlugin& p, int index, const juce::var& pool, const juce::File&
             audio = std::move(decoded);
         }
         SampleData region{audio, 0, 0};
-        if (entry.isObject()) {
+        if (isJsonObject(entry)) {
             const double offset = entry.hasProperty("offset") ? double(entry["offset"]) : 0.0;
             const double length = entry.hasProperty("length") ? double(entry["length"]) : 0.0;
             if (!(offset >= 0.0 && offset < 9.0e15 && length >= 0.0 && length < 9.0e15)) {
@@ -278,7 +284,7 @@ void readMaster(VeskPlugin& p, const juce::var& m)
     if (m.isVoid()) {
         return;
     }
-    if (!m.isObject()) {
+    if (!isJsonObject(m)) {
         fail("\"master\" must be an object");
     }
     s.bypassed = flag(m, "bypass", s.bypassed != 0);
@@ -394,7 +400,7 @@ bool buildKitState(const std::string& kitJson, const std::string& baseDir,
         error = "the kit is not JSON: " + parsed.getErrorMessage().toStdString();
         return false;
     }
-    if (!kit.isObject()) {
+    if (!isJsonObject(kit)) {
         error = "the kit must be a JSON object";
         return false;
     }
@@ -413,7 +419,7 @@ bool buildKitState(const std::string& kitJson, const std::string& baseDir,
                 fail("\"pools\" must be an array of at most 8 pools");
             }
             for (int i = 0; i < pools.size(); ++i) {
-                if (!pools[i].isObject()) {
+                if (!isJsonObject(pools[i])) {
                     fail("each pool must be an object");
                 }
                 readPool(*p, i, pools[i], base);
