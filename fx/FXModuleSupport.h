@@ -67,4 +67,52 @@ inline double denormalGuard(double x, uint32_t generatorState)
     return std::abs(x) < 1.18e-23 ? static_cast<double>(generatorState) * 1.18e-17 : x;
 }
 
+// floor for finite values within +-2^62 (no library call on baseline x86-64).
+inline double fastFloor(double x)
+{
+    const double t = static_cast<double>(static_cast<int64_t>(x));
+    return t > x ? t - 1.0 : t;
+}
+
+// Rounds half away from zero, for finite values within +-2^62.
+inline double roundHalfAway(double x)
+{
+    return x < 0.0 ? -fastFloor(0.5 - x) : fastFloor(x + 0.5);
+}
+
+// sin(x) for any finite x: range reduction to [-pi, pi], folding to [-pi/2, pi/2] and an odd
+// polynomial (Taylor to x^11 on that range: error below 6e-8).
+inline double fastSin(double x)
+{
+    constexpr double kPi = 3.14159265358979323846;
+    constexpr double kTwoPi = 2.0 * kPi;
+    x -= kTwoPi * fastFloor(x * (1.0 / kTwoPi) + 0.5);
+    if (x > 0.5 * kPi) {
+        x = kPi - x;
+    } else if (x < -0.5 * kPi) {
+        x = -kPi - x;
+    }
+    const double x2 = x * x;
+    return x * (1.0 +
+                x2 * (-1.0 / 6.0 +
+                      x2 * (1.0 / 120.0 + x2 * (-1.0 / 5040.0 + x2 * (1.0 / 362880.0 +
+                                                                      x2 * (-1.0 / 39916800.0))))));
+}
+
+// tanh by a [7/6] Pade approximant held at +-1 beyond |x| = 4.97: within 1e-4 everywhere, far
+// closer near 0.
+inline float fastTanh(float x)
+{
+    if (x > 4.97f) {
+        return 1.0f;
+    }
+    if (x < -4.97f) {
+        return -1.0f;
+    }
+    const float x2 = x * x;
+    const float num = x * (135135.0f + x2 * (17325.0f + x2 * (378.0f + x2)));
+    const float den = 135135.0f + x2 * (62370.0f + x2 * (3150.0f + x2 * 28.0f));
+    return num / den;
+}
+
 } // namespace vesk::fxsupport

@@ -84,7 +84,8 @@ void process(float* left, float* right, unsigned frames, const float* params, vo
             }
             const double step = s.levelControl;
             if (step > 0.0005) {
-                out = step * (1.0 - step) * std::round(out / step);
+                out = step * (1.0 - step) *
+                      fxsupport::roundHalfAway(std::clamp(out / step, -1.0e15, 1.0e15));
             }
             io[ch][i] = static_cast<float>(std::clamp(out, -1.0, 1.0));
             s.previous[ch] = in;

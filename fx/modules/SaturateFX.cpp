@@ -5,6 +5,8 @@
 #include "fx/FXModuleSupport.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <cmath>
 #include <numbers>
 
@@ -71,11 +73,11 @@ inline double readClamped(const float* table, double position)
 
 inline double tableSine(const Tables& t, double v)
 {
-    double phase = v / (2.0 * std::numbers::pi);
-    phase -= std::floor(phase);
-    if (!(phase >= 0.0 && phase < 1.0)) {
-        phase = 0.0; // non-finite input
+    double phase = v * (1.0 / (2.0 * std::numbers::pi));
+    if (!(std::abs(phase) < 1.0e15)) {
+        phase = 0.0; // non-finite or absurd input
     }
+    phase -= fxsupport::fastFloor(phase);
     double position = phase * kTableSize;
     int index = static_cast<int>(position);
     const double frac = position - index;
@@ -129,6 +131,17 @@ void setSampleRate(void* block, double rate)
     m.z1[0] = m.z1[1] = m.z2[0] = m.z2[1] = 0.0;
 }
 
+// 2^(e + 62) with e the binary exponent of v as frexp gives it (v = m 2^e, m in [0.5, 1); e = 0
+// for 0), read from the bits instead of a library call.
+inline double ditherScale(double v)
+{
+    const uint64_t bits = std::bit_cast<uint64_t>(v);
+    const int field = static_cast<int>((bits >> 52) & 0x7ff);
+    int e = field == 0 ? 0 : field - 1022;
+    e = std::clamp(e, -200, 200);
+    return std::bit_cast<double>(static_cast<uint64_t>(e + 62 + 1023) << 52);
+}
+
 inline double shape(const Tables& t, int mode, double d)
 {
     if (mode == 1) {
@@ -173,11 +186,8 @@ void process(float* left, float* right, unsigned frames, const float* params, vo
             const double shaped = shape(t, mode, drive * o);
             const double wet = x - o + outGain * shaped;
             double out = mix == 1.0f ? wet : mix * wet + (1.0 - mix) * x;
-            int exponent = 0;
-            std::frexp(out, &exponent);
             const uint32_t g = m.noise[c].next();
-            out += (static_cast<double>(g) - 2147483647.0) * 5.5e-36 *
-                   std::ldexp(1.0, std::clamp(exponent, -200, 200) + 62);
+            out += (static_cast<double>(g) - 2147483647.0) * 5.5e-36 * ditherScale(out);
             io[c][i] = static_cast<float>(out);
         }
     }

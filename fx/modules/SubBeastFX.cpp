@@ -156,16 +156,16 @@ void process(float* left, float* right, unsigned frames, const float* params, vo
             if (m.fmPhase >= kTwoPi) {
                 m.fmPhase -= kTwoPi;
             }
-            angle = m.phase + fmIndex * std::sin(m.fmPhase);
+            angle = m.phase + fmIndex * fxsupport::fastSin(m.fmPhase);
         }
         m.phase += increment;
         if (m.phase >= kTwoPi) {
             m.phase -= kTwoPi;
         }
 
-        float v = m.fastEnvelope * static_cast<float>(std::sin(angle));
+        float v = m.fastEnvelope * static_cast<float>(fxsupport::fastSin(angle));
         if (drive > 0.001f) {
-            v = std::tanh(driveGain * v);
+            v = fxsupport::fastTanh(driveGain * v);
         }
         const float gate = std::clamp((m.gateEnvelope - 0.005f) * 22.222221f, 0.0f, 1.0f);
         const float sub = mix * gate * gate * v;
