@@ -37,15 +37,17 @@ void resampleChannel(const std::vector<float>& in, double inRateHz, std::vector<
         out.clear();
         return;
     }
-    // The whole input in one go, then the flush (null input) until the m frames are out; soxr
-    // removes its own filter delay, so output frame 0 lines up with input frame 0.
+    // The input in slices that stay in cache, then the flush (null input) until the m frames are
+    // out; soxr removes its own filter delay, so output frame 0 lines up with input frame 0.
+    constexpr size_t kSlice = 65536;
     size_t done = 0;
     size_t inUsed = 0;
     const float* inPtr = in.data();
     size_t inLeft = in.size();
     while (done < m) {
         size_t produced = 0;
-        err = soxr_process(rs, inLeft > 0 ? inPtr : nullptr, inLeft, &inUsed, out.data() + done,
+        const size_t feed = std::min(inLeft, kSlice);
+        err = soxr_process(rs, inLeft > 0 ? inPtr : nullptr, feed, &inUsed, out.data() + done,
                            m - done, &produced);
         if (err != nullptr)
             break;

@@ -3,12 +3,14 @@
 #include "Resample.h"
 
 #include <sndfile.h>
+#include <soxr.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -112,27 +114,106 @@ int openRegularFile(const std::string& path, uint64_t& size)
 
 namespace {
 
-// The first two channels of a file, as decoded, at the file's rate.
-struct Decoded
+// Streams decoded slices through libsoxr straight into the result's channels, so a load never
+// holds the whole file at its own rate as well as at the target rate.
+class StreamConverter
 {
-    std::vector<float> first;
-    std::vector<float> second; // empty for mono
-    double fileRate = 0.0;
-    int channels = 0;
-    float largest = 0.0f; // largest absolute sample
+public:
+    StreamConverter(double inRate, double outRate, int channels, std::vector<float>* outs[2])
+        : inRate_(inRate), outRate_(outRate), channels_(channels)
+    {
+        outs_[0] = outs[0];
+        outs_[1] = outs[1];
+        for (int c = 0; c < channels; ++c)
+            scratch_[c].resize(kScratchFrames);
+        maxInputPerCall_ =
+            std::max<size_t>(1, size_t(double(kScratchFrames / 2) * inRate / outRate));
+        const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_S, SOXR_FLOAT32_S);
+        const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_VHQ | SOXR_LINEAR_PHASE, 0);
+        const soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
+        soxr_error_t err = nullptr;
+        rs_ = soxr_create(inRate, outRate, unsigned(channels), &err, &io, &quality, &runtime);
+        if (err != nullptr && rs_ != nullptr) {
+            soxr_delete(rs_);
+            rs_ = nullptr;
+        }
+    }
+    ~StreamConverter()
+    {
+        if (rs_ != nullptr)
+            soxr_delete(rs_);
+    }
+    StreamConverter(const StreamConverter&) = delete;
+    StreamConverter& operator=(const StreamConverter&) = delete;
+
+    bool ok() const { return rs_ != nullptr; }
+
+    // Feeds n frames (in[0], and in[1] for two channels); null input flushes. Output goes through
+    // a small scratch buffer and is appended, so the result is written once, never zero-filled.
+    bool feed(const float* const* in, size_t n)
+    {
+        size_t used = 0;
+        for (;;) {
+            const size_t room = kScratchFrames;
+            float* out[2] = {scratch_[0].data(), channels_ == 2 ? scratch_[1].data() : nullptr};
+            const float* at[2] = {in != nullptr ? in[0] + used : nullptr,
+                                  in != nullptr && channels_ == 2 ? in[1] + used : nullptr};
+            const size_t chunk = std::min(n - used, maxInputPerCall_);
+            size_t idone = 0, odone = 0;
+            const soxr_error_t err =
+                soxr_process(rs_, in != nullptr ? static_cast<soxr_in_t>(at) : nullptr, chunk,
+                             &idone, static_cast<soxr_out_t>(out), room, &odone);
+            if (err != nullptr)
+                return false;
+            used += idone;
+            done_ += odone;
+            for (int c = 0; c < channels_; ++c)
+                outs_[c]->insert(outs_[c]->end(), scratch_[c].data(), scratch_[c].data() + odone);
+            if (in == nullptr)
+                return odone > 0; // flushing: true while output still comes
+            if (used >= n && odone < room)
+                return true;
+            if (idone == 0 && odone == 0)
+                return false;
+        }
+    }
+
+    // Flushes until `frames` output frames exist, then cuts or pads to exactly that many.
+    bool finish(size_t frames)
+    {
+        while (done_ < frames && feed(nullptr, 0)) {
+        }
+        for (int c = 0; c < channels_; ++c)
+            outs_[c]->resize(frames, 0.0f);
+        return true;
+    }
+
+private:
+    static constexpr size_t kScratchFrames = 16384;
+
+    soxr_t rs_ = nullptr;
+    std::vector<float> scratch_[2];
+    size_t maxInputPerCall_ = 1; // input whose output fits the scratch buffer about twice
+    double inRate_;
+    double outRate_;
+    int channels_;
+    std::vector<float>* outs_[2] = {nullptr, nullptr};
+    size_t done_ = 0;
 };
 
-bool decodeImage(const void* data, size_t size, Decoded& out)
+std::shared_ptr<RawAudioData> decodeAndConvert(const void* data, size_t size,
+                                               const std::string& path, double targetRateHz)
 {
-    if (data == nullptr || size == 0 || uint64_t(size) > kMaxWavFileBytes)
-        return false;
+    if (data == nullptr || size == 0 || uint64_t(size) > kMaxWavFileBytes ||
+        !std::isfinite(targetRateHz) || targetRateHz < 1.0)
+        return nullptr;
 
     MemoryFile file{static_cast<const uint8_t*>(data), sf_count_t(size), 0};
     SF_VIRTUAL_IO io{memLength, memSeek, memRead, memWrite, memTell};
     SF_INFO info{};
     SNDFILE* sf = sf_open_virtual(&io, SFM_READ, &info, &file);
     if (sf == nullptr)
-        return false;
+        return nullptr;
     struct Closer
     {
         SNDFILE* sf;
@@ -141,24 +222,43 @@ bool decodeImage(const void* data, size_t size, Decoded& out)
 
     if (!acceptedContainer(info.format) || info.channels < 1 || info.samplerate < kMinFileRateHz ||
         info.samplerate > kMaxFileRateHz)
-        return false;
+        return nullptr;
     const int channels = info.channels;
+    const int kept = std::min(channels, 2);
     const double fileRate = double(info.samplerate);
+    const bool convert = fileRate != targetRateHz;
 
     // The header's frame count is only a hint: bound it by what the bytes present could hold (no
     // supported encoding packs more than 8 samples into a byte) before reserving anything.
     const uint64_t boundFrames = uint64_t(size) * 8u / uint64_t(channels);
     const uint64_t declared = info.frames > 0 ? uint64_t(info.frames) : 0;
     if (declared == 0)
-        return false;
+        return nullptr;
     const uint64_t expect = std::min({declared, boundFrames, kMaxLoadedFrames});
+    const double expectOut = std::ceil(double(expect) * targetRateHz / fileRate);
+    if (expectOut > double(kMaxLoadedFrames))
+        return nullptr;
 
-    std::vector<float> first(static_cast<size_t>(expect));
-    std::vector<float> second(channels >= 2 ? size_t(expect) : 0);
+    auto audio = std::make_shared<RawAudioData>();
+    audio->path = path;
+    audio->sampleRate = targetRateHz;
+    audio->channels = kept;
+    std::vector<float>* outs[2] = {&audio->left, &audio->right};
+    for (int c = 0; c < kept; ++c)
+        outs[c]->reserve(size_t(convert ? expectOut : double(expect)));
+
+    std::optional<StreamConverter> converter;
+    if (convert) {
+        converter.emplace(fileRate, targetRateHz, kept, outs);
+        if (!converter->ok())
+            return nullptr;
+    }
 
     // Decode in slices of about 64k samples, whatever the channel count.
     const sf_count_t sliceFrames = std::max<sf_count_t>(1, 65536 / channels);
     std::vector<float> slice(size_t(sliceFrames) * size_t(channels));
+    std::vector<float> split(size_t(sliceFrames) * size_t(kept));
+    float* dst[2] = {split.data(), split.data() + (kept == 2 ? sliceFrames : 0)};
     sf_count_t total = 0;
     float largest = 0.0f;
     while (uint64_t(total) < declared) {
@@ -167,73 +267,46 @@ bool decodeImage(const void* data, size_t size, Decoded& out)
         if (n <= 0)
             break;
         if (uint64_t(total + n) > kMaxLoadedFrames)
-            return false;
-        if (size_t(total + n) > first.size()) {
-            first.resize(size_t(total + n));
-            if (channels >= 2)
-                second.resize(size_t(total + n));
-        }
+            return nullptr;
+        // Non-finite samples from a float file would poison every effect downstream.
         const float* in = slice.data();
-        float* l = first.data() + total;
         if (channels == 1) {
             for (sf_count_t i = 0; i < n; ++i) {
-                // Non-finite samples from a float file would poison every effect downstream.
                 const float a = std::isfinite(in[i]) ? in[i] : 0.0f;
                 largest = std::max(largest, std::abs(a));
-                l[i] = a;
+                dst[0][i] = a;
             }
         } else {
-            float* r = second.data() + total;
             for (sf_count_t i = 0; i < n; ++i) {
                 const float* frame = in + size_t(i) * size_t(channels);
                 const float a = std::isfinite(frame[0]) ? frame[0] : 0.0f;
                 const float b = std::isfinite(frame[1]) ? frame[1] : 0.0f;
                 largest = std::max(largest, std::max(std::abs(a), std::abs(b)));
-                l[i] = a;
-                r[i] = b;
+                dst[0][i] = a;
+                dst[1][i] = b;
             }
+        }
+        if (convert) {
+            if (!converter->feed(dst, size_t(n)))
+                return nullptr;
+        } else {
+            for (int c = 0; c < kept; ++c)
+                outs[c]->insert(outs[c]->end(), dst[c], dst[c] + n);
         }
         total += n;
     }
-    first.resize(size_t(total));
-    if (channels >= 2)
-        second.resize(size_t(total));
     if (total == 0)
-        return false;
-
-    out.first = std::move(first);
-    out.second = std::move(second);
-    out.fileRate = fileRate;
-    out.channels = channels;
-    out.largest = largest;
-    return true;
-}
-
-std::shared_ptr<RawAudioData> convert(Decoded& in, const std::string& path, double targetRateHz)
-{
-    auto audio = std::make_shared<RawAudioData>();
-    audio->path = path;
-    audio->sampleRate = targetRateHz;
-    audio->channels = in.channels == 1 ? 1 : 2;
-    // Equal rates: the decoded channels are the result, sample for sample.
-    if (in.fileRate == targetRateHz) {
-        audio->left = std::move(in.first);
-        audio->right = std::move(in.second);
-        return audio;
-    }
-    resampleChannel(in.first, in.fileRate, audio->left, targetRateHz);
-    std::vector<float>().swap(in.first); // release each input as soon as it is converted
-    if (audio->left.empty())
         return nullptr;
-    if (in.channels >= 2) {
-        resampleChannel(in.second, in.fileRate, audio->right, targetRateHz);
-        std::vector<float>().swap(in.second);
-        if (audio->right.size() != audio->left.size())
-            return nullptr;
-    }
+    if (!convert)
+        return audio; // equal rates: the decoded samples as they are
+
+    // Exactly ceil(target * n / file rate) frames, as a one-shot conversion gives.
+    const double frames = std::ceil(targetRateHz * double(total) / fileRate);
+    if (frames > double(kMaxLoadedFrames) || !converter->finish(size_t(frames)))
+        return nullptr;
     // Samples near the float limit can overshoot to infinity in the conversion filter.
-    if (in.largest > 1e30f) {
-        for (std::vector<float>* channel : {&audio->left, &audio->right})
+    if (largest > 1e30f) {
+        for (std::vector<float>* channel : outs)
             for (float& x : *channel)
                 if (!std::isfinite(x))
                     x = 0.0f;
@@ -285,22 +358,13 @@ std::shared_ptr<RawAudioData> loadWavRaw(const std::string& path, double targetR
     ::close(fd);
     if (got < size)
         return nullptr;
-    Decoded decoded;
-    if (!decodeImage(image.get(), size_t(size), decoded))
-        return nullptr;
-    image.reset(); // the file image is not needed while converting
-    return convert(decoded, path, targetRateHz);
+    return decodeAndConvert(image.get(), size_t(size), path, targetRateHz);
 }
 
 std::shared_ptr<RawAudioData> decodeWavImage(const void* data, size_t size, const std::string& path,
                                              double targetRateHz)
 {
-    if (!std::isfinite(targetRateHz) || targetRateHz < 1.0)
-        return nullptr;
-    Decoded decoded;
-    if (!decodeImage(data, size, decoded))
-        return nullptr;
-    return convert(decoded, path, targetRateHz);
+    return decodeAndConvert(data, size, path, targetRateHz);
 }
 
 } // namespace vesk

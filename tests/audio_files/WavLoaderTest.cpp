@@ -1,6 +1,7 @@
 // Loading WAV files: every encoding and container, damaged and hostile files, the cache.
 #include "WavTestFiles.h"
 #include "audio_files/RawAudioCache.h"
+#include "audio_files/Resample.h"
 #include "audio_files/WavLoader.h"
 #include "support/Signal.h"
 
@@ -130,6 +131,29 @@ TEST(WavLoader, ConvertsToTheTargetRate)
     EXPECT_EQ(audio->sampleRate, 48000.0);
     EXPECT_EQ(audio->left.size(), 48000u);
     EXPECT_NEAR(test::dominantFrequency(audio->left.data() + 1000, 32768, 48000.0), 1000.0, 0.5);
+}
+
+TEST(WavLoader, StreamedConversionMatchesOneShot)
+{
+    // The loader converts while it decodes; the result must be the one-shot conversion of the
+    // decoded channels: same length, same samples, an impulse in the same place.
+    auto left = test::noise(30011, 3, 0.5);
+    std::vector<float> right(left.size(), 0.0f);
+    right[12345] = 1.0f;
+    const std::string path = tmpPath("stream.wav");
+    ASSERT_TRUE(test::writeWithSndfile(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, 44100,
+                                       test::interleave({left, right})));
+    const auto converted = loadWavRaw(path, 48000.0);
+    ASSERT_NE(converted, nullptr);
+    std::vector<float> refL, refR;
+    resampleChannel(left, 44100.0, refL, 48000.0);
+    resampleChannel(right, 44100.0, refR, 48000.0);
+    ASSERT_EQ(converted->left.size(), refL.size());
+    ASSERT_EQ(converted->right.size(), refR.size());
+    EXPECT_LT(test::errorDb(refL.data(), converted->left.data(), refL.size()), -120.0);
+    EXPECT_LT(test::errorDb(refR.data(), converted->right.data(), refR.size()), -120.0);
+    const auto peakAt = std::max_element(converted->right.begin(), converted->right.end());
+    EXPECT_NEAR(double(peakAt - converted->right.begin()), 12345.0 * 48000.0 / 44100.0, 1.0);
 }
 
 TEST(WavLoader, EqualRateIsBitExact)
