@@ -120,7 +120,7 @@ class StreamConverter
 {
 public:
     StreamConverter(double inRate, double outRate, int channels, std::vector<float>* outs[2])
-        : inRate_(inRate), outRate_(outRate), channels_(channels)
+        : channels_(channels)
     {
         outs_[0] = outs[0];
         outs_[1] = outs[1];
@@ -194,8 +194,6 @@ private:
     soxr_t rs_ = nullptr;
     std::vector<float> scratch_[2];
     size_t maxInputPerCall_ = 1; // input whose output fits the scratch buffer about twice
-    double inRate_;
-    double outRate_;
     int channels_;
     std::vector<float>* outs_[2] = {nullptr, nullptr};
     size_t done_ = 0;

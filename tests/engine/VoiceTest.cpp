@@ -105,6 +105,23 @@ TEST(Voice, PitchChangesFrequency)
     }
 }
 
+TEST(Voice, FileRateOtherThanEngineRatePlaysAtItsSpeed)
+{
+    // Audio still at 96 kHz (a reload that failed) plays at the right pitch at 48 kHz, and
+    // audio at 24 kHz likewise; the length follows.
+    for (double fileRate : {96000.0, 24000.0}) {
+        Play s;
+        s.region.audio =
+            makeAudio(test::sine(1000.0, fileRate, size_t(fileRate / 2), 0.5), {}, fileRate);
+        Voice v;
+        s.trigger(v);
+        const Stereo out = renderAll(v, 48000);
+        EXPECT_NEAR(test::dominantFrequency(out.left.data() + 1000, 16384, kRate), 1000.0, 1.0)
+            << fileRate;
+        EXPECT_NEAR(double(endOfSound(out.left, 1e-3f)), 24000.0, 2.0) << fileRate;
+    }
+}
+
 TEST(Voice, PitchedSineIsClean)
 {
     // A 1 kHz sine read at ratio 1.37 must be a clean 1370 Hz sine.
