@@ -93,6 +93,31 @@ TEST(SplitBySilence, ShortGapsDoNotSplit)
     }
 }
 
+TEST(SplitBySilence, PauseOfSixFramesSplitsFiveDoesNot)
+{
+    // Two 100 ms tones whose frame level (RMS 0.00108) lies just above the upper threshold
+    // (0.001, the floor being digital silence). After a tone the smoothed level falls by a fifth
+    // per frame: 0.864, 0.691, then 0.553 of the threshold, below the lower threshold (0.6) in
+    // the third silent frame. A gap of g silent frames therefore holds a pause of g - 2 frames.
+    struct Case
+    {
+        int gap;
+        size_t regions;
+    };
+    const double amplitude = 0.00108 * std::sqrt(2.0);
+    for (const Case c : {Case{6, 1}, Case{7, 1}, Case{8, 2}, Case{9, 2}}) {
+        const int64_t frames = 20 + 10 + c.gap + 10 + 20;
+        std::vector<float> x(size_t(frames * kHop), 0.0f);
+        // 1 kHz: whole periods in every 10 ms frame.
+        const auto tone = test::sine(1000.0, kRate, size_t(10 * kHop), amplitude);
+        std::copy(tone.begin(), tone.end(), x.begin() + 20 * kHop);
+        std::copy(tone.begin(), tone.end(), x.begin() + (30 + c.gap) * kHop);
+        SampleData region;
+        region.audio = audioOf(x);
+        EXPECT_EQ(splitBySilence(region).size(), c.regions) << "gap " << c.gap;
+    }
+}
+
 TEST(SplitBySilence, QuietPieceIsDroppedNotMerged)
 {
     // The third burst is at 2 % of the others' level: below 5 % of the file's peak.
