@@ -1,6 +1,8 @@
 #include "SincResampler.h"
 
 #include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <cmath>
 #include <cstring>
 
@@ -93,7 +95,8 @@ void SincResampler::reset()
     for (auto& channel : buffer_)
         std::fill(channel, channel + kHalfTaps, 0.0f);
     fill_ = kHalfTaps - 1;
-    readPos_ = kHalfTaps - 1;
+    readIndex_ = kHalfTaps - 1;
+    readFrac_ = 0.0;
 }
 
 void SincResampler::setRates(double inRateHz, double outRateHz)
@@ -109,14 +112,15 @@ void SincResampler::compact()
     // Keep kHalfTaps - 1 frames of history before the read position. When a large ratio has moved
     // the read position past the buffered input, drop everything; the caller then writes the
     // skipped frames, which are dropped by the next compaction.
-    const int shift = std::min(int(readPos_) - (kHalfTaps - 1), fill_);
+    const int shift =
+        std::min(int(std::min<int64_t>(readIndex_, INT32_MAX)) - (kHalfTaps - 1), fill_);
     if (shift <= 0)
         return;
     const int keep = fill_ - shift;
     for (auto& channel : buffer_)
         std::memmove(channel, channel + shift, size_t(keep) * sizeof(float));
     fill_ = keep;
-    readPos_ -= shift;
+    readIndex_ -= shift;
 }
 
 int SincResampler::inputNeeded(int outFrames)
@@ -124,7 +128,7 @@ int SincResampler::inputNeeded(int outFrames)
     compact();
     if (outFrames <= 0)
         return 0;
-    const double last = readPos_ + double(outFrames - 1) * ratio_;
+    const double last = double(readIndex_) + readFrac_ + double(outFrames - 1) * ratio_;
     const double need = std::floor(last) + kHalfTaps + 1 - fill_;
     if (need <= 0.0)
         return 0;
@@ -141,20 +145,19 @@ int SincResampler::process(float* const* out, int channels, int maxFrames)
     channels = std::clamp(channels, 1, kMaxChannels);
     const float* const table = &gKernels.rows[cutoffIndex_][0][0];
     int produced = 0;
-    double pos = readPos_;
     alignas(32) float w[kTaps];
     while (produced < maxFrames) {
-        const int i = int(pos);
+        const int64_t i = readIndex_;
         if (i + kHalfTaps >= fill_)
             break;
-        const double phase = (pos - i) * kPhases;
+        const double phase = readFrac_ * kPhases;
         const int ip = int(phase);
         const float t = float(phase - ip);
         const float* r0 = table + size_t(ip) * kTaps;
         const float* r1 = r0 + kTaps;
         for (int j = 0; j < kTaps; ++j)
             w[j] = r0[j] + t * (r1[j] - r0[j]);
-        const int base = i - (kHalfTaps - 1);
+        const int64_t base = i - (kHalfTaps - 1);
         for (int c = 0; c < channels; ++c) {
             const float* x = buffer_[c] + base;
             // Eight partial sums, so the compiler can keep them in vector registers.
@@ -166,9 +169,14 @@ int SincResampler::process(float* const* out, int channels, int maxFrames)
                 ((acc[0] + acc[4]) + (acc[1] + acc[5])) + ((acc[2] + acc[6]) + (acc[3] + acc[7]));
         }
         ++produced;
-        pos += ratio_;
+        // The read position advances as a whole index and a fraction below 1, so its rounding
+        // does not depend on where the buffer was last compacted: the output is the same
+        // whatever sizes the caller's blocks have.
+        readFrac_ += ratio_;
+        const double whole = std::floor(readFrac_);
+        readIndex_ += int64_t(whole);
+        readFrac_ -= whole;
     }
-    readPos_ = pos;
     return produced;
 }
 

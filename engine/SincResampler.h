@@ -57,7 +57,7 @@ public:
     int process(float* const* out, int channels, int maxFrames);
 
     // Input frames buffered ahead of the read position (the kernel's look-ahead included).
-    double bufferedAhead() const { return fill_ - readPos_; }
+    double bufferedAhead() const { return double(fill_ - readIndex_) - readFrac_; }
 
     // Kernel row for a fractional phase index 0..kPhases (row kPhases is row 0 moved by one tap),
     // for table `cutoffIndex` (0 = full band). For tests and benchmarks.
@@ -69,8 +69,9 @@ private:
     void compact();
 
     float buffer_[kMaxChannels][kCapacity] = {};
-    int fill_ = kHalfTaps - 1; // frames held; the first kHalfTaps - 1 are silent history
-    double readPos_ = kHalfTaps - 1;
+    int fill_ = kHalfTaps - 1;          // frames held; the first kHalfTaps - 1 are silent history
+    int64_t readIndex_ = kHalfTaps - 1; // whole part of the read position in the buffer
+    double readFrac_ = 0.0;             // fractional part, 0 <= readFrac_ < 1
     double inRate_ = 48000.0;
     double outRate_ = 48000.0;
     double ratio_ = 1.0;
