@@ -170,7 +170,7 @@ void Voice::beginStop()
 {
     if (state != kPlaying)
         return;
-    stopLength = std::max(int32_t(sampleRate * 0.005), int32_t(16));
+    stopLength = std::max(int32_t(std::min(sampleRate * 0.005, 1e6)), int32_t(16));
     stopRemaining = stopLength;
     state = kStopping;
 }
