@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace vesk::test {
 namespace {
@@ -429,6 +430,44 @@ TEST(SamplerTriggerTest, TriggeringAndRenderingAllocateNothing)
     }
     EXPECT_EQ(counts.total(), 0u) << counts.allocations << " allocations, " << counts.frees
                                   << " frees, " << counts.locks << " locks";
+}
+
+} // namespace
+} // namespace vesk::test
+
+namespace vesk::test {
+namespace {
+
+// Knob values reach the pools unclamped; whatever they hold, a trigger must not misbehave and
+// the output must stay finite.
+TEST(SamplerTriggerTest, WildKnobValuesGiveFiniteSound)
+{
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float values[] = {nan, inf, -inf, 1e30f, -1e30f, 0.0f};
+    uint64_t seed = 3;
+    for (float base : values) {
+        for (float range : {nan, inf, 1e9f, 1.0f}) {
+            auto s = makeSampler(kRate);
+            for (int pool = 0; pool < 2; ++pool) {
+                s->appendSample(pool, makeRegion(makeAudio(sine(300.0, kRate, 4800, 0.5))));
+                SamplePool& p = s->pools[pool];
+                for (ParamRandomizer* r : {&p.pitch, &p.volume, &p.pan, &p.delay, &p.start})
+                    *r = ParamRandomizer{base, range, true, -1};
+                p.reverseChance = base;
+                p.grainCloud = pool == 1;
+            }
+            s->trigger(seed++, 60);
+            s->replay();
+            s->playSample(0, 0);
+            StereoBuffer out(2048);
+            renderInBlocks(*s, out, 0, 2048, 512);
+            for (size_t i = 0; i < out.left.size(); ++i) {
+                ASSERT_TRUE(std::isfinite(out.left[i]) && std::isfinite(out.right[i]))
+                    << "base " << base << " range " << range << " frame " << i;
+            }
+        }
+    }
 }
 
 } // namespace
