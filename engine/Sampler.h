@@ -22,13 +22,18 @@
 //   - appending (appendSample) needs neither: the storage is reserved for the most entries a list
 //     may hold, so an append never moves the entries voices are reading. Should the reserve ever
 //     be missing, appendSample cuts the pool's playback before it grows the list.
+//   - changing a region's offset or length in place (setRegion) needs neither: the entry stays
+//     where it is and keeps its audio; a voice past the new end stops at its next block.
 // clearPool, resetPool, removeSample, setRegion and appendSample do all of this themselves. The
 // audio thread never frees audio: it copies no shared pointer, and the lists, which own the audio
-// (together with the raw-audio cache), only shrink on the main thread.
+// (together with the raw-audio cache and the peak cache below), only shrink on the main thread.
 //
 // Display peaks. The 280 peaks a trigger shows for its region are computed when the region enters
-// the list or changes (off the audio thread); the trigger copies the cached values, so its cost
-// does not grow with the length of the region.
+// the list or changes (appendSample, setRegion, endSampleListChange; off the audio thread, or by
+// the loader on the worker); the trigger copies the cached values, so its cost does not grow with
+// the length of the region. Should a region have changed behind the sampler's back, the trigger
+// does not scan it either: it marks the pool's peaks pending and refreshPendingPeaks() fills them
+// on the main thread.
 #pragma once
 
 #include "Config.h"
