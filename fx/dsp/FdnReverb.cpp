@@ -169,6 +169,7 @@ void FdnReverb::reset()
     }
     lowState_.fill(0.0);
     highState_.fill(0.0);
+    allpass_.fill(0.0);
     roomSmoothed_ = roomSamples_;
     for (int c = 0; c < 2; ++c) {
         hpState_[c] = hpPrev_[c] = lpState_[c] = 0.0;
@@ -230,12 +231,16 @@ void FdnReverb::process(const float* inLeft, const float* inRight, float* outLef
             const double delay =
                 std::max(1.0, roomSmoothed_ * loopRatio_[k] + lfoDepth_ * (1.0 + si));
             DelayLine& line = loop_[c];
-            const double pos = static_cast<double>(line.write) - delay;
-            const double fl = std::floor(pos);
-            const double frac = pos - fl;
-            const uint32_t i0 = static_cast<uint32_t>(static_cast<int64_t>(fl)) & line.mask;
-            const uint32_t i1 = (i0 + 1) & line.mask;
-            const double v = line.buffer[i0] + frac * (line.buffer[i1] - line.buffer[i0]);
+            // Fractional delay by a first-order allpass (flat magnitude, so the tail keeps its
+            // highs): integer part n, fraction f in [0.5, 1.5).
+            const double whole = std::floor(delay - 0.5);
+            const double f = delay - whole;
+            const double eta = (1.0 - f) / (1.0 + f);
+            const uint32_t n = static_cast<uint32_t>(static_cast<int64_t>(whole));
+            const uint32_t i0 = (line.write - n) & line.mask;
+            const uint32_t i1 = (i0 - 1) & line.mask;
+            const double v = eta * line.buffer[i0] + line.buffer[i1] - eta * allpass_[k];
+            allpass_[k] = v;
             // High damping: blend with a low-passed copy; low damping: blend with a high-passed
             // copy. Both blends have a gain of at most 1 at every frequency.
             highState_[k] += (v - highState_[k]) * highSplit_;

@@ -87,6 +87,7 @@ private:
     double decayPerSample_ = 0.0; // ln gain per sample at the mid rate (negative)
     double lowSplit_ = 0.0;       // one-pole coefficients of the damping band split
     double highSplit_ = 0.0;
+    std::array<double, kChannels> allpass_{}; // previous output of each line's allpass reader
     std::array<double, kChannels> lowState_{};
     std::array<double, kChannels> highState_{};
     std::array<double, kChannels> midGain_{};  // per line, per pass
