@@ -37,14 +37,19 @@ struct Impl
     float history[kHistory][kBins] = {};
     float timeMedian[kBins] = {};
     float freqMedian[kBins] = {};
-    float scratch[kHistory] = {};
     float window[kMaxWidth] = {};
     int windowCount = 0;
     int writeIndex = 0;
     int filled = 0;
     int hops = 0;
-    bool dirty = true;
-    int lastLength = -1;
+
+    // Time-median windows: per bin, the values of the most recent history frames in ascending
+    // order, kept up to date frame by frame (one removal and one insertion) instead of selecting
+    // the median afresh on every hop. Rebuilt when the median length changes.
+    float sorted[kBins][kHistory] = {};
+    int sortedCount = 0;   // frames in every bin's window
+    int sortedLength = -1; // the median length the windows were built for
+    bool sortedValid = false;
 };
 
 struct State
@@ -65,8 +70,8 @@ void restartAnalysis(Impl& m)
     m.writeIndex = 0;
     m.filled = 0;
     m.hops = 0;
-    m.dirty = true;
-    m.lastLength = -1;
+    m.sortedValid = false;
+    m.sortedCount = 0;
 }
 
 void clear(Impl& m)
@@ -119,23 +124,74 @@ inline int mirror(int i)
     return std::clamp(r, 0, kBins - 1);
 }
 
-void windowRemove(Impl& m, float v)
+// Sorted-array helpers: remove one occurrence of v, insert v in order. The arrays are short
+// (at most 129 values), so plain loops beat library calls here.
+inline void sortedRemove(float* data, int& count, float v)
 {
-    float* end = m.window + m.windowCount;
-    float* at = std::lower_bound(m.window, end, v);
-    if (at == end)
+    const int at = static_cast<int>(std::lower_bound(data, data + count, v) - data);
+    if (at == count)
         return;
-    std::memmove(at, at + 1, sizeof(float) * (end - at - 1));
-    --m.windowCount;
+    for (int i = at; i + 1 < count; ++i)
+        data[i] = data[i + 1];
+    --count;
 }
 
+inline void sortedInsert(float* data, int& count, float v)
+{
+    int i = count;
+    while (i > 0 && data[i - 1] > v) {
+        data[i] = data[i - 1];
+        --i;
+    }
+    data[i] = v;
+    ++count;
+}
+
+void windowRemove(Impl& m, float v)
+{
+    sortedRemove(m.window, m.windowCount, v);
+}
 void windowInsert(Impl& m, float v)
 {
-    float* end = m.window + m.windowCount;
-    float* at = std::upper_bound(m.window, end, v);
-    std::memmove(at + 1, at, sizeof(float) * (end - at));
-    *at = v;
-    ++m.windowCount;
+    sortedInsert(m.window, m.windowCount, v);
+}
+
+// Appends an averaged frame to the history and to the time-median windows.
+void pushFrame(Impl& m)
+{
+    const float scale = 1.0f / m.group;
+    if (m.sortedValid) {
+        const bool full = m.sortedCount == m.sortedLength;
+        const int leaving = (m.writeIndex - m.sortedCount + kHistory) % kHistory;
+        for (int b = 0; b < kBins; ++b) {
+            int count = m.sortedCount;
+            if (full)
+                sortedRemove(m.sorted[b], count, m.history[leaving][b]);
+            sortedInsert(m.sorted[b], count, m.accumulator[b] * scale);
+        }
+        if (!full)
+            ++m.sortedCount;
+    }
+    for (int b = 0; b < kBins; ++b) {
+        m.history[m.writeIndex][b] = m.accumulator[b] * scale;
+        m.accumulator[b] = 0.0f;
+    }
+    m.writeIndex = (m.writeIndex + 1) % kHistory;
+    m.filled = std::min(m.filled + 1, kHistory);
+}
+
+// Rebuilds every bin's window from the n most recent history frames.
+void rebuildWindows(Impl& m, int n)
+{
+    for (int b = 0; b < kBins; ++b) {
+        float* w = m.sorted[b];
+        for (int j = 0; j < n; ++j)
+            w[j] = m.history[(m.writeIndex - 1 - j + kHistory) % kHistory][b];
+        std::sort(w, w + n);
+    }
+    m.sortedCount = n;
+    m.sortedLength = m.timeLength;
+    m.sortedValid = true;
 }
 
 void processHop(Impl& m, Stft::Bin* l, Stft::Bin* r)
@@ -145,15 +201,8 @@ void processHop(Impl& m, Stft::Bin* l, Stft::Bin* r)
         m.accumulator[b] += m.power[b];
     }
     if (++m.hops >= m.group) {
-        const float scale = 1.0f / m.group;
-        for (int b = 0; b < kBins; ++b) {
-            m.history[m.writeIndex][b] = m.accumulator[b] * scale;
-            m.accumulator[b] = 0.0f;
-        }
-        m.writeIndex = (m.writeIndex + 1) % kHistory;
-        m.filled = std::min(m.filled + 1, kHistory);
+        pushFrame(m);
         m.hops = 0;
-        m.dirty = true;
     }
 
     const float gH = m.harmonicGain;
@@ -168,17 +217,14 @@ void processHop(Impl& m, Stft::Bin* l, Stft::Bin* r)
         return;
     }
 
-    // Time median over the n most recent history frames.
+    // Time median: the element of rank n/2 among the n most recent history frames. Without any
+    // frame yet the medians keep their values (zero after a reset).
     const int n = std::min(m.timeLength, m.filled);
-    if (n > 0 && (m.dirty || n != m.lastLength)) {
-        for (int b = 0; b < kBins; ++b) {
-            for (int j = 0; j < n; ++j)
-                m.scratch[j] = m.history[(m.writeIndex - 1 - j + kHistory) % kHistory][b];
-            std::nth_element(m.scratch, m.scratch + n / 2, m.scratch + n);
-            m.timeMedian[b] = m.scratch[n / 2];
-        }
-        m.dirty = false;
-        m.lastLength = n;
+    if (n > 0) {
+        if (!m.sortedValid || m.sortedLength != m.timeLength || m.sortedCount != n)
+            rebuildWindows(m, n);
+        for (int b = 0; b < kBins; ++b)
+            m.timeMedian[b] = m.sorted[b][n / 2];
     }
 
     // Frequency median of this hop's power, sliding a sorted window from bin to bin.
@@ -198,9 +244,13 @@ void processHop(Impl& m, Stft::Bin* l, Stft::Bin* r)
         const float h = m.timeMedian[b];
         const float p = m.freqMedian[b];
         float mask;
-        if (h > 0.0f)
-            mask = 1.0f / (1.0f + std::pow(p / h, m.exponent));
-        else
+        if (h > 0.0f) {
+            const float ratio = p / h;
+            const float e = m.exponent;
+            mask = 1.0f / (1.0f + (e == 1.0f   ? ratio
+                                   : e == 2.0f ? ratio * ratio
+                                               : std::pow(ratio, e)));
+        } else
             mask = p > 0.0f ? 0.0f : 0.5f;
         const float g = gP + (gH - gP) * mask;
         l[b] *= g;
