@@ -118,6 +118,67 @@ TEST(SplitBySilence, PauseOfSixFramesSplitsFiveDoesNot)
     }
 }
 
+TEST(SplitBySilence, LastCutNearTheContentEndIsDropped)
+{
+    // Tones just above the threshold, as above: a 100 ms tone, a long pause, then a tone of k
+    // frames and silence to the end. The pause to the end starts two frames after the last tone
+    // frame, so the content ends k + 3 frames after the cut (the frame before the short tone):
+    // within 4 frames (k = 1) the cut is dropped; at 5 frames (k = 2) it stays.
+    struct Case
+    {
+        int64_t shortFrames;
+        size_t regions;
+    };
+    const double amplitude = 0.00108 * std::sqrt(2.0);
+    for (const Case c : {Case{1, 1}, Case{2, 2}}) {
+        const int64_t b = 20 + 10 + 20;
+        std::vector<float> x(size_t((b + c.shortFrames + 20) * kHop), 0.0f);
+        const auto tone = test::sine(1000.0, kRate, size_t(10 * kHop), amplitude);
+        std::copy(tone.begin(), tone.end(), x.begin() + 20 * kHop);
+        std::copy(tone.begin(), tone.begin() + c.shortFrames * kHop, x.begin() + b * kHop);
+        SampleData region;
+        region.audio = audioOf(x);
+        const auto parts = splitBySilence(region);
+        ASSERT_EQ(parts.size(), c.regions) << "short tone of " << c.shortFrames << " frames";
+        EXPECT_EQ(parts[0].offset, 20 * kHop);
+        if (c.regions == 2) {
+            EXPECT_EQ(parts[1].offset, (b - 1) * kHop);
+        }
+    }
+}
+
+TEST(SplitBySilence, CutsCloserThanFiveFramesKeepTheFirst)
+{
+    // Tone, pause, a one-frame tone, pause, tone (all just above the threshold). The first cut is
+    // the frame before the short tone. The second pause starts three frames after the short tone;
+    // when the pause then swells (still below the threshold), its quietest frame is its first,
+    // only four frames after the first cut, so that cut is dropped and the short tone stays with
+    // what follows. In a silent pause the cut falls at the pause's end, far enough away.
+    struct Case
+    {
+        bool swell;
+        size_t regions;
+    };
+    const double level = 0.00108 * std::sqrt(2.0);
+    for (const Case c : {Case{true, 2}, Case{false, 3}}) {
+        const int64_t b = 20 + 10 + 20;
+        std::vector<float> x(size_t((b + 20 + 20) * kHop), 0.0f);
+        const auto tone = test::sine(1000.0, kRate, size_t(10 * kHop), level);
+        std::copy(tone.begin(), tone.end(), x.begin() + 20 * kHop);
+        std::copy(tone.begin(), tone.begin() + kHop, x.begin() + b * kHop);
+        if (c.swell) {
+            const auto quiet = test::sine(1000.0, kRate, size_t(6 * kHop), level * 0.8 / 1.08);
+            std::copy(quiet.begin(), quiet.end(), x.begin() + (b + 4) * kHop);
+        }
+        std::copy(tone.begin(), tone.end(), x.begin() + (b + 10) * kHop);
+        SampleData region;
+        region.audio = audioOf(x);
+        const auto parts = splitBySilence(region);
+        ASSERT_EQ(parts.size(), c.regions) << (c.swell ? "swell" : "silent");
+        EXPECT_EQ(parts[1].offset, (b - 1) * kHop);
+    }
+}
+
 TEST(SplitBySilence, QuietPieceIsDroppedNotMerged)
 {
     // The third burst is at 2 % of the others' level: below 5 % of the file's peak.
