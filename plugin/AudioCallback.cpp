@@ -174,7 +174,7 @@ clap_process_status VeskPlugin::clapProcess(const clap_plugin_t* plugin,
         writeSilence();
         // Note bookkeeping continues while muted (no triggers), so no channel stays held.
         if (const clap_input_events_t* in = process->in_events) {
-            const uint32_t n = in->size != nullptr ? in->size(in) : 0;
+            const uint32_t n = (in->size != nullptr && in->get != nullptr) ? in->size(in) : 0;
             for (uint32_t i = 0; i < n; ++i) {
                 const clap_event_header_t* h = in->get(in, i);
                 if (h == nullptr || h->space_id != CLAP_CORE_EVENT_SPACE_ID)
@@ -206,7 +206,7 @@ clap_process_status VeskPlugin::clapProcess(const clap_plugin_t* plugin,
     float levels[vesk::kNumPools] = {};
     uint32_t cursor = 0;
     if (const clap_input_events_t* in = process->in_events) {
-        const uint32_t n = in->size != nullptr ? in->size(in) : 0;
+        const uint32_t n = (in->size != nullptr && in->get != nullptr) ? in->size(in) : 0;
         for (uint32_t i = 0; i < n; ++i) {
             const clap_event_header_t* h = in->get(in, i);
             if (h == nullptr || h->space_id != CLAP_CORE_EVENT_SPACE_ID)
@@ -248,8 +248,9 @@ clap_process_status VeskPlugin::clapProcess(const clap_plugin_t* plugin,
                 if (h->size < sizeof(clap_event_note_expression_t))
                     break;
                 const auto* e = reinterpret_cast<const clap_event_note_expression_t*>(h);
-                const uint16_t c = uint16_t(e->channel);
-                const int ch = c <= 15 ? int(c) : 0;
+                if (e->channel < -1 || e->channel > 15)
+                    break; // not a MIDI channel: skipped
+                const int ch = e->channel < 0 ? 0 : int(e->channel);
                 float v = float(e->value);
                 float* store = nullptr;
                 float* target = nullptr;

@@ -225,8 +225,10 @@ TEST(AudioCallback, ExpressionBookkeeping)
         ev.note(CLAP_EVENT_NOTE_ON, 0, 60, -7);   // channel below -1: skipped
         ev.note(CLAP_EVENT_NOTE_ON, 0, 60, 16);   // above 15: skipped
         ev.note(CLAP_EVENT_NOTE_ON, 0, 60, 2, 7); // another event space: not a note
+        ev.expression(CLAP_NOTE_EXPRESSION_PRESSURE, 16, 0.5); // no such channel: skipped
         inst.render(64, 64, l, r, &ev.list);
     }
+    EXPECT_EQ(p.channels.channelPressure[0], 0.0f);
     EXPECT_EQ(p.channels.channelStackSize, 1);
     EXPECT_EQ(p.channels.channelStack[0], 3);
 }
