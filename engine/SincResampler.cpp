@@ -69,14 +69,19 @@ struct KernelTables
     }
 };
 
-// Built when the library is loaded, before any audio thread exists.
-const KernelTables gKernels;
+const KernelTables& kernelTables()
+{
+    static const KernelTables tables;
+    return tables;
+}
 
 } // namespace
 
+SincResampler::SincResampler() : kernels_(&kernelTables().rows[0][0][0]) {}
+
 const float* SincResampler::kernelRow(int cutoffIndex, int phase)
 {
-    return gKernels
+    return kernelTables()
         .rows[std::clamp(cutoffIndex, 0, kNumCutoffs - 1)][std::clamp(phase, 0, kPhases)];
 }
 
@@ -143,7 +148,7 @@ void SincResampler::commitInput(int frames)
 int SincResampler::process(float* const* out, int channels, int maxFrames)
 {
     channels = std::clamp(channels, 1, kMaxChannels);
-    const float* const table = &gKernels.rows[cutoffIndex_][0][0];
+    const float* const table = kernels_ + size_t(cutoffIndex_) * (kPhases + 1) * kTaps;
     int produced = 0;
     alignas(32) float w[kTaps];
     while (produced < maxFrames) {

@@ -10,7 +10,9 @@
 // linearly between them. Its cut-off follows the ratio: when pitching up (more input frames than
 // output frames), the cut-off drops to the output's Nyquist frequency so high partials do not fold
 // back. Kernels for the cut-offs are built once per process, in steps of a sixth of an octave,
-// and shared read-only by every resampler; the step at or below the wanted cut-off is used.
+// when the first resampler is constructed (so never on the audio thread, and not merely because
+// the library was loaded), and shared read-only by every resampler; the step at or below the
+// wanted cut-off is used.
 //
 // Timing: the first output frame lines up with the first input frame (no latency). To produce an
 // output at input position x the resampler needs the frames up to x + 16, so the last 16 frames
@@ -32,6 +34,9 @@ public:
     static constexpr int kCapacity = 4096 + kTaps;
     // Highest ratio of input to output frames the resampler accepts; higher ratios are clamped.
     static constexpr double kMaxRatio = 32.0;
+
+    // [main thread] [worker] The first construction in a process builds the shared kernels.
+    SincResampler();
 
     // [any thread] Clears the history and the read phase; rates stay.
     void reset();
@@ -60,7 +65,8 @@ public:
     double bufferedAhead() const { return double(fill_ - readIndex_) - readFrac_; }
 
     // Kernel row for a fractional phase index 0..kPhases (row kPhases is row 0 moved by one tap),
-    // for table `cutoffIndex` (0 = full band). For tests and benchmarks.
+    // for table `cutoffIndex` (0 = full band). For tests and benchmarks; [main thread] on first
+    // use.
     static const float* kernelRow(int cutoffIndex, int phase);
     // Table index whose cut-off suits a ratio of input to output frames.
     static int cutoffIndexForRatio(double ratio);
@@ -68,6 +74,7 @@ public:
 private:
     void compact();
 
+    const float* kernels_ = nullptr; // the shared kernel tables
     float buffer_[kMaxChannels][kCapacity] = {};
     int fill_ = kHalfTaps - 1;          // frames held; the first kHalfTaps - 1 are silent history
     int64_t readIndex_ = kHalfTaps - 1; // whole part of the read position in the buffer
