@@ -126,6 +126,9 @@ bool writeWav(const std::string& path, const std::vector<float>& left,
         // Samples are stored little-endian, as this platform keeps them in memory.
         ok = writeAll(fd, reinterpret_cast<const uint8_t*>(slice), n * 4 * channels);
     }
+    // Some file systems report a full disk or an exceeded quota only when the data is flushed.
+    if (ok && ::fsync(fd) != 0)
+        ok = false;
     if (::close(fd) != 0)
         ok = false;
     if (!ok) {
