@@ -63,8 +63,7 @@ PitchShifter::PitchShifter(double rateHz)
     float* r = l + kMaxBlock;
     for (const float semitones : {-kMaxSemitones, kMaxSemitones, 0.0f}) {
         setShift(semitones, 0.0f);
-        for (int k = 0; k < 2; ++k)
-            process(l, r, l, r, kMaxBlock);
+        process(l, r, l, r, kMaxBlock);
     }
     reset();
 }
