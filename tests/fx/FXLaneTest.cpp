@@ -458,6 +458,60 @@ TEST(FXLane, TriggerNotificationReachesTheModulesThatRestart)
     }
 }
 
+TEST(FXLane, NotifiedModulesRestartWhileOthersCarryOn)
+{
+    // Two identical lanes get the same input; one is told of a trigger halfway. The modules that
+    // restart on a trigger then sound different from their twin; the others do not notice.
+    struct Case
+    {
+        uint32_t type;
+        int knob;
+        float value; // a setting under which the restart is audible
+        bool restarts;
+    };
+    const Case cases[] = {
+        {17, 1, 1.0f, true},  // TapeStartStop: a one-second start ramp plays again
+        {20, 3, 0.35f, true}, // Reverb
+        {29, 7, 1.0f, true},  // Doppler: a new pass
+        {30, 0, 0.0f, true},  // HPSS: fresh analysis, one layer only
+        {1, 2, 6.0f, false},  // EQ
+        {6, 7, 1.0f, false},  // SubBeast
+    };
+    int checked = 0;
+    for (const Case& c : cases) {
+        const FXModuleInfo& info = *getFXModuleInfo(c.type);
+        if (info.vtable == nullptr) {
+            continue;
+        }
+        FXLane a, b;
+        for (FXLane* lane : {&a, &b}) {
+            lane->setSampleRate(48000.0);
+            lane->appendModule(c.type);
+            lane->setParam(0, c.knob, c.value);
+        }
+        const std::vector<float> x = test::noise(94 * 512, 12, 0.5);
+        std::vector<float> la = x, ra = x, lb = x, rb = x;
+        for (size_t i = 0; i < x.size(); i += 512) {
+            if (i == 24064) {
+                notifyTriggerInLane(b);
+            }
+            a.processInternal(la.data() + i, ra.data() + i, 512, nullptr);
+            b.processInternal(lb.data() + i, rb.data() + i, 512, nullptr);
+        }
+        double diff = 0.0;
+        for (size_t i = 24064; i < x.size(); ++i) {
+            diff = std::max(diff, double(std::fabs(la[i] - lb[i])));
+        }
+        if (c.restarts) {
+            EXPECT_GT(diff, 1e-3) << info.name;
+        } else {
+            EXPECT_EQ(diff, 0.0) << info.name;
+        }
+        ++checked;
+    }
+    EXPECT_GT(checked, 0);
+}
+
 TEST(FXLane, AudioPathDoesNotAllocate)
 {
     FXLane lane;
