@@ -499,6 +499,25 @@ TEST(Voice, SameInputSameBits)
     EXPECT_EQ(x.right, y.right);
 }
 
+TEST(Voice, SameBitsWhateverTheBlockSize)
+{
+    // The read position must not drift with how the caller splits the output into blocks.
+    Play s;
+    s.region.audio = makeAudio(test::noise(30000, 9, 0.5), test::noise(30000, 10, 0.5));
+    s.pitch = 4.7f;
+    s.lpf = 5000.0f;
+    Voice ref;
+    s.trigger(ref);
+    const Stereo expected = renderAll(ref, 30000, 512);
+    for (uint32_t block : {1u, 63u, 2048u, 4097u}) {
+        Voice v;
+        s.trigger(v);
+        const Stereo out = renderAll(v, 30000, block);
+        EXPECT_EQ(out.left, expected.left) << block;
+        EXPECT_EQ(out.right, expected.right) << block;
+    }
+}
+
 TEST(Voice, RenderDoesNotAllocate)
 {
     Play s;
