@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,11 @@ struct SweepCase
     uint32_t type;
     double rate;
 };
+
+void PrintTo(const SweepCase& c, std::ostream* os)
+{
+    *os << getFXModuleInfo(c.type)->name << " at " << c.rate << " Hz";
+}
 
 std::vector<SweepCase> implementedCases()
 {
