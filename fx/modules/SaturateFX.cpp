@@ -23,6 +23,7 @@ struct Tables
     float arcsine[kTableSize];
     float shaper[5][kTableSize]; // mode 1 has no table
     double range[5];
+    double positionScale[5]; // 4095 / (2 x range)
 
     Tables()
     {
@@ -49,6 +50,9 @@ struct Tables
         range[2] = std::sqrt(pi / 2.0);
         range[3] = 8.0;
         range[4] = 8.0;
+        for (int m = 0; m < 5; ++m) {
+            positionScale[m] = 4095.0 / (2.0 * range[m]);
+        }
     }
 };
 
@@ -151,7 +155,7 @@ inline double shape(const Tables& t, int mode, double d)
     }
     const double r = t.range[mode];
     d = std::clamp(d, -r, r);
-    return readClamped(t.shaper[mode], (d + r) * 4095.0 / (2.0 * r));
+    return readClamped(t.shaper[mode], (d + r) * t.positionScale[mode]);
 }
 
 void process(float* left, float* right, unsigned frames, const float* params, void* block, double)

@@ -112,6 +112,7 @@ void process(float* left, float* right, unsigned frames, const float* params, vo
     const float gateRelease = std::exp(-1.0f / (0.1f * rate));
     const float motionSmoothing = std::exp(-4.0f * std::numbers::pi_v<float> / rate);
     const bool moving = motionKnob > 0.001f;
+    const double baseIncrement = kTwoPi * baseHz / m.sampleRate; // radians per sample at f0
 
     for (unsigned i = 0; i < frames; ++i) {
         const float p = std::max(std::abs(left[i]), std::abs(right[i]));
@@ -149,7 +150,7 @@ void process(float* left, float* right, unsigned frames, const float* params, vo
 
         const float ratio =
             std::exp2((m.sweep * m.dropAmount + 0.01f * m.motion + 0.01f * m.pitchOffset) / 12.0f);
-        const double increment = kTwoPi * baseHz * ratio / m.sampleRate;
+        const double increment = baseIncrement * ratio;
         double angle = m.phase;
         if (fmIndex > 0.0001f) {
             m.fmPhase += increment * fmRatio;
