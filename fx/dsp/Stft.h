@@ -4,7 +4,7 @@
 // The analysis and synthesis windows are the same Kaiser window, scaled so that the squared
 // windows of the four overlapping frames sum to exactly 1: with an untouched spectrum the output
 // is the input delayed by kLatencyFrames, to rounding error. The forward transform is
-// unnormalised, so a full-scale sine reads about 215 at its bin (half the window's sum).
+// unnormalised, so a full-scale sine reads about 198 at its bin (half the window's sum).
 //
 // A hop's spectra are handed to the caller's per-hop function; the caller changes them in place.
 // Everything is allocated and planned in the constructor, so `process` is real-time safe.

@@ -65,7 +65,7 @@ void process(float* left, float* right, unsigned frames, const float* params, vo
     if (m == nullptr || frames == 0 || frames > 4096)
         return;
     // Threshold -30..+30 dB against a bin magnitude of 1 (a full-scale sine on a bin centre reads
-    // half the window's sum, about 215: see Stft).
+    // half the window's sum, about 198: see Stft).
     const float threshold =
         static_cast<float>(std::pow(10.0, (60.0 * fxsupport::clamp01(params[0]) - 30.0) / 20.0));
     const float reduce = fxsupport::clamp01(params[1]);
