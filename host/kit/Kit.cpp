@@ -482,7 +482,8 @@ bool stateToKitJson(const std::vector<uint8_t>& state, std::string& json, std::s
                                   auto* src = static_cast<Source*>(s->ctx);
                                   const size_t k =
                                       size_t(std::min<uint64_t>(n, src->bytes->size() - src->at));
-                                  std::memcpy(b, src->bytes->data() + src->at, k);
+                                  if (k > 0)
+                                      std::memcpy(b, src->bytes->data() + src->at, k);
                                   src->at += k;
                                   return int64_t(k);
                               }};
