@@ -197,7 +197,7 @@ void rebuildWindows(Impl& m, int n)
 void processHop(Impl& m, Stft::Bin* l, Stft::Bin* r)
 {
     for (int b = 0; b < kBins; ++b) {
-        m.power[b] = std::norm(l[b]) + std::norm(r[b]);
+        m.power[b] = Stft::power(l[b]) + Stft::power(r[b]);
         m.accumulator[b] += m.power[b];
     }
     if (++m.hops >= m.group) {

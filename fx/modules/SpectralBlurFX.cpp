@@ -75,7 +75,7 @@ void process(float* left, float* right, unsigned frames, const float* params, vo
             Stft::Bin* x = spectra[c];
             float* env = m->envelope[c];
             for (int b = 0; b < Stft::kBins; ++b) {
-                const float mag = std::sqrt(std::norm(x[b]));
+                const float mag = std::sqrt(Stft::power(x[b]));
                 env[b] += (mag > env[b] ? attack : release) * (mag - env[b]);
                 const float g = mag > 1e-6f ? std::min(env[b] / mag, 4.0f) : 0.0f;
                 x[b] *= (1.0f - mix) + mix * g;

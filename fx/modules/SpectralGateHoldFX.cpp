@@ -78,7 +78,7 @@ void process(float* left, float* right, unsigned frames, const float* params, vo
             Stft::Bin* x = spectra[c];
             float* env = m->envelope[c];
             for (int b = 0; b < Stft::kBins; ++b) {
-                env[b] += smooth * (std::sqrt(std::norm(x[b])) - env[b]);
+                env[b] += smooth * (std::sqrt(Stft::power(x[b])) - env[b]);
                 if (!(env[b] >= threshold))
                     x[b] *= reduce;
             }
