@@ -590,3 +590,38 @@ TEST(PluginState, LoadingWhileSoundsPlayReplacesRegionsSafely)
     for (float v : left)
         ASSERT_TRUE(std::isfinite(v));
 }
+
+TEST(PluginState, AStateSavedAtAnotherRateCoversTheSameAudio)
+{
+    const fs::path dir = tmpDir("rate");
+    writeTone(dir / "t.wav", 4, 48000);
+    InProcessHost host;
+    Instance a = makeInstance(host);
+    ASSERT_TRUE(VeskPlugin::clapActivate(&a->clapPlugin, 44100.0, 1, 512));
+    VeskPlugin::clapDeactivate(&a->clapPlugin);
+    {
+        std::lock_guard<std::mutex> lock(a->stateMutex);
+        // Frames 4410..8820 at 44.1 kHz: 0.1 s to 0.2 s of the file.
+        a->sampler.appendSample(0,
+                                {vesk::loadWavRaw((dir / "t.wav").string(), 44100.0), 4410, 4410});
+    }
+    const std::vector<uint8_t> saved = saveInProcess(*a);
+    double stored = 0.0;
+    std::memcpy(&stored, saved.data() + 12, 8);
+    EXPECT_EQ(stored, 44100.0);
+
+    InProcessHost host2;
+    Instance b = makeInstance(host2); // runs at 48 kHz
+    ASSERT_TRUE(loadInProcess(*b, saved));
+    ASSERT_EQ(b->sampler.pools[0].samples.size(), 1u);
+    const vesk::SampleData& region = b->sampler.pools[0].samples[0];
+    ASSERT_NE(region.audio, nullptr);
+    EXPECT_EQ(region.audio->sampleRate, 48000.0);
+    EXPECT_EQ(region.offset, 4800); // still 0.1 s
+    EXPECT_EQ(region.length, 4800u);
+    EXPECT_EQ(b->loadedSampleRate, 48000.0);
+    // Saved again, the state records the rate its frames now count at.
+    const std::vector<uint8_t> again = saveInProcess(*b);
+    std::memcpy(&stored, again.data() + 12, 8);
+    EXPECT_EQ(stored, 48000.0);
+}
