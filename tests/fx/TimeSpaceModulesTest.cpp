@@ -94,6 +94,25 @@ TEST(PitchFX, LatencyIsTheSameForEverySetting)
     EXPECT_NEAR(energyCentre(half.runMono(x, 1024)) - centre, reference, 0.003 * kRate);
 }
 
+TEST(PitchFX, MixZeroIsTheInputDelayedByTheSameLatencyAsTheWet)
+{
+    // The dry path is a plain delay line: an impulse comes out whole, once, at the latency; the
+    // wet path's energy centre (the tone burst above) sits at the same place.
+    ModuleRunner dry(FXType::Pitch);
+    dry.params[0] = 12.0f;
+    dry.params[2] = 0.0f;
+    const auto y = dry.runMono(impulseAt(12000, 100), 1000);
+    const size_t at = argMax(y, 0, y.size());
+    EXPECT_EQ(y[at], 1.0f);
+    EXPECT_NEAR(test::peak(y) * test::peak(y), test::rms(y) * test::rms(y) * y.size(), 1e-6);
+
+    const double centre = 12000.0;
+    ModuleRunner wet(FXType::Pitch);
+    wet.params[0] = 12.0f;
+    const double delay = energyCentre(wet.runMono(toneBurst(30000, centre), 1024)) - centre;
+    EXPECT_NEAR(delay, double(at - 100), 0.003 * kRate);
+}
+
 // Harmonic number with the largest amplitude, for a pulse train at f0 Hz.
 int strongestHarmonic(const float* y, size_t n, double f0, int maxHarmonic)
 {
