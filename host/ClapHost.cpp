@@ -1,5 +1,7 @@
 #include "ClapHost.h"
 
+#include "plugin/VeskHostCommands.h"
+
 #include <dlfcn.h>
 
 #include <algorithm>
@@ -9,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 namespace vesk::host {
 
@@ -33,7 +36,8 @@ PluginLibrary::PluginLibrary(const std::string& path) : path_(path)
         ::dlclose(handle_);
         throw std::runtime_error(path + ": clap_entry.init failed");
     }
-    factory_ = static_cast<const clap_plugin_factory_t*>(entry_->get_factory(CLAP_PLUGIN_FACTORY_ID));
+    factory_ =
+        static_cast<const clap_plugin_factory_t*>(entry_->get_factory(CLAP_PLUGIN_FACTORY_ID));
     if (factory_ == nullptr) {
         entry_->deinit();
         ::dlclose(handle_);
@@ -121,8 +125,7 @@ bool HostedPlugin::isAudioThread(const clap_host_t* host)
 // ---------------------------------------------------------------------------------------------
 // HostedPlugin
 
-HostedPlugin::HostedPlugin(PluginLibrary& library, const std::string& pluginId,
-                           HostOptions options)
+HostedPlugin::HostedPlugin(PluginLibrary& library, const std::string& pluginId, HostOptions options)
     : options_(std::move(options))
 {
     host_.clap_version = CLAP_VERSION;
@@ -198,11 +201,30 @@ uint32_t HostedPlugin::latency() const
 
 bool HostedPlugin::pumpMainThread()
 {
-    if (!callbackPending_)
+    if (!callbackPending_.exchange(false))
         return false;
-    callbackPending_ = false;
     plugin_->on_main_thread(plugin_);
     return true;
+}
+
+bool HostedPlugin::pumpUntil(const std::function<bool()>& done, int timeoutMs)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        pumpMainThread();
+        if (done())
+            return true;
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+bool HostedPlugin::sendCommand(uint8_t type, const std::vector<uint8_t>& payload)
+{
+    const auto* ext = extension<vesk_plugin_host_commands_t>("com.halvoren.vesk.host-commands/1");
+    return ext != nullptr && ext->send != nullptr &&
+           ext->send(plugin_, type, payload.data(), uint32_t(payload.size()));
 }
 
 namespace {
@@ -231,7 +253,10 @@ struct EventList
     }
 };
 
-bool tryPush(const clap_output_events_t*, const clap_event_header_t*) { return true; }
+bool tryPush(const clap_output_events_t*, const clap_event_header_t*)
+{
+    return true;
+}
 
 EventStorage toClap(const TimedEvent& e, uint32_t offset)
 {
@@ -241,8 +266,8 @@ EventStorage toClap(const TimedEvent& e, uint32_t offset)
     case TimedEvent::Kind::NoteOn:
     case TimedEvent::Kind::NoteOff:
         s.note.header.size = sizeof(clap_event_note_t);
-        s.note.header.type = e.kind == TimedEvent::Kind::NoteOn ? CLAP_EVENT_NOTE_ON
-                                                                 : CLAP_EVENT_NOTE_OFF;
+        s.note.header.type =
+            e.kind == TimedEvent::Kind::NoteOn ? CLAP_EVENT_NOTE_ON : CLAP_EVENT_NOTE_OFF;
         s.note.note_id = e.noteId;
         s.note.port_index = 0;
         s.note.channel = e.channel;
@@ -462,9 +487,10 @@ std::string describePluginJson(const clap_plugin_descriptor_t& desc, HostedPlugi
                     continue;
                 j << (first ? "" : ", ") << "{\"direction\": \"" << (input ? "in" : "out")
                   << "\", \"id\": " << info.id << ", \"name\": " << str(info.name)
-                  << ", \"channels\": " << info.channel_count << ", \"type\": "
-                  << str(info.port_type) << ", \"main\": "
-                  << ((info.flags & CLAP_AUDIO_PORT_IS_MAIN) ? "true" : "false") << "}";
+                  << ", \"channels\": " << info.channel_count
+                  << ", \"type\": " << str(info.port_type)
+                  << ", \"main\": " << ((info.flags & CLAP_AUDIO_PORT_IS_MAIN) ? "true" : "false")
+                  << "}";
                 first = false;
             }
         }

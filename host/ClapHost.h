@@ -9,6 +9,7 @@
 
 #include "plugin/clap/Clap12.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -63,8 +64,8 @@ struct TimedEvent
 
 struct HostOptions
 {
-    std::string trackName;           // answered by clap.track-info/1 ("" = no name)
-    bool offerExtensions = true;     // false: get_extension answers null for everything
+    std::string trackName;       // answered by clap.track-info/1 ("" = no name)
+    bool offerExtensions = true; // false: get_extension answers null for everything
     bool offerTrackInfo = true;
     // Extra host extensions (the fake REAPER plugs in here); null for ids it does not know.
     std::function<const void*(const char* id)> extraExtension;
@@ -100,6 +101,13 @@ public:
 
     // Services a pending request_callback; returns true when on_main_thread was called.
     bool pumpMainThread();
+    // Pumps main-thread callbacks (every 5 ms) until `done` says so or timeoutMs pass; returns
+    // whether `done` held. For work the plug-in finishes on its own threads (loads, exports).
+    bool pumpUntil(const std::function<bool()>& done, int timeoutMs);
+
+    // Sends one editor message through the plug-in's private command extension; false when
+    // the plug-in has none or did not take it.
+    bool sendCommand(uint8_t type, const std::vector<uint8_t>& payload);
 
     // Renders `frames` frames in blocks of blockSize, delivering the events that fall into the
     // render (frame numbers count from the first frame of this call). Output is appended.
@@ -142,11 +150,11 @@ private:
     bool active_ = false;
     bool processing_ = false;
     bool inProcess_ = false;
-    bool callbackPending_ = false;
+    std::atomic<bool> callbackPending_{false}; // set from any thread (the plug-in's worker)
     double rate_ = 48000.0;
     uint32_t maxBlock_ = 0;
     uint32_t dirtyCount_ = 0;
-    uint32_t callbackRequests_ = 0;
+    std::atomic<uint32_t> callbackRequests_{0};
     int64_t steadyTime_ = 0;
     std::vector<std::string> logLines_;
 };

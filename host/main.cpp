@@ -39,7 +39,10 @@ const char* kUsage =
     "                        the first also becomes the --track name unless one is given\n"
     "  --reaper-muted        the first such track starts muted\n"
     "  --reaper-omit FUNC    REAPER does not offer this API function (repeatable)\n"
-    "  --reaper-json FILE    write the REAPER project as JSON at the end\n";
+    "  --reaper-json FILE    write the REAPER project as JSON at the end\n"
+    "  --export-stems        after rendering, export the last trigger as stems (as the editor's\n"
+    "                        export button does) and wait up to 120 s for the result\n"
+    "  --export-mix          the same for the mix\n";
 
 bool parseNumber(const std::string& s, double& out)
 {
@@ -82,6 +85,7 @@ int main(int argc, char** argv)
     HostOptions options;
     std::vector<TimedEvent> events;
     bool reaper = false, reaperMuted = false;
+    std::vector<uint8_t> exports; // message ids of the exports to run after rendering
     std::string reaperJsonPath;
     std::vector<std::string> reaperTracks, reaperOmitted;
     vesk::host::FakeReaper fakeReaper;
@@ -159,6 +163,10 @@ int main(int argc, char** argv)
             describeOnly = true;
         } else if (arg == "--json") {
             jsonPath = value();
+        } else if (arg == "--export-stems") {
+            exports.push_back(12);
+        } else if (arg == "--export-mix") {
+            exports.push_back(13);
         } else if (arg == "--reaper-project") {
             reaper = true;
             fakeReaper.projectPath = value();
@@ -237,6 +245,18 @@ int main(int argc, char** argv)
         const uint64_t frames = uint64_t(std::llround(seconds * rate));
         const RenderStats stats = plugin.render(frames, uint32_t(block), events, left, right);
         plugin.pumpMainThread();
+
+        // An export: the command goes down the editor's ring; the main-thread pass that applies
+        // it starts the job, and the job asks for one more pass when its files are written.
+        for (uint8_t id : exports) {
+            if (!plugin.sendCommand(id, {}))
+                fail("the plug-in did not take the export command");
+            plugin.pumpMainThread(); // applies the command, posts the job
+            const uint32_t before = plugin.callbackRequests();
+            if (!plugin.pumpUntil([&] { return plugin.callbackRequests() > before; }, 120000))
+                fail("the export did not finish within 120 s");
+            plugin.pumpMainThread(); // places the result
+        }
 
         if (reaper && !reaperJsonPath.empty()) {
             const std::string project = fakeReaper.json();

@@ -47,6 +47,7 @@ VeskPlugin::VeskPlugin(const clap_host_t* h) : host(h)
               clapGuiHide};
     trackInfoExt = {clapTrackInfoChanged};
     notePortsExt = {clapNotePortsCount, clapNotePortsGet};
+    hostCommandsExt = {hostCommandSend};
 }
 
 VeskPlugin::~VeskPlugin() = default;
@@ -164,7 +165,16 @@ const void* VeskPlugin::clapGetExtension(const clap_plugin_t* plugin, const char
         return &self->notePortsExt;
     if (std::strcmp(id, CLAP_EXT_GUI) == 0)
         return &self->guiExt;
+    if (std::strcmp(id, VESK_EXT_HOST_COMMANDS) == 0)
+        return &self->hostCommandsExt;
     return nullptr;
+}
+
+bool VeskPlugin::hostCommandSend(const clap_plugin_t* plugin, uint8_t type, const void* payload,
+                                 uint32_t size)
+{
+    VeskPlugin* self = from(plugin);
+    return self != nullptr && self->backend.send(type, payload, size);
 }
 
 void VeskPlugin::requestMainThreadCallback(void* context)

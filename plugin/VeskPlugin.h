@@ -8,6 +8,7 @@
 #pragma once
 
 #include "CommandQueues.h"
+#include "VeskHostCommands.h"
 #include "VeskState.h"
 #include "WorkerPool.h"
 #include "plugin/clap/Clap12.h"
@@ -140,6 +141,8 @@ public:
     static bool clapGuiSetSize(const clap_plugin_t* plugin, uint32_t width, uint32_t height);
     static bool clapGuiSetParent(const clap_plugin_t* plugin, const clap_window_t* window);
     static bool clapGuiSetTransient(const clap_plugin_t* plugin, const clap_window_t* window);
+    static bool hostCommandSend(const clap_plugin_t* plugin, uint8_t type, const void* payload,
+                                uint32_t size);
     static void clapGuiSuggestTitle(const clap_plugin_t* plugin, const char* title);
     static bool clapGuiShow(const clap_plugin_t* plugin);
     static bool clapGuiHide(const clap_plugin_t* plugin);
@@ -255,6 +258,7 @@ public:
     std::mutex renderMutex;
     std::vector<vesk::RenderResult> renderResults;
     clap_plugin_note_ports_t notePortsExt{};
+    vesk_plugin_host_commands_t hostCommandsExt{};
     std::atomic<uint8_t> visiblePools{15};
     std::atomic<uint8_t> soloShadow{0};
     std::atomic<uint8_t> muteShadow{0};
