@@ -1,6 +1,7 @@
 # Halvoren Vesk: top-level commands. See README.md.
 #   make demo    build, then render the demo through vesk-host into out/demo/
-#   make test    build and run every test (release build, then the engine tests under asan)
+#   make test    build and run every test (release build, then again under asan+ubsan, and the
+#                all-threads stress test under tsan)
 #   make bench   build and run the benchmarks (release build)
 #   make install copy Vesk.clap into ~/.clap
 
@@ -11,7 +12,7 @@ export CCACHE_NOHASHDIR := 1
 RELEASE_DIR := build/release
 ASAN_DIR := build/asan
 
-.PHONY: all deps release asan demo test test-release test-asan bench install clean format
+.PHONY: all deps release asan tsan demo test test-release test-asan test-tsan bench install clean format
 
 all: release
 
@@ -26,16 +27,24 @@ asan: deps
 	@cmake --preset asan >/dev/null
 	@cmake --build --preset asan -j $(JOBS)
 
+tsan: deps
+	@cmake --preset tsan >/dev/null
+	@cmake --build --preset tsan -j $(JOBS) --target vesk_plugin_tests
+
 demo: release
 	@scripts/demo.sh $(RELEASE_DIR)
 
-test: test-release test-asan
+test: test-release test-asan test-tsan
 
 test-release: release
 	@ctest --preset release -j $(JOBS)
 
 test-asan: asan
 	@ctest --preset asan -j $(JOBS)
+
+# The thread sanitizer over the test that runs every thread of an instance at once.
+test-tsan: tsan
+	@ctest --preset tsan -R '^Stress\.'
 
 bench: release
 	@scripts/bench.sh $(RELEASE_DIR)
