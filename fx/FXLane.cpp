@@ -70,7 +70,7 @@ void FXLane::destroySlot(FXSlot& slot)
 }
 
 int FXLane::appendSlot(FXType type, const FXModuleVTable* vtable, const float* paramMin,
-                       const float* paramMax, uint32_t paramCount)
+                       const float* paramMax, uint32_t paramCount, PreparedModule* prepared)
 {
     if (slotCount >= kMaxSlots || slotCount < 0) {
         return -1;
@@ -84,7 +84,13 @@ int FXLane::appendSlot(FXType type, const FXModuleVTable* vtable, const float* p
                           ? std::min<uint32_t>(paramCount, kMaxFXParams)
                           : 0;
     if (vtable != nullptr) {
-        if (vtable->stateSize > 0) {
+        if (prepared != nullptr && prepared->vtable == vtable && prepared->state != nullptr &&
+            prepared->rate == sampleRate) {
+            slot.state = prepared->state;
+            slot.vtable = vtable;
+            prepared->state = nullptr;
+            prepared->vtable = nullptr;
+        } else if (vtable->stateSize > 0) {
             slot.state = allocateState(vtable->stateSize);
             slot.vtable = vtable;
             if (vtable->construct != nullptr) {
@@ -97,14 +103,14 @@ int FXLane::appendSlot(FXType type, const FXModuleVTable* vtable, const float* p
     return slotCount++;
 }
 
-int FXLane::appendModule(uint32_t typeId)
+int FXLane::appendModule(uint32_t typeId, PreparedModule* prepared)
 {
     const FXModuleInfo* info = getFXModuleInfo(typeId);
     if (info == nullptr) {
         return appendSlot(static_cast<FXType>(typeId & 0xFFu), nullptr, nullptr, nullptr, 0);
     }
-    const int index =
-        appendSlot(info->type, info->vtable, info->paramMin, info->paramMax, info->paramCount);
+    const int index = appendSlot(info->type, info->vtable, info->paramMin, info->paramMax,
+                                 info->paramCount, prepared);
     if (index >= 0) {
         const uint32_t n = std::min<uint32_t>(info->paramCount, kMaxFXParams);
         std::copy(info->paramDefaults, info->paramDefaults + n, slots[index].params);
@@ -114,7 +120,7 @@ int FXLane::appendModule(uint32_t typeId)
 
 FXLane::AppendResult FXLane::appendChainEntry(uint32_t typeId, bool bypass, uint32_t n,
                                               const float* values, const uint8_t* sources,
-                                              const float* depths)
+                                              const float* depths, PreparedModule* prepared)
 {
     if (slotCount >= kMaxSlots) {
         return AppendResult::Full;
@@ -123,7 +129,7 @@ FXLane::AppendResult FXLane::appendChainEntry(uint32_t typeId, bool bypass, uint
     if (info == nullptr || info->vtable == nullptr) {
         return AppendResult::Skipped;
     }
-    const int index = appendModule(typeId);
+    const int index = appendModule(typeId, prepared);
     if (index < 0) {
         return AppendResult::Full;
     }
@@ -146,12 +152,51 @@ FXLane::AppendResult FXLane::appendChainEntry(uint32_t typeId, bool bypass, uint
     return AppendResult::Appended;
 }
 
-bool FXLane::removeSlot(int index)
+PreparedModule FXLane::prepareModule(uint32_t typeId, double rate)
+{
+    PreparedModule module;
+    const FXModuleInfo* info = getFXModuleInfo(typeId);
+    if (info == nullptr || info->vtable == nullptr || info->vtable->stateSize == 0) {
+        return module;
+    }
+    module.vtable = info->vtable;
+    module.rate = rate;
+    module.state = allocateState(info->vtable->stateSize);
+    if (info->vtable->construct != nullptr) {
+        info->vtable->construct(module.state, rate);
+    }
+    return module;
+}
+
+void FXLane::discardPrepared(PreparedModule& module)
+{
+    if (module.state != nullptr) {
+        if (module.vtable != nullptr && module.vtable->destroy != nullptr) {
+            module.vtable->destroy(module.state);
+        }
+        freeState(module.state);
+    }
+    module = PreparedModule{};
+}
+
+void FXLane::destroyDetached(FXSlot& slot)
+{
+    PreparedModule module{slot.vtable, slot.state, 0.0};
+    discardPrepared(module);
+    slot = FXSlot{};
+}
+
+bool FXLane::removeSlot(int index, FXSlot* detached)
 {
     if (index < 0 || index >= slotCount) {
         return false;
     }
-    destroySlot(slots[index]);
+    if (detached != nullptr) {
+        *detached = slots[index];
+        slots[index] = FXSlot{};
+    } else {
+        destroySlot(slots[index]);
+    }
     for (int i = index; i + 1 < slotCount; ++i) {
         slots[i] = slots[i + 1];
     }

@@ -61,6 +61,15 @@ struct FXLaneState
     FXSlotState slots[kMaxSlots];
 };
 
+// A module's state block built before the state mutex is taken: constructing some modules is
+// slow (a pitch shifter builds its whole engine), and the audio thread must not lose blocks to it.
+struct PreparedModule
+{
+    const FXModuleVTable* vtable = nullptr;
+    void* state = nullptr; // owned until a slot takes it
+    double rate = 0.0;     // the rate it was constructed at
+};
+
 class FXLane
 {
 public:
@@ -80,18 +89,31 @@ public:
     // [main thread] Takes position slotCount (destroying whatever module it still held), stores the
     // type, table and bounds, allocates and constructs the state block. Returns the position, or -1
     // when 40 slots are in use. paramCount is the number of knobs the bounds cover.
+    // `prepared`, when it holds a block of this table built at the lane's rate, is taken instead
+    // of building one here.
     int appendSlot(FXType type, const FXModuleVTable* vtable, const float* paramMin,
-                   const float* paramMax, uint32_t paramCount);
+                   const float* paramMax, uint32_t paramCount, PreparedModule* prepared = nullptr);
     // [main thread] appendSlot with the registry's record of typeId (none outside 1..30: an
     // empty-handed slot that processes as nothing), then the record's defaults.
-    int appendModule(uint32_t typeId);
+    int appendModule(uint32_t typeId, PreparedModule* prepared = nullptr);
     // [main thread] One entry of a transported chain: n values, sources and depths for the first
     // knobs. Types outside 1..30 or without an implementation are skipped; non-finite values keep
     // the default; sources above 4 become None.
     AppendResult appendChainEntry(uint32_t typeId, bool bypass, uint32_t n, const float* values,
-                                  const uint8_t* sources, const float* depths);
+                                  const uint8_t* sources, const float* depths,
+                                  PreparedModule* prepared = nullptr);
     // [main thread] Destroys the slot's module and closes the gap. False for an unused index.
-    bool removeSlot(int index);
+    // With `detached`, the slot's module is handed over instead of destroyed, so the caller can
+    // destroy it after releasing the state mutex (destroyDetached).
+    bool removeSlot(int index, FXSlot* detached = nullptr);
+
+    // [main thread, without the state mutex] Builds the state block of a type at a rate; empty
+    // for types without an implementation or without state.
+    static PreparedModule prepareModule(uint32_t typeId, double rate);
+    // [main thread] Destroys a prepared block no slot took.
+    static void discardPrepared(PreparedModule& module);
+    // [main thread] Destroys the module of a slot removed with `detached`.
+    static void destroyDetached(FXSlot& slot);
     // [main thread] Moves a slot with its module state; destIndex is an insertion point counted
     // before the removal. Returns true when something moved. Indices are checked before anything is
     // lifted out: a cross-lane destination beyond the destination's slot count is refused.

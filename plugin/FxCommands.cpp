@@ -29,18 +29,28 @@ bool VeskPlugin::applyFxCommand(uint8_t type, const uint8_t* p, uint32_t size)
         lock.lock();
         bus1ToMaster = p[0] != 0;
         break;
-    case CmdAddFxSlot:
+    case CmdAddFxSlot: {
         if (!laneOk(2))
             return false;
+        // The module is built before the lock is taken (the lane's rate changes only on this
+        // thread), so a slow constructor costs the audio thread nothing.
+        PreparedModule prepared = FXLane::prepareModule(p[1], lanes[p[0]].sampleRate);
         lock.lock();
-        lanes[p[0]].appendModule(p[1]);
+        lanes[p[0]].appendModule(p[1], &prepared);
+        lock.unlock();
+        FXLane::discardPrepared(prepared);
         break;
-    case CmdRemoveFxSlot:
+    }
+    case CmdRemoveFxSlot: {
         if (!laneOk(2))
             return false;
+        FXSlot removed;
         lock.lock();
-        lanes[p[0]].removeSlot(p[1]);
+        lanes[p[0]].removeSlot(p[1], &removed);
+        lock.unlock();
+        FXLane::destroyDetached(removed);
         break;
+    }
     case CmdSetFxSlotBypass:
         if (!laneOk(3))
             return false;
@@ -70,6 +80,22 @@ bool VeskPlugin::applyFxCommand(uint8_t type, const uint8_t* p, uint32_t size)
             return false;
         FXLane& lane = lanes[p[0]];
         const uint32_t entries = p[1];
+        // Build the modules of every complete entry first, outside the lock.
+        PreparedModule prepared[256];
+        {
+            uint32_t offset = 2;
+            for (uint32_t e = 0; e < entries && e < uint32_t(kMaxSlots); ++e) {
+                if (size - offset < 3 || p[offset + 2] > 16 ||
+                    size - offset < 3 + 9 * uint32_t(p[offset + 2]))
+                    break;
+                prepared[e] = FXLane::prepareModule(p[offset], lane.sampleRate);
+                offset += 3 + 9 * uint32_t(p[offset + 2]);
+            }
+        }
+        auto discardAll = [&] {
+            for (PreparedModule& m : prepared)
+                FXLane::discardPrepared(m);
+        };
         uint32_t offset = 2;
         bool complete = true;
         lock.lock();
@@ -92,11 +118,13 @@ bool VeskPlugin::applyFxCommand(uint8_t type, const uint8_t* p, uint32_t size)
                 sources[k] = entry[3 + 4 * n + k];
                 depths[k] = getF32(entry + 3 + 5 * n + 4 * k);
             }
-            if (lane.appendChainEntry(entry[0], entry[1] != 0, n, values, sources, depths) ==
-                FXLane::AppendResult::Full)
+            if (lane.appendChainEntry(entry[0], entry[1] != 0, n, values, sources, depths,
+                                      &prepared[e]) == FXLane::AppendResult::Full)
                 break;
             offset += 3 + 9 * n;
         }
+        lock.unlock();
+        discardAll();
         if (!complete)
             return false; // what was appended stays; the state is not marked
         break;
