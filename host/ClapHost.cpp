@@ -387,7 +387,8 @@ struct InBytes
         auto* self = static_cast<InBytes*>(s->ctx);
         const size_t left = self->bytes->size() - self->pos;
         const size_t n = size_t(std::min<uint64_t>({size, left, 1000}));
-        std::memcpy(buffer, self->bytes->data() + self->pos, n);
+        if (n > 0)
+            std::memcpy(buffer, self->bytes->data() + self->pos, n);
         self->pos += n;
         return int64_t(n);
     }
