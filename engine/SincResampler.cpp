@@ -178,9 +178,9 @@ int SincResampler::process(float* const* out, int channels, int maxFrames)
         // does not depend on where the buffer was last compacted: the output is the same
         // whatever sizes the caller's blocks have.
         readFrac_ += ratio_;
-        const double whole = std::floor(readFrac_);
-        readIndex_ += int64_t(whole);
-        readFrac_ -= whole;
+        const int whole = int(readFrac_); // readFrac_ >= 0: truncation is the floor
+        readIndex_ += whole;
+        readFrac_ -= double(whole);
     }
     return produced;
 }
