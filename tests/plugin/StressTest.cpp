@@ -46,7 +46,9 @@ TEST(Stress, EditorAudioMainAndWorkerTogether)
                 ok = inst.send(CmdTrigger, Bytes().u64(rng.next()));
                 break;
             case 2:
-                ok = inst.send(CmdSetPitch, Bytes().u32(pool).f32(float(rng.uniform() * 24 - 12))
+                ok = inst.send(CmdSetPitch, Bytes()
+                                                .u32(pool)
+                                                .f32(float(rng.uniform() * 24 - 12))
                                                 .f32(float(rng.uniform()))
                                                 .u8(1));
                 break;
@@ -54,7 +56,8 @@ TEST(Stress, EditorAudioMainAndWorkerTogether)
                 ok = inst.send(CmdSetGrainCloud, Bytes().u32(pool).u8(rng.next() & 1));
                 break;
             case 4:
-                ok = inst.send(CmdAddFxSlot, Bytes().u8(rng.next() & 1).u8(uint8_t(1 + rng.next() % 6)));
+                ok = inst.send(CmdAddFxSlot,
+                               Bytes().u8(rng.next() & 1).u8(uint8_t(1 + rng.next() % 6)));
                 break;
             case 5:
                 ok = inst.send(CmdRemoveFxSlot, Bytes().u8(rng.next() & 1).u8(0));
@@ -107,6 +110,9 @@ TEST(Stress, EditorAudioMainAndWorkerTogether)
     // The editor's last messages may have come after the audio thread's last block.
     std::vector<float> tailL, tailR;
     inst.render(256, 256, tailL, tailR);
+    // That pass applies the last commands, which may post more loads: let them finish too.
+    p->workers.wait();
+    VeskPlugin::clapOnMainThread(&p->clapPlugin);
     p->workers.wait();
     VeskPlugin::clapOnMainThread(&p->clapPlugin);
 
