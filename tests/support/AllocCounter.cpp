@@ -4,6 +4,17 @@
 #include <cstdlib>
 #include <new>
 
+// The thread sanitizer's runtime defines operator new and delete in one object file that cannot
+// coexist with replacements, so under it the counter stays silent (it only runs the stress test).
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define VESK_NO_NEW_HOOKS 1
+#endif
+#endif
+#if defined(__SANITIZE_THREAD__)
+#define VESK_NO_NEW_HOOKS 1
+#endif
+
 #if !defined(VESK_SANITIZED) && defined(__linux__) && defined(__GLIBC__)
 #define VESK_COUNT_MALLOC 1
 #include <dlfcn.h>
@@ -33,7 +44,7 @@ thread_local Counter t_counter;
 // shows where the audio path allocated.
 const bool g_trap = std::getenv("VESK_ALLOC_TRAP") != nullptr;
 
-inline void noteAlloc()
+[[maybe_unused]] inline void noteAlloc()
 {
     if (t_counter.armed) {
         ++t_counter.allocations;
@@ -42,40 +53,41 @@ inline void noteAlloc()
     }
 }
 
-inline void noteFree(void* p)
+[[maybe_unused]] inline void noteFree(void* p)
 {
     if (p != nullptr && t_counter.armed)
         ++t_counter.frees;
 }
 
 #ifdef VESK_COUNT_MALLOC
-inline void* rawMalloc(size_t n)
+[[maybe_unused]] inline void* rawMalloc(size_t n)
 {
     return __libc_malloc(n);
 }
-inline void rawFree(void* p)
+[[maybe_unused]] inline void rawFree(void* p)
 {
     __libc_free(p);
 }
-inline void* rawAligned(size_t align, size_t n)
+[[maybe_unused]] inline void* rawAligned(size_t align, size_t n)
 {
     return __libc_memalign(align, n);
 }
 #else
-inline void* rawMalloc(size_t n)
+[[maybe_unused]] inline void* rawMalloc(size_t n)
 {
     return std::malloc(n);
 }
-inline void rawFree(void* p)
+[[maybe_unused]] inline void rawFree(void* p)
 {
     std::free(p);
 }
-inline void* rawAligned(size_t align, size_t n)
+[[maybe_unused]] inline void* rawAligned(size_t align, size_t n)
 {
     return std::aligned_alloc(align, (n + align - 1) / align * align);
 }
 #endif
 
+#ifndef VESK_NO_NEW_HOOKS
 void* newImpl(size_t n)
 {
     noteAlloc();
@@ -100,6 +112,7 @@ void deleteImpl(void* p)
     noteFree(p);
     rawFree(p);
 }
+#endif
 
 } // namespace
 
@@ -128,6 +141,7 @@ bool countsMallocAndLocks()
 
 } // namespace vesk::test
 
+#ifndef VESK_NO_NEW_HOOKS
 // Replacement operator new/delete: every form counts once.
 void* operator new(size_t n)
 {
@@ -217,6 +231,7 @@ void operator delete[](void* p, const std::nothrow_t&) noexcept
 {
     deleteImpl(p);
 }
+#endif
 
 #ifdef VESK_COUNT_MALLOC
 // C allocation functions, for code (libraries included) that does not go through operator new.

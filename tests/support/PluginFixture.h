@@ -5,6 +5,7 @@
 #include "plugin/Messages.h"
 #include "plugin/VeskPlugin.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -71,7 +72,7 @@ struct FakeHost
     clap_host_t host{};
     clap_host_state_t state{};
     int dirty = 0;
-    int callbacks = 0;
+    std::atomic<int> callbacks{0}; // request_callback may come from any thread
 
     FakeHost()
     {
