@@ -5,6 +5,7 @@
 #include "fx/FXModule.h"
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <new>
 #include <type_traits>
@@ -39,6 +40,31 @@ inline float clamp01(float v)
 inline float clampTo(float v, float lo, float hi)
 {
     return v > lo ? (v < hi ? v : hi) : lo; // NaN gives lo
+}
+
+// [main thread] Makes `lines` hold two channels of `frames` samples each, reallocating only when
+// the length changes (construct and rate changes; never while processing).
+inline void resizeStereoLine(float*& lines, unsigned& size, unsigned frames)
+{
+    if (lines == nullptr || frames != size) {
+        float* fresh = new float[2 * size_t(frames)];
+        delete[] lines;
+        lines = fresh;
+        size = frames;
+    }
+}
+
+// Reads a circular delay line `delay` samples (fractional, linearly interpolated) behind the
+// write position.
+inline double readFractional(const float* line, unsigned size, unsigned write, double delay)
+{
+    const unsigned n = static_cast<unsigned>(delay);
+    const double f = delay - n;
+    unsigned a = write + size - n;
+    if (a >= size)
+        a -= size;
+    const unsigned b = a == 0 ? size - 1 : a - 1;
+    return line[a] * (1.0 - f) + line[b] * f;
 }
 
 // The usable rate for coefficient formulas: anything non-finite or non-positive becomes 48 kHz.

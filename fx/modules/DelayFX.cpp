@@ -39,13 +39,7 @@ void clear(State& s)
 void configure(State& s, double rate)
 {
     s.rate = fxsupport::safeRate(rate);
-    const unsigned size = static_cast<unsigned>(1.5 * s.rate) + 4;
-    if (s.lines == nullptr || size != s.size) {
-        float* lines = new float[2 * size];
-        delete[] s.lines;
-        s.lines = lines;
-        s.size = size;
-    }
+    fxsupport::resizeStereoLine(s.lines, s.size, static_cast<unsigned>(1.5 * s.rate) + 4);
     clear(s);
 }
 
@@ -71,17 +65,6 @@ void reset(void* block)
 void setSampleRate(void* block, double rate)
 {
     configure(fxsupport::stateOf<State>(block), rate);
-}
-
-inline double readTap(const float* line, unsigned size, unsigned write, double delay)
-{
-    const unsigned n = static_cast<unsigned>(delay);
-    const double f = delay - n;
-    unsigned a = write + size - n;
-    if (a >= size)
-        a -= size;
-    const unsigned b = a == 0 ? size - 1 : a - 1;
-    return line[a] * (1.0 - f) + line[b] * f;
 }
 
 void process(float* left, float* right, unsigned frames, const float* params, void* block, double)
@@ -113,9 +96,11 @@ void process(float* left, float* right, unsigned frames, const float* params, vo
     for (unsigned i = 0; i < frames; ++i) {
         double y[2];
         for (int c = 0; c < 2; ++c) {
-            const double now = readTap(line[c], s.size, s.write, s.tap[s.current]);
+            const double now =
+                fxsupport::readFractional(line[c], s.size, s.write, s.tap[s.current]);
             if (s.fading) {
-                const double next = readTap(line[c], s.size, s.write, s.tap[1 - s.current]);
+                const double next =
+                    fxsupport::readFractional(line[c], s.size, s.write, s.tap[1 - s.current]);
                 y[c] = now * s.fadeCos + next * s.fadeSin;
             } else {
                 y[c] = now;

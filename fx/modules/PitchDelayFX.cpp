@@ -40,13 +40,7 @@ void clear(State& s)
 void configure(State& s, double rate)
 {
     s.rate = fxsupport::safeRate(rate);
-    const unsigned size = static_cast<unsigned>(1.5 * s.rate) + 4;
-    if (s.lines == nullptr || size != s.size) {
-        float* lines = new float[2 * size];
-        delete[] s.lines;
-        s.lines = lines;
-        s.size = size;
-    }
+    fxsupport::resizeStereoLine(s.lines, s.size, static_cast<unsigned>(1.5 * s.rate) + 4);
     clear(s);
 }
 
@@ -72,17 +66,6 @@ void reset(void* block)
 void setSampleRate(void* block, double rate)
 {
     configure(fxsupport::stateOf<State>(block), rate);
-}
-
-inline double readTap(const float* line, unsigned size, unsigned write, double delay)
-{
-    const unsigned n = static_cast<unsigned>(delay);
-    const double f = delay - n;
-    unsigned a = write + size - n;
-    if (a >= size)
-        a -= size;
-    const unsigned b = a == 0 ? size - 1 : a - 1;
-    return line[a] * (1.0 - f) + line[b] * f;
 }
 
 void process(float* left, float* right, unsigned frames, const float* params, void* block, double)
@@ -125,8 +108,8 @@ void process(float* left, float* right, unsigned frames, const float* params, vo
         const double w = 0.5 * (1.0 - std::cos(s.theta));
         for (int c = 0; c < 2; ++c) {
             const double x = io[c][i];
-            const double y = w * readTap(line[c], s.size, s.write, d1) +
-                             (1.0 - w) * readTap(line[c], s.size, s.write, d2);
+            const double y = w * fxsupport::readFractional(line[c], s.size, s.write, d1) +
+                             (1.0 - w) * fxsupport::readFractional(line[c], s.size, s.write, d2);
             s.highPass[c] = 0.995 * s.highPass[c] + y - s.previous[c];
             s.previous[c] = y;
             line[c][s.write] = static_cast<float>(x + feedback * s.highPass[c] + 1e-25);
