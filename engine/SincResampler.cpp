@@ -145,43 +145,144 @@ void SincResampler::commitInput(int frames)
     fill_ += std::clamp(frames, 0, kCapacity - fill_);
 }
 
-int SincResampler::process(float* const* out, int channels, int maxFrames)
+namespace {
+
+// Eight floats as one value; the compiler maps the arithmetic onto whatever vector unit the
+// function is compiled for (two SSE or NEON registers, or one AVX register).
+using Float8 = float __attribute__((vector_size(32)));
+using Float4 = float __attribute__((vector_size(16)));
+
+// Vector values are passed by reference: these helpers are inlined into functions built for
+// different vector units, and a by-value vector would have a different calling convention in each.
+[[gnu::always_inline]] inline void load8(Float8& v, const float* p)
 {
-    channels = std::clamp(channels, 1, kMaxChannels);
-    const float* const table = kernels_ + size_t(cutoffIndex_) * (kPhases + 1) * kTaps;
+    std::memcpy(&v, p, sizeof v);
+}
+
+[[gnu::always_inline]] inline float sum8(const Float8& v)
+{
+    Float4 lo, hi;
+    std::memcpy(&lo, &v, sizeof lo);
+    std::memcpy(&hi, reinterpret_cast<const char*>(&v) + sizeof lo, sizeof hi);
+    const Float4 s = lo + hi;
+    return (s[0] + s[2]) + (s[1] + s[3]);
+}
+
+// One output frame: the kernel row for fraction t between rows r0 and r0 + kTaps, applied to
+// kTaps input frames from x[c] for each channel.
+template <int Channels>
+[[gnu::always_inline]] inline void interpolateFrame(const float* r0, float t, const float* const* x,
+                                                    float* const* out, int at)
+{
+    constexpr int kTaps = SincResampler::kTaps;
+    static_assert(kTaps == 32, "the frame kernel is written for four groups of eight taps");
+    const float* r1 = r0 + kTaps;
+    Float8 w[4];
+    for (int k = 0; k < 4; ++k) {
+        Float8 a, b;
+        load8(a, r0 + 8 * k);
+        load8(b, r1 + 8 * k);
+        w[k] = a + t * (b - a);
+    }
+    for (int c = 0; c < Channels; ++c) {
+        Float8 x0, x1, x2, x3;
+        load8(x0, x[c]);
+        load8(x1, x[c] + 8);
+        load8(x2, x[c] + 16);
+        load8(x3, x[c] + 24);
+        const Float8 acc = (w[0] * x0 + w[1] * x1) + (w[2] * x2 + w[3] * x3);
+        out[c][at] = sum8(acc);
+    }
+}
+
+struct ReadPosition
+{
+    int64_t index;
+    double frac;
+};
+
+template <int Channels>
+[[gnu::always_inline]] inline int interpolateRun(const float* table, const float* const* buffers,
+                                                 int fill, ReadPosition& pos, double ratio,
+                                                 float* const* out, int maxFrames)
+{
+    constexpr int kTaps = SincResampler::kTaps;
+    constexpr int kHalfTaps = SincResampler::kHalfTaps;
+    int64_t index = pos.index;
+    double frac = pos.frac;
     int produced = 0;
-    alignas(32) float w[kTaps];
-    while (produced < maxFrames) {
-        const int64_t i = readIndex_;
-        if (i + kHalfTaps >= fill_)
-            break;
-        const double phase = readFrac_ * kPhases;
+    while (produced < maxFrames && index + kHalfTaps < fill) {
+        const double phase = frac * SincResampler::kPhases;
         const int ip = int(phase);
         const float t = float(phase - ip);
-        const float* r0 = table + size_t(ip) * kTaps;
-        const float* r1 = r0 + kTaps;
-        for (int j = 0; j < kTaps; ++j)
-            w[j] = r0[j] + t * (r1[j] - r0[j]);
-        const int64_t base = i - (kHalfTaps - 1);
-        for (int c = 0; c < channels; ++c) {
-            const float* x = buffer_[c] + base;
-            // Eight partial sums, so the compiler can keep them in vector registers.
-            float acc[8] = {};
-            for (int j = 0; j < kTaps; j += 8)
-                for (int q = 0; q < 8; ++q)
-                    acc[q] += w[j + q] * x[j + q];
-            out[c][produced] =
-                ((acc[0] + acc[4]) + (acc[1] + acc[5])) + ((acc[2] + acc[6]) + (acc[3] + acc[7]));
-        }
+        const int64_t base = index - (kHalfTaps - 1);
+        const float* x[Channels];
+        for (int c = 0; c < Channels; ++c)
+            x[c] = buffers[c] + base;
+        interpolateFrame<Channels>(table + size_t(ip) * kTaps, t, x, out, produced);
         ++produced;
         // The read position advances as a whole index and a fraction below 1, so its rounding
         // does not depend on where the buffer was last compacted: the output is the same
         // whatever sizes the caller's blocks have.
-        readFrac_ += ratio_;
-        const int whole = int(readFrac_); // readFrac_ >= 0: truncation is the floor
-        readIndex_ += whole;
-        readFrac_ -= double(whole);
+        frac += ratio;
+        const int whole = int(frac); // frac >= 0: truncation is the floor
+        index += whole;
+        frac -= double(whole);
     }
+    pos = {index, frac};
+    return produced;
+}
+
+using RunFn = int (*)(const float*, const float* const*, int, int, ReadPosition&, double,
+                      float* const*, int);
+
+int runPortable(const float* table, const float* const* buffers, int channels, int fill,
+                ReadPosition& pos, double ratio, float* const* out, int maxFrames)
+{
+    if (channels == 1)
+        return interpolateRun<1>(table, buffers, fill, pos, ratio, out, maxFrames);
+    return interpolateRun<2>(table, buffers, fill, pos, ratio, out, maxFrames);
+}
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+// The same loop for processors with AVX2 and fused multiply-add, chosen at run time so the build
+// still runs on any x86-64.
+__attribute__((target("avx2,fma"))) int runAvx2(const float* table, const float* const* buffers,
+                                                int channels, int fill, ReadPosition& pos,
+                                                double ratio, float* const* out, int maxFrames)
+{
+    if (channels == 1)
+        return interpolateRun<1>(table, buffers, fill, pos, ratio, out, maxFrames);
+    return interpolateRun<2>(table, buffers, fill, pos, ratio, out, maxFrames);
+}
+
+RunFn chooseRun()
+{
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"))
+        return runAvx2;
+    return runPortable;
+}
+#else
+RunFn chooseRun()
+{
+    return runPortable;
+}
+#endif
+
+const RunFn kRun = chooseRun();
+
+} // namespace
+
+int SincResampler::process(float* const* out, int channels, int maxFrames)
+{
+    channels = std::clamp(channels, 1, kMaxChannels);
+    const float* const table = kernels_ + size_t(cutoffIndex_) * (kPhases + 1) * kTaps;
+    const float* const buffers[kMaxChannels] = {buffer_[0], buffer_[1]};
+    ReadPosition pos{readIndex_, readFrac_};
+    const int produced = kRun(table, buffers, channels, fill_, pos, ratio_, out, maxFrames);
+    readIndex_ = pos.index;
+    readFrac_ = pos.frac;
     return produced;
 }
 
