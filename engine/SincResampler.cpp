@@ -1,5 +1,7 @@
 #include "SincResampler.h"
 
+#include "CpuFeatures.h"
+
 #include <algorithm>
 #include <climits>
 #include <cstdint>
@@ -244,31 +246,27 @@ int runPortable(const float* table, const float* const* buffers, int channels, i
     return interpolateRun<2>(table, buffers, fill, pos, ratio, out, maxFrames);
 }
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#if VESK_HAS_AVX2_BUILD
 // The same loop for processors with AVX2 and fused multiply-add, chosen at run time so the build
 // still runs on any x86-64.
-__attribute__((target("avx2,fma"))) int runAvx2(const float* table, const float* const* buffers,
-                                                int channels, int fill, ReadPosition& pos,
-                                                double ratio, float* const* out, int maxFrames)
+VESK_TARGET_AVX2 int runAvx2(const float* table, const float* const* buffers, int channels,
+                             int fill, ReadPosition& pos, double ratio, float* const* out,
+                             int maxFrames)
 {
     if (channels == 1)
         return interpolateRun<1>(table, buffers, fill, pos, ratio, out, maxFrames);
     return interpolateRun<2>(table, buffers, fill, pos, ratio, out, maxFrames);
 }
+#endif
 
 RunFn chooseRun()
 {
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"))
+#if VESK_HAS_AVX2_BUILD
+    if (hasAvx2Fma())
         return runAvx2;
-    return runPortable;
-}
-#else
-RunFn chooseRun()
-{
-    return runPortable;
-}
 #endif
+    return runPortable;
+}
 
 const RunFn kRun = chooseRun();
 

@@ -1,0 +1,28 @@
+// What the processor offers beyond the build's baseline, for the few hot loops that have a
+// second build for wider vector units.
+#pragma once
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define VESK_HAS_AVX2_BUILD 1
+// Marks a function to be compiled for AVX2 with fused multiply-add; call it only when
+// hasAvx2Fma() is true.
+#define VESK_TARGET_AVX2 __attribute__((target("avx2,fma")))
+#else
+#define VESK_HAS_AVX2_BUILD 0
+#define VESK_TARGET_AVX2
+#endif
+
+namespace vesk {
+
+// True when the processor runs AVX2 and fused multiply-add instructions.
+inline bool hasAvx2Fma()
+{
+#if VESK_HAS_AVX2_BUILD
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+#else
+    return false;
+#endif
+}
+
+} // namespace vesk
