@@ -25,33 +25,62 @@ constexpr double kKaiserBeta = 8.0;
 
 struct Stft::Plans
 {
-    float* time = nullptr;         // kWindow
-    fftwf_complex* freq = nullptr; // kBins
+    float* time = nullptr; // kWindow: the windowed frame, and the inverse transform's output
+    fftwf_complex* spectra[kChannels] = {}; // kBins each; the transforms work on them directly
     fftwf_plan forward = nullptr;
     fftwf_plan inverse = nullptr;
-    std::vector<float> storage; // all the float buffers of the Stft, in one block
-    std::vector<Bin> spectra;   // kChannels x kBins
+    std::vector<float> storage; // the window, the input history and the overlap-add rings
+
+    Plans() = default;
+    Plans(const Plans&) = delete;
+    Plans& operator=(const Plans&) = delete;
+    // Also runs when the Stft constructor throws half way.
+    ~Plans() { release(); }
+
+    // Destroys the plans and frees the arrays; safe on a partly made set.
+    void release()
+    {
+        if (forward != nullptr || inverse != nullptr) {
+            std::lock_guard<std::mutex> lock(fftwPlannerMutex());
+            if (forward != nullptr)
+                fftwf_destroy_plan(forward);
+            if (inverse != nullptr)
+                fftwf_destroy_plan(inverse);
+            forward = nullptr;
+            inverse = nullptr;
+        }
+        fftwf_free(time);
+        time = nullptr;
+        for (fftwf_complex*& s : spectra) {
+            fftwf_free(s);
+            s = nullptr;
+        }
+    }
 };
 
 Stft::Stft() : plans_(std::make_unique<Plans>())
 {
     Plans& p = *plans_;
+    // fftwf_alloc gives every array FFTW's preferred alignment, so the plans made here may be
+    // executed on any of them.
     p.time = fftwf_alloc_real(kWindow);
-    p.freq = fftwf_alloc_complex(kBins);
-    if (p.time == nullptr || p.freq == nullptr) {
-        fftwf_free(p.time);
-        fftwf_free(p.freq);
-        throw std::bad_alloc();
+    bool ok = p.time != nullptr;
+    for (fftwf_complex*& s : p.spectra) {
+        s = fftwf_alloc_complex(kBins);
+        ok = ok && s != nullptr;
     }
+    if (!ok)
+        throw std::bad_alloc();
     {
         std::lock_guard<std::mutex> lock(fftwPlannerMutex());
-        p.forward = fftwf_plan_dft_r2c_1d(kWindow, p.time, p.freq, FFTW_ESTIMATE);
-        p.inverse = fftwf_plan_dft_c2r_1d(kWindow, p.freq, p.time, FFTW_ESTIMATE);
+        p.forward = fftwf_plan_dft_r2c_1d(kWindow, p.time, p.spectra[0], FFTW_ESTIMATE);
+        p.inverse = fftwf_plan_dft_c2r_1d(kWindow, p.spectra[0], p.time, FFTW_ESTIMATE);
     }
+    if (p.forward == nullptr || p.inverse == nullptr)
+        throw std::bad_alloc();
 
-    const size_t floats = kWindow + kChannels * (2 * kWindow + kHop);
+    const size_t floats = kWindow + kChannels * 2 * kWindow;
     p.storage.assign(floats, 0.0f);
-    p.spectra.assign(kChannels * kBins, Bin{});
     float* cursor = p.storage.data();
     window_ = cursor;
     cursor += kWindow;
@@ -60,9 +89,8 @@ Stft::Stft() : plans_(std::make_unique<Plans>())
         cursor += kWindow;
         overlap_[ch] = cursor;
         cursor += kWindow;
-        ready_[ch] = cursor;
-        cursor += kHop;
-        spectrum_[ch] = p.spectra.data() + ch * kBins;
+        spectrum_[ch] = reinterpret_cast<Bin*>(p.spectra[ch]);
+        std::fill(spectrum_[ch], spectrum_[ch] + kBins, Bin{});
     }
 
     // Periodic Kaiser window, then scaled so that sum over the overlapping frames of w^2 is 1
@@ -83,42 +111,33 @@ Stft::Stft() : plans_(std::make_unique<Plans>())
     }
 }
 
-Stft::~Stft()
-{
-    Plans& p = *plans_;
-    {
-        std::lock_guard<std::mutex> lock(fftwPlannerMutex());
-        if (p.forward != nullptr)
-            fftwf_destroy_plan(p.forward);
-        if (p.inverse != nullptr)
-            fftwf_destroy_plan(p.inverse);
-    }
-    fftwf_free(p.time);
-    fftwf_free(p.freq);
-}
+Stft::~Stft() = default;
 
 void Stft::reset()
 {
     for (int ch = 0; ch < kChannels; ++ch) {
         std::fill(history_[ch], history_[ch] + kWindow, 0.0f);
         std::fill(overlap_[ch], overlap_[ch] + kWindow, 0.0f);
-        std::fill(ready_[ch], ready_[ch] + kHop, 0.0f);
         std::fill(spectrum_[ch], spectrum_[ch] + kBins, Bin{});
     }
+    slot_ = 0;
     fill_ = 0;
 }
 
 void Stft::analyse()
 {
     Plans& p = *plans_;
+    float* time = p.time;
     for (int ch = 0; ch < kChannels; ++ch) {
-        const float* h = history_[ch];
-        for (int n = 0; n < kWindow; ++n)
-            p.time[n] = h[n] * window_[n];
-        fftwf_execute(p.forward);
-        std::memcpy(static_cast<void*>(spectrum_[ch]), p.freq, kBins * sizeof(Bin));
-        // The oldest hop leaves the history; the next hop is appended behind the rest.
-        std::memmove(history_[ch], history_[ch] + kHop, (kWindow - kHop) * sizeof(float));
+        // The frame is the ring's slots from the oldest (the one after slot_) to slot_.
+        for (unsigned k = 0; k < kSlots; ++k) {
+            const float* h = history_[ch] + ((slot_ + 1 + k) % kSlots) * kHop;
+            const float* w = window_ + k * kHop;
+            float* t = time + k * kHop;
+            for (int n = 0; n < kHop; ++n)
+                t[n] = h[n] * w[n];
+        }
+        fftwf_execute_dft_r2c(p.forward, time, p.spectra[ch]);
     }
 }
 
@@ -126,16 +145,25 @@ void Stft::synthesise()
 {
     Plans& p = *plans_;
     constexpr float kInverseScale = 1.0f / kWindow; // FFTW's inverse is unnormalised
+    const float* time = p.time;
     for (int ch = 0; ch < kChannels; ++ch) {
-        std::memcpy(p.freq, static_cast<const void*>(spectrum_[ch]), kBins * sizeof(Bin));
-        fftwf_execute(p.inverse);
-        float* acc = overlap_[ch];
-        for (int n = 0; n < kWindow; ++n)
-            acc[n] += p.time[n] * window_[n] * kInverseScale;
-        // The first hop of the accumulator has all its frames now: it is the next output.
-        std::memcpy(ready_[ch], acc, kHop * sizeof(float));
-        std::memmove(acc, acc + kHop, (kWindow - kHop) * sizeof(float));
-        std::fill(acc + (kWindow - kHop), acc + kWindow, 0.0f);
+        // The inverse transform overwrites the spectrum, which is not needed after the hop.
+        fftwf_execute_dft_c2r(p.inverse, p.spectra[ch], p.time);
+        // The frame's first three hops add to the sums of the frames before it; its last hop
+        // lands in slot_, which has just been played out, and starts that slot's sum afresh.
+        // The slot after slot_ now has all its frames: it is played during the next hop.
+        for (unsigned k = 0; k < kSlots; ++k) {
+            float* acc = overlap_[ch] + ((slot_ + 1 + k) % kSlots) * kHop;
+            const float* w = window_ + k * kHop;
+            const float* t = time + k * kHop;
+            if (k + 1 < kSlots) {
+                for (int n = 0; n < kHop; ++n)
+                    acc[n] += t[n] * w[n] * kInverseScale;
+            } else {
+                for (int n = 0; n < kHop; ++n)
+                    acc[n] = t[n] * w[n] * kInverseScale;
+            }
+        }
     }
 }
 

@@ -8,6 +8,10 @@
 //
 // A hop's spectra are handed to the caller's per-hop function; the caller changes them in place.
 // Everything is allocated and planned in the constructor, so `process` is real-time safe.
+//
+// The input history and the overlap-add accumulator are rings of four hop-sized slots, so a hop
+// moves no samples around: the slot being filled with input is also the one being played, and
+// the transforms read and write the rings and the spectra directly.
 #pragma once
 
 #include <algorithm>
@@ -43,17 +47,19 @@ public:
 
     // [audio thread] Processes `frames` samples of both channels in place; the output is the
     // resynthesised signal kLatencyFrames behind the input. `onHop(Bin* left, Bin* right)` is
-    // called once per completed hop with the two spectra of kBins bins.
+    // called once per completed hop with the two spectra of kBins bins; they are only valid
+    // during that call.
     template <class OnHop> void process(float* left, float* right, unsigned frames, OnHop&& onHop)
     {
         float* io[kChannels] = {left, right};
         unsigned done = 0;
         while (done < frames) {
             const unsigned n = std::min<unsigned>(frames - done, kHop - fill_);
+            const unsigned at = slot_ * kHop + fill_;
             for (int ch = 0; ch < kChannels; ++ch) {
                 float* x = io[ch] + done;
-                std::memcpy(history_[ch] + (kWindow - kHop) + fill_, x, n * sizeof(float));
-                std::memcpy(x, ready_[ch] + fill_, n * sizeof(float));
+                std::memcpy(history_[ch] + at, x, n * sizeof(float));
+                std::memcpy(x, overlap_[ch] + at, n * sizeof(float));
             }
             fill_ += n;
             done += n;
@@ -62,6 +68,7 @@ public:
                 onHop(spectrum_[0], spectrum_[1]);
                 synthesise();
                 fill_ = 0;
+                slot_ = (slot_ + 1) % kSlots;
             }
         }
     }
@@ -73,13 +80,16 @@ private:
     void analyse();
     void synthesise();
 
+    static constexpr unsigned kSlots = kWindow / kHop;
+    static_assert(kWindow % kHop == 0);
+
     struct Plans;
     std::unique_ptr<Plans> plans_;
     float* window_ = nullptr;        // kWindow
-    float* history_[kChannels] = {}; // kWindow: last 768 input samples, then the new hop
-    float* overlap_[kChannels] = {}; // kWindow: overlap-add accumulator
-    float* ready_[kChannels] = {};   // kHop: output of the hop being played
+    float* history_[kChannels] = {}; // kSlots hops of input; slot_ is the newest
+    float* overlap_[kChannels] = {}; // kSlots hops of overlap-add sums; slot_ is being played
     Bin* spectrum_[kChannels] = {};  // kBins
+    unsigned slot_ = 0;              // the slot the current hop is read into and played from
     unsigned fill_ = 0;              // samples of the current hop taken so far
 };
 
