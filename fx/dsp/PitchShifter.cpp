@@ -14,10 +14,12 @@ namespace {
 using RB = RubberBand::RubberBandStretcher;
 
 // Short window: about half the delay and CPU of the standard one, still clean on sustained
-// sounds. High consistency keeps knob moves free of clicks, also across a scale of 1.
+// sounds. High consistency keeps knob moves free of clicks, also across a scale of 1. The
+// stretcher's formant handling costs about a third of its time and is switched on only while a
+// formant shift is set (see setShift).
 constexpr RB::Options kOptions = RB::OptionProcessRealTime | RB::OptionEngineFiner |
                                  RB::OptionWindowShort | RB::OptionPitchHighConsistency |
-                                 RB::OptionFormantPreserved | RB::OptionChannelsTogether;
+                                 RB::OptionFormantShifted | RB::OptionChannelsTogether;
 
 // Reserve beyond the measured worst case of (frames given - frames received + own delay).
 constexpr unsigned kLatencyMargin = 128;
@@ -61,10 +63,11 @@ PitchShifter::PitchShifter(double rateHz)
     std::vector<float> silence(2 * kMaxBlock, 0.0f);
     float* l = silence.data();
     float* r = l + kMaxBlock;
-    for (const float semitones : {-kMaxSemitones, kMaxSemitones, 0.0f}) {
-        setShift(semitones, 0.0f);
-        process(l, r, l, r, kMaxBlock);
-    }
+    for (const float formant : {kMaxSemitones, 0.0f})
+        for (const float semitones : {-kMaxSemitones, kMaxSemitones, 0.0f}) {
+            setShift(semitones, formant);
+            process(l, r, l, r, kMaxBlock);
+        }
     reset();
 }
 
@@ -92,6 +95,13 @@ void PitchShifter::setShift(float pitchSemitones, float formantSemitones)
     pitch_ = p;
     formant_ = f;
     stretcher_->setPitchScale(scaleOf(p));
+    // Without a formant shift the formants move with the pitch, which is what the stretcher does
+    // when it leaves them alone; it keeps an envelope of its own only while a shift is set.
+    const bool keep = f != 0.0f;
+    if (keep != formantsKept_) {
+        stretcher_->setFormantOption(keep ? RB::OptionFormantPreserved : RB::OptionFormantShifted);
+        formantsKept_ = keep;
+    }
     stretcher_->setFormantScale(scaleOf(p + f));
 }
 

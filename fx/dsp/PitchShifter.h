@@ -58,6 +58,7 @@ private:
     long long outputCount_ = 0; // frames taken from the stretcher since the reset
     float pitch_ = 0.0f;
     float formant_ = 0.0f;
+    bool formantsKept_ = false; // the stretcher's formant handling is on
     double rate_ = 48000.0;
 };
 
