@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <numbers>
 
 namespace vesk::dsp {
@@ -14,32 +15,43 @@ constexpr double kHighSplitHz = 4000.0;
 constexpr double kLfoMeanHz = 0.5;
 constexpr double kMaxLoopRatio = 1.5;
 constexpr double kDiffusionSpan = 0.4; // first stage spans 40 % of the room, later ones less
-// Output sign patterns: two orthogonal rows of an 8 x 8 Hadamard matrix.
-constexpr int kSignLeft[kN] = {1, 1, 1, 1, 1, 1, 1, 1};
-constexpr int kSignRight[kN] = {1, -1, 1, -1, 1, -1, 1, -1};
+
+// Eight lanes, one per line; the compiler maps the arithmetic onto whatever vector unit there is.
+// Vector values stay inside the functions that use them (no passing by value).
+using Double8 = double __attribute__((vector_size(64)));
+using Float8 = float __attribute__((vector_size(32)));
+using Int8 = int32_t __attribute__((vector_size(32)));
+
+template <typename V, typename T> [[gnu::always_inline]] inline void load(V& v, const T* p)
+{
+    std::memcpy(&v, p, sizeof v);
+}
+
+template <typename V, typename T> [[gnu::always_inline]] inline void store(T* p, const V& v)
+{
+    std::memcpy(p, &v, sizeof v);
+}
 
 double finiteOr(double v, double fallback)
 {
     return std::isfinite(v) ? v : fallback;
 }
 
-// In-place normalised 8-point Hadamard transform.
-inline void hadamard8(double* x)
+// In-place 8-point Hadamard transform, not normalised.
+inline void hadamard8(float* x)
 {
-    for (int h = 1; h < kN; h *= 2) {
-        for (int i = 0; i < kN; i += 2 * h) {
-            for (int j = i; j < i + h; ++j) {
-                const double a = x[j];
-                const double b = x[j + h];
-                x[j] = a + b;
-                x[j + h] = a - b;
-            }
-        }
-    }
-    const double scale = 1.0 / std::sqrt(static_cast<double>(kN));
-    for (int i = 0; i < kN; ++i) {
-        x[i] *= scale;
-    }
+    const float a0 = x[0] + x[4], a1 = x[1] + x[5], a2 = x[2] + x[6], a3 = x[3] + x[7];
+    const float b0 = x[0] - x[4], b1 = x[1] - x[5], b2 = x[2] - x[6], b3 = x[3] - x[7];
+    const float c0 = a0 + a2, c1 = a1 + a3, c2 = a0 - a2, c3 = a1 - a3;
+    const float d0 = b0 + b2, d1 = b1 + b3, d2 = b0 - b2, d3 = b1 - b3;
+    x[0] = c0 + c1;
+    x[1] = c0 - c1;
+    x[2] = c2 + c3;
+    x[3] = c2 - c3;
+    x[4] = d0 + d1;
+    x[5] = d0 - d1;
+    x[6] = d2 + d3;
+    x[7] = d2 - d3;
 }
 
 double onePoleCoef(double hz, double rate)
@@ -49,15 +61,16 @@ double onePoleCoef(double hz, double rate)
 
 } // namespace
 
-void FdnReverb::allocate(DelayLine& line, double maxSamples)
+void FdnReverb::allocate(LineGroup& group, double maxSamples)
 {
     uint32_t size = 16;
     while (static_cast<double>(size) < maxSamples + 4.0) {
         size *= 2;
     }
-    line.buffer.assign(size, 0.0f);
-    line.mask = size - 1;
-    line.write = 0;
+    group.stride = size + 16;
+    group.buffer.assign(static_cast<size_t>(group.stride) * kN, 0.0f);
+    group.mask = size - 1;
+    group.write = 0;
 }
 
 void FdnReverb::configure(double sampleRate, double maxRoomMs)
@@ -79,17 +92,15 @@ void FdnReverb::configure(double sampleRate, double maxRoomMs)
             diffusionRatio_[static_cast<size_t>(s)][static_cast<size_t>(c)] =
                 kDiffusionSpan * std::pow(0.6, s) * (c + jitter) / kN;
             diffusionFlip_[static_cast<size_t>(s)][static_cast<size_t>(c)] =
-                (seed >> 3) & 1u ? -1 : 1;
+                (seed >> 3) & 1u ? -1.0f : 1.0f;
         }
     }
-    for (int s = 0; s < kDiffusionStages; ++s) {
-        for (int c = 0; c < kN; ++c) {
-            allocate(diffusion_[s][c], maxRoomSamples * kDiffusionSpan);
-        }
+    for (LineGroup& stage : diffusion_) {
+        allocate(stage, maxRoomSamples * kDiffusionSpan);
     }
     // Line modulation never exceeds 1/8 of the shortest line (see derive); room for it here.
+    allocate(loop_, maxRoomSamples * kMaxLoopRatio * 1.02 * 1.2);
     for (int c = 0; c < kN; ++c) {
-        allocate(loop_[c], maxRoomSamples * kMaxLoopRatio * 1.02 * 1.2);
         const double w = 2.0 * std::numbers::pi * kLfoMeanHz * (0.7 + 0.09 * c) / sampleRate_;
         lfoRotCos_[static_cast<size_t>(c)] = std::cos(w);
         lfoRotSin_[static_cast<size_t>(c)] = std::sin(w);
@@ -132,8 +143,8 @@ void FdnReverb::derive()
     roomGlide_ = onePoleCoef(1.0 / 0.02, sampleRate_); // 20 ms glide
     decayPerSample_ = -std::log(10.0) / (p.rt20Seconds * sampleRate_);
     earlyGain_ = p.early;
-    lowSplit_ = onePoleCoef(kLowSplitHz, sampleRate_);
-    highSplit_ = onePoleCoef(kHighSplitHz, sampleRate_);
+    lowSplit_ = static_cast<float>(onePoleCoef(kLowSplitHz, sampleRate_));
+    highSplit_ = static_cast<float>(onePoleCoef(kHighSplitHz, sampleRate_));
     // Pitch deviation of a sine-modulated delay: depth x omega (as a ratio); in cents about
     // 1731 x depth x omega.
     const double omega = 2.0 * std::numbers::pi * kLfoMeanHz / sampleRate_;
@@ -141,7 +152,7 @@ void FdnReverb::derive()
     lfoDepth_ = std::min(p.detuneCents / (1731.23 * omega), 0.125 * shortest);
     for (int c = 0; c < kDiffusionStages; ++c) {
         for (int k = 0; k < kN; ++k) {
-            diffusionDelay_[static_cast<size_t>(c)][static_cast<size_t>(k)] = static_cast<int>(
+            diffusionDelay_[static_cast<size_t>(c)][static_cast<size_t>(k)] = static_cast<uint32_t>(
                 diffusionRatio_[static_cast<size_t>(c)][static_cast<size_t>(k)] * roomSamples_);
         }
     }
@@ -151,29 +162,101 @@ void FdnReverb::derive()
 
 void FdnReverb::reset()
 {
-    for (auto& stage : diffusion_) {
-        for (DelayLine& line : stage) {
-            std::fill(line.buffer.begin(), line.buffer.end(), 0.0f);
-            line.write = 0;
-        }
+    for (LineGroup& stage : diffusion_) {
+        std::fill(stage.buffer.begin(), stage.buffer.end(), 0.0f);
+        stage.write = 0;
     }
-    for (DelayLine& line : loop_) {
-        std::fill(line.buffer.begin(), line.buffer.end(), 0.0f);
-        line.write = 0;
-    }
+    std::fill(loop_.buffer.begin(), loop_.buffer.end(), 0.0f);
+    loop_.write = 0;
     for (int c = 0; c < kN; ++c) {
         // Spread the starting phases so the lines do not move together.
         const double phase = 2.0 * std::numbers::pi * c / kN;
         lfoCos_[static_cast<size_t>(c)] = std::cos(phase);
         lfoSin_[static_cast<size_t>(c)] = std::sin(phase);
     }
-    lowState_.fill(0.0);
-    highState_.fill(0.0);
-    allpass_.fill(0.0);
+    lowState_.fill(0.0f);
+    highState_.fill(0.0f);
+    allpass_.fill(0.0f);
     roomSmoothed_ = roomSamples_;
     for (int c = 0; c < 2; ++c) {
         hpState_[c] = hpPrev_[c] = lpState_[c] = 0.0;
     }
+}
+
+// The early diffusion only sees the input, so a whole pass of it runs ahead of the loop, one stage
+// at a time.
+void FdnReverb::diffuse(const float* inLeft, const float* inRight, unsigned frames)
+{
+    for (unsigned i = 0; i < frames; ++i) {
+        for (int c = 0; c < kN; c += 2) {
+            early_[i][c] = inLeft[i];
+            early_[i][c + 1] = inRight[i];
+        }
+    }
+    for (int s = 0; s < kDiffusionStages; ++s) {
+        LineGroup& stage = diffusion_[s];
+        const uint32_t mask = stage.mask;
+        float* line[kN];
+        uint32_t delay[kN];
+        float flip[kN];
+        for (int c = 0; c < kN; ++c) {
+            line[c] = stage.line(c);
+            delay[c] = diffusionDelay_[static_cast<size_t>(s)][static_cast<size_t>(c)];
+            // The sign flip and the Hadamard mix's normalisation in one factor.
+            flip[c] = diffusionFlip_[static_cast<size_t>(s)][static_cast<size_t>(c)] *
+                      0.35355339059327373f;
+        }
+        uint32_t write = stage.write;
+        for (unsigned i = 0; i < frames; ++i) {
+            float x[kN];
+            for (int c = 0; c < kN; ++c) {
+                line[c][write] = early_[i][c];
+            }
+            // A delay of 0 reads the sample just written.
+            for (int c = 0; c < kN; ++c) {
+                x[c] = line[c][(write - delay[c]) & mask] * flip[c];
+            }
+            hadamard8(x);
+            for (int c = 0; c < kN; ++c) {
+                early_[i][c] = x[c];
+            }
+            write = (write + 1) & mask;
+        }
+        stage.write = write;
+    }
+}
+
+// Read offsets and allpass coefficients of the modulated loop delays for a pass.
+void FdnReverb::planReads(unsigned frames)
+{
+    Double8 co, si, rotCos, rotSin, ratio;
+    load(co, lfoCos_.data());
+    load(si, lfoSin_.data());
+    load(rotCos, lfoRotCos_.data());
+    load(rotSin, lfoRotSin_.data());
+    load(ratio, loopRatio_.data());
+    const double depth = lfoDepth_;
+    double room = roomSmoothed_;
+    for (unsigned i = 0; i < frames; ++i) {
+        room += (roomSamples_ - room) * roomGlide_;
+        const Double8 s = si;
+        si = s * rotCos + co * rotSin;
+        co = co * rotCos - s * rotSin;
+        Double8 delay = room * ratio + depth * (1.0 + s);
+        delay = delay > 1.0 ? delay : 1.0;
+        // Fractional delay by a first-order allpass (flat magnitude, so the tail keeps its
+        // highs): integer part n, fraction f in [0.5, 1.5). The delay is at least 1, so
+        // truncation is the floor here.
+        const Int8 whole = __builtin_convertvector(delay - 0.5, Int8);
+        const Float8 f =
+            __builtin_convertvector(delay - __builtin_convertvector(whole, Double8), Float8);
+        const Float8 eta = (1.0f - f) / (1.0f + f);
+        store(readEta_[i], eta);
+        store(readOffset_[i], whole);
+    }
+    roomSmoothed_ = room;
+    store(lfoCos_.data(), co);
+    store(lfoSin_.data(), si);
 }
 
 void FdnReverb::process(const float* inLeft, const float* inRight, float* outLeft, float* outRight,
@@ -191,87 +274,84 @@ void FdnReverb::process(const float* inLeft, const float* inRight, float* outLef
         const size_t k = static_cast<size_t>(c);
         const double length = roomSmoothed_ * loopRatio_[k];
         const double mid = std::exp(decayPerSample_ * length);
-        midGain_[k] = mid;
-        lowBlend_[k] = std::pow(mid, params_.lowDampRate - 1.0);
-        highBlend_[k] = std::pow(mid, params_.highDampRate - 1.0);
+        midGain_[k] = static_cast<float>(mid);
+        lowBlend_[k] = static_cast<float>(std::pow(mid, params_.lowDampRate - 1.0));
+        highBlend_[k] = static_cast<float>(std::pow(mid, params_.highDampRate - 1.0));
     }
+    const float householder = 2.0f / kN;
+    const float earlyGain = static_cast<float>(earlyGain_);
     const double outScale = 1.0 / std::sqrt(static_cast<double>(kN));
-    const double householder = 2.0 / kN;
-    for (unsigned i = 0; i < frames; ++i) {
-        roomSmoothed_ += (roomSamples_ - roomSmoothed_) * roomGlide_;
-        double x[kN];
-        for (int c = 0; c < kN; ++c) {
-            x[c] = (c & 1) ? inRight[i] : inLeft[i];
-        }
-        // Early diffusion.
-        for (int s = 0; s < kDiffusionStages; ++s) {
-            for (int c = 0; c < kN; ++c) {
-                DelayLine& line = diffusion_[s][c];
-                line.buffer[line.write] = static_cast<float>(x[c]);
-                const uint32_t read =
-                    (line.write -
-                     static_cast<uint32_t>(
-                         diffusionDelay_[static_cast<size_t>(s)][static_cast<size_t>(c)])) &
-                    line.mask;
-                x[c] = line.buffer[read] *
-                       diffusionFlip_[static_cast<size_t>(s)][static_cast<size_t>(c)];
-                line.write = (line.write + 1) & line.mask;
+    const uint32_t mask = loop_.mask;
+    const size_t stride = loop_.stride;
+    float* const lines = loop_.buffer.data();
+    Float8 ap, lowS, highS, mid, lowB, highB;
+    load(ap, allpass_.data());
+    load(lowS, lowState_.data());
+    load(highS, highState_.data());
+    load(mid, midGain_.data());
+    load(lowB, lowBlend_.data());
+    load(highB, highBlend_.data());
+    const Float8 lowRest = 1.0f - lowB;
+    const Float8 highRest = 1.0f - highB;
+    const float lowSplit = lowSplit_;
+    const float highSplit = highSplit_;
+
+    for (unsigned done = 0; done < frames;) {
+        const unsigned n = std::min(kChunk, frames - done);
+        diffuse(inLeft + done, inRight + done, n);
+        planReads(n);
+        uint32_t write = loop_.write;
+        for (unsigned i = 0; i < n; ++i) {
+            // Loop: read, damp, mix.
+            float read0[kN], read1[kN];
+            for (size_t c = 0; c < kN; ++c) {
+                const float* line = lines + c * stride;
+                const uint32_t i0 = (write - readOffset_[i][c]) & mask;
+                read0[c] = line[i0];
+                read1[c] = line[(i0 - 1) & mask];
             }
-            hadamard8(x);
-        }
-        // Loop: read, damp, mix.
-        double y[kN];
-        double sum = 0.0;
-        for (int c = 0; c < kN; ++c) {
-            const size_t k = static_cast<size_t>(c);
-            const double co = lfoCos_[k];
-            const double si = lfoSin_[k];
-            lfoCos_[k] = co * lfoRotCos_[k] - si * lfoRotSin_[k];
-            lfoSin_[k] = si * lfoRotCos_[k] + co * lfoRotSin_[k];
-            const double delay =
-                std::max(1.0, roomSmoothed_ * loopRatio_[k] + lfoDepth_ * (1.0 + si));
-            DelayLine& line = loop_[c];
-            // Fractional delay by a first-order allpass (flat magnitude, so the tail keeps its
-            // highs): integer part n, fraction f in [0.5, 1.5).
-            const double whole = std::floor(delay - 0.5);
-            const double f = delay - whole;
-            const double eta = (1.0 - f) / (1.0 + f);
-            const uint32_t n = static_cast<uint32_t>(static_cast<int64_t>(whole));
-            const uint32_t i0 = (line.write - n) & line.mask;
-            const uint32_t i1 = (i0 - 1) & line.mask;
-            const double v = eta * line.buffer[i0] + line.buffer[i1] - eta * allpass_[k];
-            allpass_[k] = v;
+            Float8 b0, b1, eta, x;
+            load(b0, read0);
+            load(b1, read1);
+            load(eta, readEta_[i]);
+            load(x, early_[i]);
+            const Float8 v = eta * (b0 - ap) + b1;
+            ap = v;
             // High damping: blend with a low-passed copy; low damping: blend with a high-passed
             // copy. Both blends have a gain of at most 1 at every frequency.
-            highState_[k] += (v - highState_[k]) * highSplit_;
-            const double h = highBlend_[k] * v + (1.0 - highBlend_[k]) * highState_[k];
-            lowState_[k] += (h - lowState_[k]) * lowSplit_;
-            const double l = lowBlend_[k] * h + (1.0 - lowBlend_[k]) * (h - lowState_[k]);
-            y[c] = midGain_[k] * l;
-            sum += y[c];
+            highS += (v - highS) * highSplit;
+            const Float8 h = highB * v + highRest * highS;
+            lowS += (h - lowS) * lowSplit;
+            const Float8 l = lowB * h + lowRest * (h - lowS);
+            const Float8 y = mid * l;
+            const float sum = ((y[0] + y[4]) + (y[1] + y[5])) + ((y[2] + y[6]) + (y[3] + y[7]));
+            float feed[kN];
+            store(feed, y - householder * sum + x);
+            for (size_t c = 0; c < kN; ++c) {
+                lines[c * stride + write] = feed[c];
+            }
+            write = (write + 1) & mask;
+            // Output sign patterns: two orthogonal rows of an 8 x 8 Hadamard matrix.
+            const Float8 e = y + earlyGain * x;
+            const float even = (e[0] + e[2]) + (e[4] + e[6]);
+            const float odd = (e[1] + e[3]) + (e[5] + e[7]);
+            double w[2] = {(double(even) + odd) * outScale, (double(even) - odd) * outScale};
+            // Output cuts: one-pole high-pass and low-pass.
+            for (int c = 0; c < 2; ++c) {
+                hpState_[c] += (w[c] - hpState_[c]) * hpCoef_;
+                const double hp = w[c] - hpState_[c];
+                lpState_[c] += (hp - lpState_[c]) * lpCoef_;
+                w[c] = lpState_[c];
+            }
+            outLeft[done + i] = static_cast<float>(w[0]);
+            outRight[done + i] = static_cast<float>(w[1]);
         }
-        double wetL = 0.0;
-        double wetR = 0.0;
-        for (int c = 0; c < kN; ++c) {
-            DelayLine& line = loop_[c];
-            line.buffer[line.write] = static_cast<float>(y[c] - householder * sum + x[c]);
-            line.write = (line.write + 1) & line.mask;
-            wetL += kSignLeft[c] * (y[c] + earlyGain_ * x[c]);
-            wetR += kSignRight[c] * (y[c] + earlyGain_ * x[c]);
-        }
-        wetL *= outScale;
-        wetR *= outScale;
-        // Output cuts: one-pole high-pass and low-pass.
-        double w[2] = {wetL, wetR};
-        for (int c = 0; c < 2; ++c) {
-            hpState_[c] += (w[c] - hpState_[c]) * hpCoef_;
-            const double hp = w[c] - hpState_[c];
-            lpState_[c] += (hp - lpState_[c]) * lpCoef_;
-            w[c] = lpState_[c];
-        }
-        outLeft[i] = static_cast<float>(w[0]);
-        outRight[i] = static_cast<float>(w[1]);
+        loop_.write = write;
+        done += n;
     }
+    store(allpass_.data(), ap);
+    store(lowState_.data(), lowS);
+    store(highState_.data(), highS);
     // Keep the phasors on the unit circle.
     for (int c = 0; c < kN; ++c) {
         const size_t k = static_cast<size_t>(c);

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -52,28 +53,39 @@ public:
     bool configured() const { return sampleRate_ > 0.0; }
 
 private:
-    struct DelayLine
+    // The delay memories of one group of eight lines in one allocation: line c at
+    // [c * stride + t], t masked to a power-of-two length. The lines of a group share that length
+    // and their write position; the stride is padded by a cache line per line so the eight lines
+    // do not fall into the same cache sets.
+    struct LineGroup
     {
-        std::vector<float> buffer; // power-of-two length
+        std::vector<float> buffer;
+        uint32_t stride = 0;
         uint32_t mask = 0;
         uint32_t write = 0;
+        float* line(int c) { return buffer.data() + static_cast<size_t>(c) * stride; }
     };
+    // Frames handled per pass of process: the line read positions and allpass coefficients of a
+    // pass are worked out first, then the network runs over them.
+    static constexpr unsigned kChunk = 64;
 
     void derive();
-    static void allocate(DelayLine& line, double maxSamples);
+    static void allocate(LineGroup& group, double maxSamples);
+    void diffuse(const float* inLeft, const float* inRight, unsigned frames);
+    void planReads(unsigned frames);
 
     double sampleRate_ = 0.0;
     double maxRoomMs_ = 0.0;
     FdnReverbParams params_;
 
     // Early diffusion: fixed fractions of the room per stage and channel.
-    DelayLine diffusion_[kDiffusionStages][kChannels];
+    LineGroup diffusion_[kDiffusionStages];
     std::array<std::array<double, kChannels>, kDiffusionStages> diffusionRatio_{};
-    std::array<std::array<int, kChannels>, kDiffusionStages> diffusionFlip_{};
-    std::array<std::array<int, kChannels>, kDiffusionStages> diffusionDelay_{};
+    std::array<std::array<float, kChannels>, kDiffusionStages> diffusionFlip_{};
+    std::array<std::array<uint32_t, kChannels>, kDiffusionStages> diffusionDelay_{};
 
     // Feedback loop.
-    DelayLine loop_[kChannels];
+    LineGroup loop_;
     std::array<double, kChannels> loopRatio_{};
     // Line modulation: one rotating phasor per line (cos, sin) and its per-sample rotation.
     std::array<double, kChannels> lfoCos_{};
@@ -85,15 +97,20 @@ private:
     double roomSmoothed_ = 0.0;   // glides towards the target
     double roomGlide_ = 0.0;      // per-sample coefficient
     double decayPerSample_ = 0.0; // ln gain per sample at the mid rate (negative)
-    double lowSplit_ = 0.0;       // one-pole coefficients of the damping band split
-    double highSplit_ = 0.0;
-    std::array<double, kChannels> allpass_{}; // previous output of each line's allpass reader
-    std::array<double, kChannels> lowState_{};
-    std::array<double, kChannels> highState_{};
-    std::array<double, kChannels> midGain_{};  // per line, per pass
-    std::array<double, kChannels> lowBlend_{}; // low gain / mid gain
-    std::array<double, kChannels> highBlend_{};
+    float lowSplit_ = 0.0f;       // one-pole coefficients of the damping band split
+    float highSplit_ = 0.0f;
+    std::array<float, kChannels> allpass_{}; // previous output of each line's allpass reader
+    std::array<float, kChannels> lowState_{};
+    std::array<float, kChannels> highState_{};
+    std::array<float, kChannels> midGain_{};  // per line, per pass
+    std::array<float, kChannels> lowBlend_{}; // low gain / mid gain
+    std::array<float, kChannels> highBlend_{};
     double earlyGain_ = 1.0;
+
+    // Per pass: the diffused input, and each line's integer read offset and allpass coefficient.
+    alignas(64) float early_[kChunk][kChannels] = {};
+    alignas(64) uint32_t readOffset_[kChunk][kChannels] = {};
+    alignas(64) float readEta_[kChunk][kChannels] = {};
 
     // Output filters.
     double hpCoef_ = 0.0, lpCoef_ = 1.0;
