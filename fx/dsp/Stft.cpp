@@ -8,6 +8,10 @@
 #include <new>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace vesk {
 
 std::mutex& fftwPlannerMutex()
@@ -122,6 +126,25 @@ void Stft::reset()
     }
     slot_ = 0;
     fill_ = 0;
+}
+
+void Stft::magnitudes(const Bin* spectrum, float* out)
+{
+    const float* x = reinterpret_cast<const float*>(spectrum);
+    int b = 0;
+#if defined(__SSE2__)
+    for (; b + 4 <= kBins; b += 4) {
+        const __m128 a = _mm_loadu_ps(x + 2 * b);     // re0 im0 re1 im1
+        const __m128 c = _mm_loadu_ps(x + 2 * b + 4); // re2 im2 re3 im3
+        const __m128 a2 = _mm_mul_ps(a, a);
+        const __m128 c2 = _mm_mul_ps(c, c);
+        const __m128 re2 = _mm_shuffle_ps(a2, c2, _MM_SHUFFLE(2, 0, 2, 0));
+        const __m128 im2 = _mm_shuffle_ps(a2, c2, _MM_SHUFFLE(3, 1, 3, 1));
+        _mm_storeu_ps(out + b, _mm_sqrt_ps(_mm_add_ps(re2, im2)));
+    }
+#endif
+    for (; b < kBins; ++b)
+        out[b] = std::sqrt(power(spectrum[b]));
 }
 
 void Stft::analyse()

@@ -35,6 +35,11 @@ public:
     // |z|^2 without the overflow-safe hypot that std::norm uses outside fast-math builds.
     static float power(Bin z) { return z.real() * z.real() + z.imag() * z.imag(); }
 
+    // [any thread] out[b] = sqrt(power(spectrum[b])) for the kBins bins, four bins at a time
+    // where the processor allows (the library's sqrt cannot be vectorised while it may set
+    // errno); the same values as the scalar expression.
+    static void magnitudes(const Bin* spectrum, float* out);
+
     // [main thread] Makes the FFTW plans (under the planner lock) and every buffer.
     Stft();
     // [main thread]
