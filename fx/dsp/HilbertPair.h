@@ -33,6 +33,11 @@ public:
     // [audio thread] A block; `in` may alias `outI` or `outQ`.
     void process(const float* in, float* outI, float* outQ, unsigned frames);
 
+    // Section coefficients of the in-phase and the quadrature chain, for code that runs several
+    // pairs side by side.
+    const std::array<float, kSections>& coefficientsI() const { return coefA_; }
+    const std::array<float, kSections>& coefficientsQ() const { return coefB_; }
+
 private:
     struct Section
     {

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <numbers>
 
 namespace vesk::FreqShifterFX {
@@ -22,10 +23,18 @@ struct Glide
     unsigned remain; // samples left
 };
 
-struct Channel
+// The four phase splitters (analytic filters of Re u and Im u, left and right) run side by side,
+// one all-pass chain per lane: lane 0 and 1 are the in-phase and quadrature chains of Re u left,
+// 2 and 3 those of Im u left, 4..7 the same for the right channel.
+constexpr int kLanes = 8;
+constexpr int kSections = HilbertPair::kSections;
+using Float8 = float __attribute__((vector_size(32)));
+
+struct Splitters
 {
-    HilbertPair real; // analytic filter of Re u
-    HilbertPair imag; // analytic filter of Im u
+    float coef[kSections][kLanes] = {};
+    float x1[kSections][kLanes] = {};
+    float y1[kSections][kLanes] = {};
 };
 
 struct Impl
@@ -39,7 +48,7 @@ struct Impl
     double phase2 = 0.0;  // output rotation, cycles
     double cos1 = 1.0, sin1 = 0.0;
     double cos2 = 1.0, sin2 = 0.0;
-    Channel channels[2];
+    Splitters split;
 };
 
 struct State
@@ -71,10 +80,8 @@ void clearSignal(Impl& m)
     m.phase1 = m.phase2 = 0.0;
     m.cos1 = m.cos2 = 1.0;
     m.sin1 = m.sin2 = 0.0;
-    for (Channel& c : m.channels) {
-        c.real.reset();
-        c.imag.reset();
-    }
+    std::memset(m.split.x1, 0, sizeof m.split.x1);
+    std::memset(m.split.y1, 0, sizeof m.split.y1);
 }
 
 void reset(void* block)
@@ -100,9 +107,13 @@ void setSampleRate(void* block, double rate)
 
 void configure(Impl& m)
 {
-    for (Channel& c : m.channels) {
-        c.real.setSampleRate(m.rate);
-        c.imag.setSampleRate(m.rate);
+    HilbertPair design;
+    design.setSampleRate(m.rate);
+    for (int k = 0; k < kSections; ++k) {
+        for (int lane = 0; lane < kLanes; ++lane) {
+            m.split.coef[k][lane] = (lane & 1) ? design.coefficientsQ()[static_cast<size_t>(k)]
+                                               : design.coefficientsI()[static_cast<size_t>(k)];
+        }
     }
     clearSignal(m);
     m.configured = true;
@@ -154,36 +165,62 @@ void process(float* left, float* right, unsigned frames, const float* params, vo
 
     const double twoPi = 2.0 * std::numbers::pi;
     const double invRate = 1.0 / m->rate;
-    float* io[2] = {left, right};
+    // With the shift steady over the block, the rotation advances by a fixed angle per sample:
+    // a rotator instead of a cosine and a sine per sample. It starts from and ends at the values
+    // of the phase accumulator, so its rounding never builds up over blocks.
+    const bool steady = m->shift.remain == 0;
+    const double step = m->shift.value * invRate;
+    const double stepCos = steady ? std::cos(twoPi * step) : 1.0;
+    const double stepSin = steady ? std::sin(twoPi * step) : 0.0;
+    Splitters& sp = m->split;
     for (unsigned i = 0; i < frames; ++i) {
         const double shift = advance(m->shift);
         const double mix = advance(m->mix);
         const double wetGain = mix * (2.0 - mix);
         const double dryGain = 1.0 - mix * mix;
-        for (int c = 0; c < 2; ++c) {
-            Channel& ch = m->channels[c];
-            const float x = io[c][i];
-            // u = x e^{i phase1}; y = 2 x (positive-frequency part of u).
-            float ar, br, ai, bi;
-            ch.real.process(static_cast<float>(x * m->cos1), ar, br);
-            ch.imag.process(static_cast<float>(x * m->sin1), ai, bi);
-            const double yRe = double(ar) - bi;
-            const double yIm = double(br) + ai;
-            const double wet = m->cos2 * yRe - m->sin2 * yIm;
-            io[c][i] = static_cast<float>(wetGain * wet + dryGain * x);
+        const double xl = left[i];
+        const double xr = right[i];
+        // u = x e^{i phase1}; y = 2 x (positive-frequency part of u).
+        const float inRe[2] = {static_cast<float>(xl * m->cos1), static_cast<float>(xr * m->cos1)};
+        const float inIm[2] = {static_cast<float>(xl * m->sin1), static_cast<float>(xr * m->sin1)};
+        Float8 x = {inRe[0], inRe[0], inIm[0], inIm[0], inRe[1], inRe[1], inIm[1], inIm[1]};
+        for (int k = 0; k < kSections; ++k) {
+            // y[n] = c (x[n] + y[n-1]) - x[n-1], with the part known before x[n] taken first.
+            Float8 c, x1, y1;
+            std::memcpy(&c, sp.coef[k], sizeof c);
+            std::memcpy(&x1, sp.x1[k], sizeof x1);
+            std::memcpy(&y1, sp.y1[k], sizeof y1);
+            const Float8 y = c * x + (c * y1 - x1);
+            std::memcpy(sp.x1[k], &x, sizeof x);
+            std::memcpy(sp.y1[k], &y, sizeof y);
+            x = y;
         }
-        if (shift >= 0.0) {
-            m->phase2 += shift * invRate;
-            m->cos2 = std::cos(twoPi * m->phase2);
-            m->sin2 = std::sin(twoPi * m->phase2);
+        const double wet[2] = {
+            m->cos2 * (double(x[0]) - x[3]) - m->sin2 * (double(x[1]) + x[2]),
+            m->cos2 * (double(x[4]) - x[7]) - m->sin2 * (double(x[5]) + x[6]),
+        };
+        left[i] = static_cast<float>(wetGain * wet[0] + dryGain * xl);
+        right[i] = static_cast<float>(wetGain * wet[1] + dryGain * xr);
+        double& phase = shift >= 0.0 ? m->phase2 : m->phase1;
+        double& co = shift >= 0.0 ? m->cos2 : m->cos1;
+        double& si = shift >= 0.0 ? m->sin2 : m->sin1;
+        phase += shift * invRate;
+        if (steady) {
+            const double c0 = co;
+            co = c0 * stepCos - si * stepSin;
+            si = si * stepCos + c0 * stepSin;
         } else {
-            m->phase1 += shift * invRate;
-            m->cos1 = std::cos(twoPi * m->phase1);
-            m->sin1 = std::sin(twoPi * m->phase1);
+            co = std::cos(twoPi * phase);
+            si = std::sin(twoPi * phase);
         }
     }
     m->phase1 -= std::floor(m->phase1);
     m->phase2 -= std::floor(m->phase2);
+    if (steady) {
+        double& phase = m->shift.value >= 0.0 ? m->phase2 : m->phase1;
+        (m->shift.value >= 0.0 ? m->cos2 : m->cos1) = std::cos(twoPi * phase);
+        (m->shift.value >= 0.0 ? m->sin2 : m->sin1) = std::sin(twoPi * phase);
+    }
 }
 
 } // namespace
