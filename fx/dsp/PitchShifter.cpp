@@ -96,13 +96,16 @@ void PitchShifter::setShift(float pitchSemitones, float formantSemitones)
     formant_ = f;
     stretcher_->setPitchScale(scaleOf(p));
     // Without a formant shift the formants move with the pitch, which is what the stretcher does
-    // when it leaves them alone; it keeps an envelope of its own only while a shift is set.
+    // when it leaves them alone. With one, the stretcher keeps an envelope of its own and moves it
+    // by its formant scale on top of the transposition: scaleOf(f) puts the formants p + f
+    // semitones away from where they were.
     const bool keep = f != 0.0f;
     if (keep != formantsKept_) {
         stretcher_->setFormantOption(keep ? RB::OptionFormantPreserved : RB::OptionFormantShifted);
         formantsKept_ = keep;
     }
-    stretcher_->setFormantScale(scaleOf(p + f));
+    // 0 is the stretcher's "automatic": no formant work while they are left alone.
+    stretcher_->setFormantScale(keep ? scaleOf(f) : 0.0);
 }
 
 void PitchShifter::reset()

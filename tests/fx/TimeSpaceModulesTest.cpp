@@ -128,7 +128,7 @@ int strongestHarmonic(const float* y, size_t n, double f0, int maxHarmonic)
     return best;
 }
 
-TEST(PitchFX, FormantShiftMovesTheResonanceAndKeepsTheFundamental)
+TEST(PitchFX, FormantsMoveByPitchPlusFormantSemitones)
 {
     // A 200 Hz pulse train through a resonance at 1400 Hz (Q 8).
     const size_t n = 96000;
@@ -151,20 +151,36 @@ TEST(PitchFX, FormantShiftMovesTheResonanceAndKeepsTheFundamental)
     const size_t from = n / 2;
     EXPECT_EQ(strongestHarmonic(x.data() + from, n - from, 200.0, 20), 7);
 
-    ModuleRunner m(FXType::Pitch);
-    m.params[1] = 7.0f; // formants up by a factor 1.5: 1400 Hz moves to 2100 Hz
-    const auto y = m.runMono(x, 512);
-    const int h = strongestHarmonic(y.data() + from, n - from, 200.0, 20);
-    EXPECT_GE(h, 9);
-    EXPECT_LE(h, 12);
-    // The pitch stays: the harmonics of 200 Hz carry the sound, not components in between.
-    double onGrid = 0.0;
-    double offGrid = 0.0;
-    for (int k = 1; k <= 15; ++k) {
-        onGrid += test::amplitudeAt(y.data() + from, n - from, k * 200.0, kRate);
-        offGrid += test::amplitudeAt(y.data() + from, n - from, k * 200.0 + 100.0, kRate);
+    const struct
+    {
+        float pitch, formant;
+        double resonanceHz; // where the 1400 Hz resonance should land
+    } cases[] = {
+        {0.0f, 7.0f, 2100.0},    // formants up by 1.5, the pitch stays
+        {12.0f, 0.0f, 2800.0},   // a plain transposition moves the formants along
+        {12.0f, -12.0f, 1400.0}, // the formant shift undoes the transposition's move
+        {-12.0f, 7.0f, 1050.0},  // down an octave, then up by 1.5
+    };
+    for (const auto& c : cases) {
+        ModuleRunner m(FXType::Pitch);
+        m.params[0] = c.pitch;
+        m.params[1] = c.formant;
+        const auto y = m.runMono(x, 512);
+        const double f0 = 200.0 * std::exp2(c.pitch / 12.0);
+        const int h = strongestHarmonic(y.data() + from, n - from, f0, 40);
+        EXPECT_NEAR(h * f0, c.resonanceHz, 0.2 * c.resonanceHz)
+            << "pitch " << c.pitch << " formant " << c.formant;
+        // The pitch is the transposition alone: the harmonics of the new fundamental carry the
+        // sound, not components in between.
+        double onGrid = 0.0;
+        double offGrid = 0.0;
+        for (int k = 1; k <= 15; ++k) {
+            onGrid += test::amplitudeAt(y.data() + from, n - from, k * f0, kRate);
+            offGrid += test::amplitudeAt(y.data() + from, n - from, (k + 0.5) * f0, kRate);
+        }
+        EXPECT_GT(onGrid, 10.0 * offGrid) << "pitch " << c.pitch << " formant " << c.formant;
+        EXPECT_EQ(m.counts.total(), 0u);
     }
-    EXPECT_GT(onGrid, 10.0 * offGrid);
 }
 
 TEST(DelayFX, DefaultsEchoAt375Milliseconds)
