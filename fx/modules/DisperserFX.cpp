@@ -111,22 +111,47 @@ void process(float* left, float* right, unsigned frames, const float* params, vo
     const bool driving = driveKnob > 0.001f;
     const double drive = 1.0 + 9.0 * driveKnob * driveKnob;
     const double sm = m->smoothing;
+    // Per stage: the frequency coefficient gi and, with h = 1 / (gi^2 + 2 k gi + 1), the band-pass
+    // as bp = a v + (s1 - gi s2) h with a = gi h, and the output v - 4 k bp = p v - 4 k (s1 - gi
+    // s2) h with p = 1 - 4 k a. Only the multiply-adds by a and p wait for the previous stage.
+    double gi[kMaxStages], h[kMaxStages], a[kMaxStages], p[kMaxStages];
+    const auto plan = [&](double g, double k) {
+        for (int i = 0; i < stages; ++i) {
+            gi[i] = spreading ? g * m->mult[i] : g;
+            h[i] = 1.0 / (gi[i] * gi[i] + 2.0 * k * gi[i] + 1.0);
+            a[i] = gi[i] * h[i];
+            p[i] = 1.0 - 4.0 * k * a[i];
+        }
+    };
+    // Once the smoothing is within rounding of its targets they are taken as reached, and the
+    // coefficients hold for the whole block.
+    const auto settle = [](double& value, double target) {
+        if (std::abs(target - value) <= 1e-12 * std::abs(target))
+            value = target;
+    };
+    settle(m->g, gTarget);
+    settle(m->k, kTarget);
+    const bool steady = m->g == gTarget && m->k == kTarget;
+    if (steady)
+        plan(gTarget, kTarget);
     float* io[2] = {left, right};
     for (unsigned n = 0; n < frames; ++n) {
-        m->g += (gTarget - m->g) * sm;
-        m->k += (kTarget - m->k) * sm;
-        const double k = m->k;
+        if (!steady) {
+            m->g += (gTarget - m->g) * sm;
+            m->k += (kTarget - m->k) * sm;
+            plan(m->g, m->k);
+        }
+        const double fourK = 4.0 * m->k;
         double v[2] = {io[0][n], io[1][n]};
         for (int i = 0; i < stages; ++i) {
-            const double gi = spreading ? m->g * m->mult[i] : m->g;
-            const double h = 1.0 / (gi * gi + 2.0 * k * gi + 1.0);
             for (int c = 0; c < 2; ++c) {
                 double s1 = m->s1[i][c];
                 double s2 = m->s2[i][c];
-                const double bp = (gi * (v[c] - s2) + s1) * h;
+                const double rest = (s1 - gi[i] * s2) * h[i];
+                const double bp = a[i] * v[c] + rest;
+                v[c] = p[i] * v[c] - fourK * rest;
                 s1 = 2.0 * bp - s1;
-                s2 = s2 + 2.0 * gi * bp;
-                v[c] = v[c] - 4.0 * k * bp;
+                s2 = s2 + 2.0 * gi[i] * bp;
                 m->s1[i][c] = std::abs(s1) < 1e-20 ? 0.0f : static_cast<float>(s1);
                 m->s2[i][c] = std::abs(s2) < 1e-20 ? 0.0f : static_cast<float>(s2);
             }
