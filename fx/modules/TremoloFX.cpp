@@ -103,10 +103,14 @@ void process(float* left, float* right, unsigned frames, const float* params, vo
     s.lastDepthTarget = depthTarget;
     const double toTable = (kTableSize - 1) / std::numbers::pi;
     const double toHalfTable = (kTableSize - 1) / kHalfPi;
+    // Divisions taken out of the per-sample recursions.
+    const double speedNorm = 1.0 / (chaseSpeed + 1.0);
+    const double depthNorm = 1.0 / (chaseDepth + 1.0);
+    const double perRate = 1.0 / s.rateRatio;
     for (unsigned i = 0; i < frames; ++i) {
-        s.speed = (speedTarget + chaseSpeed * s.speed) / (chaseSpeed + 1.0);
-        s.depth = (depthTarget + chaseDepth * s.depth) / (chaseDepth + 1.0);
-        s.theta += (0.001 * s.speed + 0.0001) / s.rateRatio;
+        s.speed = (speedTarget + chaseSpeed * s.speed) * speedNorm;
+        s.depth = (depthTarget + chaseDepth * s.depth) * depthNorm;
+        s.theta += (0.001 * s.speed + 0.0001) * perRate;
         if (s.theta > std::numbers::pi)
             s.theta -= std::numbers::pi;
         const double h = lookup(t.sinPi, s.theta * toTable);
