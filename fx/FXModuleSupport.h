@@ -54,6 +54,27 @@ inline void resizeStereoLine(float*& lines, unsigned& size, unsigned frames)
     }
 }
 
+// Construct, destroy, reset and setSampleRate of a module whose state owns one stereo delay line
+// (`lines`, allocated by resizeStereoLine). The module defines, next to its State,
+// configure(State&, double rate) (size the line for the rate and clear) and clear(State&).
+template <typename State> struct DelayLineLifecycle
+{
+    static void construct(void* block, double rate) { configure(createState<State>(block), rate); }
+    static void destroy(void* block)
+    {
+        State& s = stateOf<State>(block);
+        delete[] s.lines;
+        s.lines = nullptr;
+    }
+    static void reset(void* block)
+    {
+        State& s = stateOf<State>(block);
+        if (s.lines != nullptr)
+            clear(s);
+    }
+    static void setSampleRate(void* block, double rate) { configure(stateOf<State>(block), rate); }
+};
+
 // Reads a circular delay line `delay` samples (fractional, linearly interpolated) behind the
 // write position.
 inline double readFractional(const float* line, unsigned size, unsigned write, double delay)

@@ -18,44 +18,18 @@ struct State
     double rate;
 };
 
-void configure(State& s, double rate)
+void clear(State& s)
 {
-    s.rate = fxsupport::safeRate(rate);
-    const unsigned size = std::max(256u, static_cast<unsigned>(0.05 * s.rate) + 4);
-    if (s.lines == nullptr || size != s.size) {
-        float* lines = new float[2 * size];
-        delete[] s.lines;
-        s.lines = lines;
-        s.size = size;
-    }
     std::memset(s.lines, 0, sizeof(float) * 2 * s.size);
     s.write = 0;
 }
 
-void construct(void* block, double rate)
+void configure(State& s, double rate)
 {
-    configure(fxsupport::createState<State>(block), rate);
-}
-
-void destroy(void* block)
-{
-    State& s = fxsupport::stateOf<State>(block);
-    delete[] s.lines;
-    s.lines = nullptr;
-}
-
-void reset(void* block)
-{
-    State& s = fxsupport::stateOf<State>(block);
-    if (s.lines != nullptr) {
-        std::memset(s.lines, 0, sizeof(float) * 2 * s.size);
-        s.write = 0;
-    }
-}
-
-void setSampleRate(void* block, double rate)
-{
-    configure(fxsupport::stateOf<State>(block), rate);
+    s.rate = fxsupport::safeRate(rate);
+    const unsigned size = std::max(256u, static_cast<unsigned>(0.05 * s.rate) + 4);
+    fxsupport::resizeStereoLine(s.lines, s.size, size);
+    clear(s);
 }
 
 inline float readBack(const float* line, unsigned size, unsigned write, double delay)
@@ -91,9 +65,12 @@ void process(float* left, float* right, unsigned frames, const float* params, vo
     }
 }
 
+using Lifecycle = fxsupport::DelayLineLifecycle<State>;
+
 } // namespace
 
-extern const FXModuleVTable kVTable = {sizeof(State), construct,     destroy,
-                                       reset,         setSampleRate, process};
+extern const FXModuleVTable kVTable = {
+    sizeof(State),    Lifecycle::construct,     Lifecycle::destroy,
+    Lifecycle::reset, Lifecycle::setSampleRate, process};
 
 } // namespace vesk::HaasFX

@@ -68,30 +68,6 @@ void configure(State& s, double rate)
     clear(s);
 }
 
-void construct(void* block, double rate)
-{
-    configure(fxsupport::createState<State>(block), rate);
-}
-
-void destroy(void* block)
-{
-    State& s = fxsupport::stateOf<State>(block);
-    delete[] s.lines;
-    s.lines = nullptr;
-}
-
-void reset(void* block)
-{
-    State& s = fxsupport::stateOf<State>(block);
-    if (s.lines != nullptr)
-        clear(s);
-}
-
-void setSampleRate(void* block, double rate)
-{
-    configure(fxsupport::stateOf<State>(block), rate);
-}
-
 void process(float* left, float* right, unsigned frames, const float* params, void* block, double)
 {
     State& s = fxsupport::stateOf<State>(block);
@@ -137,9 +113,12 @@ void process(float* left, float* right, unsigned frames, const float* params, vo
     }
 }
 
+using Lifecycle = fxsupport::DelayLineLifecycle<State>;
+
 } // namespace
 
-extern const FXModuleVTable kVTable = {sizeof(State), construct,     destroy,
-                                       reset,         setSampleRate, process};
+extern const FXModuleVTable kVTable = {
+    sizeof(State),    Lifecycle::construct,     Lifecycle::destroy,
+    Lifecycle::reset, Lifecycle::setSampleRate, process};
 
 } // namespace vesk::HaloFX
