@@ -60,6 +60,26 @@ TEST(FreqShifterFX, ShiftsUpAndDownWithTheImageFarBelow)
     }
 }
 
+// A steady shift keeps its frequency and level over minutes of running.
+TEST(FreqShifterFX, SteadyShiftHoldsItsFrequencyAndLevelForMinutes)
+{
+    for (double shiftHz : {273.0, -273.0}) {
+        ModuleRunner m(FXType::FreqShift);
+        m.params[0] = shiftKnobFor(shiftHz);
+        m.params[1] = 1.0f;
+        // 1000 Hz repeats every 48 samples, so one-second pieces join without a seam.
+        const auto x = tone(1000.0, 48000);
+        std::vector<float> y;
+        for (int second = 0; second < 120; ++second)
+            y = m.runMono(x, 512);
+        const double hz = 1000.0 + FreqShifterFX::knobToShiftHz(m.params[0]);
+        const double wanted = test::amplitudeAt(y.data(), y.size(), hz, kRate);
+        const double image = test::amplitudeAt(y.data(), y.size(), 2000.0 - hz, kRate);
+        EXPECT_NEAR(wanted, 0.5, 0.01) << shiftHz;
+        EXPECT_LT(db(image / wanted), -40.0) << shiftHz;
+    }
+}
+
 TEST(FreqShifterFX, MixZeroReturnsTheInputOnceTheGlideHasEnded)
 {
     ModuleRunner m(FXType::FreqShift);
