@@ -54,6 +54,12 @@ inline void resizeStereoLine(float*& lines, unsigned& size, unsigned frames)
     }
 }
 
+// The usable rate for coefficient formulas: anything non-finite or non-positive becomes 48 kHz.
+inline double safeRate(double rate)
+{
+    return rate > 1.0 && rate < 1.0e7 ? rate : 48000.0;
+}
+
 // Construct, destroy, reset and setSampleRate of a module whose state owns one stereo delay line
 // (`lines`, allocated by resizeStereoLine). The module defines, next to its State,
 // configure(State&, double rate) (size the line for the rate and clear) and clear(State&).
@@ -75,6 +81,33 @@ template <typename State> struct DelayLineLifecycle
     static void setSampleRate(void* block, double rate) { configure(stateOf<State>(block), rate); }
 };
 
+// Construct, destroy, reset and setSampleRate of a module without heap parts whose filter design
+// is cached from the knobs. The module defines, next to its State (which has a `rate`),
+// clearMemories(State&) (zero the filter memories) and invalidate(State&) (force a redesign).
+template <typename State> struct CachedDesignLifecycle
+{
+    static void construct(void* block, double rate)
+    {
+        State& s = createState<State>(block);
+        s.rate = safeRate(rate);
+        invalidate(s);
+    }
+    static void destroy(void*) {}
+    static void reset(void* block)
+    {
+        State& s = stateOf<State>(block);
+        clearMemories(s);
+        invalidate(s);
+    }
+    static void setSampleRate(void* block, double rate)
+    {
+        State& s = stateOf<State>(block);
+        clearMemories(s);
+        s.rate = safeRate(rate);
+        invalidate(s);
+    }
+};
+
 // Reads a circular delay line `delay` samples (fractional, linearly interpolated) behind the
 // write position.
 inline double readFractional(const float* line, unsigned size, unsigned write, double delay)
@@ -86,12 +119,6 @@ inline double readFractional(const float* line, unsigned size, unsigned write, d
         a -= size;
     const unsigned b = a == 0 ? size - 1 : a - 1;
     return line[a] * (1.0 - f) + line[b] * f;
-}
-
-// The usable rate for coefficient formulas: anything non-finite or non-positive becomes 48 kHz.
-inline double safeRate(double rate)
-{
-    return rate > 1.0 && rate < 1.0e7 ? rate : 48000.0;
 }
 
 struct XorShift32

@@ -52,30 +52,6 @@ void clearMemories(State& s)
                 st[0] = st[1] = 0.0f;
 }
 
-void construct(void* block, double rate)
-{
-    State& s = fxsupport::createState<State>(block);
-    s.rate = fxsupport::safeRate(rate);
-    invalidate(s);
-}
-
-void destroy(void*) {}
-
-void reset(void* block)
-{
-    State& s = fxsupport::stateOf<State>(block);
-    clearMemories(s);
-    invalidate(s);
-}
-
-void setSampleRate(void* block, double rate)
-{
-    State& s = fxsupport::stateOf<State>(block);
-    clearMemories(s);
-    s.rate = fxsupport::safeRate(rate);
-    invalidate(s);
-}
-
 void design(State& s, float pitch, float focus, float brill, float body, int material)
 {
     const double base = kMiddleC * std::exp2(pitch / 12.0);
@@ -140,9 +116,12 @@ void process(float* left, float* right, unsigned frames, const float* params, vo
     }
 }
 
+using Lifecycle = fxsupport::CachedDesignLifecycle<State>;
+
 } // namespace
 
-extern const FXModuleVTable kVTable = {sizeof(State), construct,     destroy,
-                                       reset,         setSampleRate, process};
+extern const FXModuleVTable kVTable = {
+    sizeof(State),    Lifecycle::construct,     Lifecycle::destroy,
+    Lifecycle::reset, Lifecycle::setSampleRate, process};
 
 } // namespace vesk::HarmonicPrismFX
