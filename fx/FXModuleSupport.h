@@ -81,6 +81,32 @@ template <typename State> struct DelayLineLifecycle
     static void setSampleRate(void* block, double rate) { configure(stateOf<State>(block), rate); }
 };
 
+// Destroy, reset and setSampleRate of a module whose state owns a pair of rings (`rings`) sized
+// for the rate, reallocated only when the rate changes. The module defines, next to its State
+// (which has a `rate`), configure(State&, double rate) (size the rings and clear) and
+// clear(State&); its construct warms whatever shared tables it reads, then calls configure.
+template <typename State> struct RingLifecycle
+{
+    static void destroy(void* block)
+    {
+        State& s = stateOf<State>(block);
+        delete[] s.rings;
+        s.rings = nullptr;
+    }
+    static void reset(void* block)
+    {
+        State& s = stateOf<State>(block);
+        if (s.rings != nullptr)
+            clear(s);
+    }
+    static void setSampleRate(void* block, double rate)
+    {
+        State& s = stateOf<State>(block);
+        if (s.rings == nullptr || safeRate(rate) != s.rate)
+            configure(s, rate);
+    }
+};
+
 // Construct, destroy, reset and setSampleRate of a module without heap parts whose filter design
 // is cached from the knobs. The module defines, next to its State (which has a `rate`),
 // clearMemories(State&) (zero the filter memories) and invalidate(State&) (force a redesign).

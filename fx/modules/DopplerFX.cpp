@@ -112,27 +112,6 @@ void construct(void* block, double rate)
     configure(fxsupport::createState<State>(block), rate);
 }
 
-void destroy(void* block)
-{
-    State& s = fxsupport::stateOf<State>(block);
-    delete[] s.rings;
-    s.rings = nullptr;
-}
-
-void reset(void* block)
-{
-    State& s = fxsupport::stateOf<State>(block);
-    if (s.rings != nullptr)
-        clear(s);
-}
-
-void setSampleRate(void* block, double rate)
-{
-    State& s = fxsupport::stateOf<State>(block);
-    if (s.rings == nullptr || fxsupport::safeRate(rate) != s.rate)
-        configure(s, rate);
-}
-
 void process(float* left, float* right, unsigned frames, const float* params, void* block, double)
 {
     State& s = fxsupport::stateOf<State>(block);
@@ -280,10 +259,13 @@ void process(float* left, float* right, unsigned frames, const float* params, vo
     }
 }
 
+using Lifecycle = fxsupport::RingLifecycle<State>;
+
 } // namespace
 
-extern const FXModuleVTable kVTable = {sizeof(State), construct,     destroy,
-                                       reset,         setSampleRate, process};
+extern const FXModuleVTable kVTable = {
+    sizeof(State), construct, Lifecycle::destroy, Lifecycle::reset, Lifecycle::setSampleRate,
+    process};
 
 // [audio thread] A trigger ends a running pass and re-arms: the next sound starts a new one.
 void notifyTrigger(void* block)

@@ -92,27 +92,6 @@ void construct(void* block, double rate)
     configure(fxsupport::createState<State>(block), rate);
 }
 
-void destroy(void* block)
-{
-    State& s = fxsupport::stateOf<State>(block);
-    delete[] s.rings;
-    s.rings = nullptr;
-}
-
-void reset(void* block)
-{
-    State& s = fxsupport::stateOf<State>(block);
-    if (s.rings != nullptr)
-        clear(s);
-}
-
-void setSampleRate(void* block, double rate)
-{
-    State& s = fxsupport::stateOf<State>(block);
-    if (s.rings == nullptr || fxsupport::safeRate(rate) != s.rate)
-        configure(s, rate);
-}
-
 inline float draw(uint32_t& x)
 {
     x ^= x << 13;
@@ -228,9 +207,12 @@ void process(float* left, float* right, unsigned frames, const float* params, vo
     }
 }
 
+using Lifecycle = fxsupport::RingLifecycle<State>;
+
 } // namespace
 
-extern const FXModuleVTable kVTable = {sizeof(State), construct,     destroy,
-                                       reset,         setSampleRate, process};
+extern const FXModuleVTable kVTable = {
+    sizeof(State), construct, Lifecycle::destroy, Lifecycle::reset, Lifecycle::setSampleRate,
+    process};
 
 } // namespace vesk::GranulationFX
