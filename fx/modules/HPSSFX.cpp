@@ -1,6 +1,7 @@
 // HPSS: harmonic/percussive separation by median filtering of the power spectrogram. A bin that
 // is steady over time (time median) counts as harmonic, one that is spread over frequency
 // (frequency median) as percussive; Layer blends the two parts with a soft mask.
+#include "engine/CpuFeatures.h"
 #include "fx/FXKnobs.h"
 #include "fx/FXModuleSupport.h"
 #include "fx/FXVTables.h"
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <memory>
 
 namespace vesk::HPSSFX {
@@ -18,6 +20,14 @@ namespace {
 constexpr int kBins = Stft::kBins;
 constexpr int kHistory = 128;
 constexpr int kMaxWidth = 129;
+
+// The median windows are kept as columns of sorted values, eight columns side by side, so one
+// vector operation works on eight windows at once. The time windows have one column per bin
+// (padded to a multiple of eight); the frequency median slides eight windows over eight stretches
+// of the spectrum.
+constexpr int kLanes = 8;
+constexpr int kPaddedBins = (kBins + kLanes - 1) / kLanes * kLanes;
+constexpr int kStretch = (kBins + kLanes - 1) / kLanes; // bins per frequency window
 
 struct Impl
 {
@@ -37,16 +47,18 @@ struct Impl
     float history[kHistory][kBins] = {};
     float timeMedian[kBins] = {};
     float freqMedian[kBins] = {};
-    float window[kMaxWidth] = {};
-    int windowCount = 0;
+    float lanes[kMaxWidth][kLanes] = {}; // the eight frequency windows, one column each
     int writeIndex = 0;
     int filled = 0;
     int hops = 0;
 
-    // Time-median windows: per bin, the values of the most recent history frames in ascending
-    // order, kept up to date frame by frame (one removal and one insertion) instead of selecting
-    // the median afresh on every hop. Rebuilt when the median length changes.
-    float sorted[kBins][kHistory] = {};
+    // Time-median windows: row j holds, for every bin, the value of rank j among the bin's most
+    // recent history frames. Kept up to date frame by frame (the leaving frame's value out, the
+    // new one in) instead of selecting the median afresh on every hop; rebuilt when the median
+    // length changes or after they were dropped.
+    float sorted[kHistory][kPaddedBins] = {};
+    float leaving[kPaddedBins] = {};
+    float entering[kPaddedBins] = {};
     int sortedCount = 0;   // frames in every bin's window
     int sortedLength = -1; // the median length the windows were built for
     bool sortedValid = false;
@@ -115,8 +127,79 @@ void setSampleRate(void* block, double rate)
     }
 }
 
+// Four or eight floats as one value: four for the portable build (SSE2 or NEON registers; wider
+// vectors would be split up there), eight for the AVX2 build. Passed by reference: these helpers
+// are inlined into functions built for different vector units.
+using Float4 = float __attribute__((vector_size(16)));
+using Float8 = float __attribute__((vector_size(32)));
+
+template <class V> constexpr int kWidthOf = int(sizeof(V) / sizeof(float));
+
+template <class V> [[gnu::always_inline]] inline void load(V& v, const float* p)
+{
+    std::memcpy(&v, p, sizeof v);
+}
+
+template <class V> [[gnu::always_inline]] inline void store(float* p, const V& v)
+{
+    std::memcpy(p, &v, sizeof v);
+}
+
+template <class V> [[gnu::always_inline]] inline void splat(V& v, float x)
+{
+    for (int c = 0; c < kWidthOf<V>; ++c)
+        v[c] = x;
+}
+
+// Takes leaving[c] out of sorted column c and puts entering[c] in, for kWidthOf<V> side-by-side
+// columns and without branches: each row's new value follows from its old value and those of the
+// rows below and above it. Column c holds `count` values, rows[j * stride + c] for j = 0..count-1,
+// among them leaving[c] (a column that is to grow by one has +infinity in its last row and as the
+// leaving value). The rows between the two values move one place towards the leaving value's
+// place and the entering value takes the gap; all other rows keep their values.
+template <class V>
+[[gnu::always_inline]] inline void replaceInColumns(float* rows, size_t stride, int count,
+                                                    const float* leaving, const float* entering)
+{
+    V top, a, v, value;
+    splat(top, std::numeric_limits<float>::infinity());
+    load(a, leaving);
+    load(v, entering);
+    load(value, rows);
+    const auto rising = v >= a;
+    V below = -top;
+    for (int j = 0; j < count; ++j) {
+        V above = top;
+        if (j + 1 < count)
+            load(above, rows + size_t(j + 1) * stride);
+        // Rising (entering >= leaving): from the leaving value's row up, each row takes the next
+        // row's value until the entering value fits. Falling: from where the entering value fits
+        // up to the leaving value's row, each row takes the previous row's value.
+        const V upper = value < v ? v : value;
+        const V lower = v < value ? v : value;
+        const V up = above < upper ? above : upper;
+        const V down = below < lower ? lower : below;
+        const V whenRising = value < a ? value : up;
+        const V whenFalling = value > a ? value : down;
+        const V out = rising ? whenRising : whenFalling;
+        store(rows + size_t(j) * stride, out);
+        below = value;
+        value = above;
+    }
+}
+
+// The time windows of every bin: `leaving` and `entering` hold one value per bin.
+template <class V>
+[[gnu::always_inline]] inline void updateTimeColumns(float* sorted, int count, const float* leaving,
+                                                     const float* entering)
+{
+    static_assert(kPaddedBins % kWidthOf<V> == 0);
+    for (int b = 0; b < kPaddedBins; b += kWidthOf<V>)
+        replaceInColumns<V>(sorted + b, kPaddedBins, count, leaving + b, entering + b);
+}
+
 // Mirror at both ends without repeating the edge bin.
-inline int mirror(int i)
+[[gnu::always_inline]] inline int mirrored(int i)
 {
     int r = i < 0 ? -i : i;
     if (r >= kBins)
@@ -124,58 +207,112 @@ inline int mirror(int i)
     return std::clamp(r, 0, kBins - 1);
 }
 
-// Sorted-array helpers: remove one occurrence of v, insert v in order. The arrays are short
-// (at most 129 values), so plain loops beat library calls here.
-inline void sortedRemove(float* data, int& count, float v)
+// The median of power[mirrored(b - half .. b + half)] for every bin b, with width = 2 * half + 1.
+// Each of the eight columns of `lanes` slides a sorted window over its own stretch of kStretch
+// bins, filled by insertion at the stretch's first bin.
+template <class V>
+[[gnu::always_inline]] inline void frequencyMedians(const float* power, int width, float* out,
+                                                    float (*lanes)[kLanes])
 {
-    const int at = static_cast<int>(std::lower_bound(data, data + count, v) - data);
-    if (at == count)
-        return;
-    for (int i = at; i + 1 < count; ++i)
-        data[i] = data[i + 1];
-    --count;
-}
-
-inline void sortedInsert(float* data, int& count, float v)
-{
-    int i = count;
-    while (i > 0 && data[i - 1] > v) {
-        data[i] = data[i - 1];
-        --i;
+    static_assert(kLanes % kWidthOf<V> == 0);
+    const int half = width / 2;
+    const float inf = std::numeric_limits<float>::infinity();
+    float a[kLanes];
+    float v[kLanes];
+    std::fill(a, a + kLanes, inf); // nothing leaves while the windows fill
+    for (int i = 0; i < width; ++i) {
+        for (int c = 0; c < kLanes; ++c) {
+            v[c] = power[mirrored(c * kStretch - half + i)];
+            lanes[i][c] = inf;
+        }
+        for (int c = 0; c < kLanes; c += kWidthOf<V>)
+            replaceInColumns<V>(&lanes[0][c], kLanes, i + 1, a + c, v + c);
     }
-    data[i] = v;
-    ++count;
+    for (int c = 0; c < kLanes; ++c)
+        out[c * kStretch] = lanes[half][c];
+    for (int k = 1; k < kStretch; ++k) {
+        for (int c = 0; c < kLanes; ++c) {
+            const int b = c * kStretch + k;
+            a[c] = power[mirrored(b - 1 - half)];
+            v[c] = power[mirrored(b + half)];
+        }
+        for (int c = 0; c < kLanes; c += kWidthOf<V>)
+            replaceInColumns<V>(&lanes[0][c], kLanes, width, a + c, v + c);
+        for (int c = 0; c < kLanes; ++c) {
+            const int b = c * kStretch + k;
+            if (b < kBins)
+                out[b] = lanes[half][c];
+        }
+    }
 }
 
-void windowRemove(Impl& m, float v)
+struct MedianKernels
 {
-    sortedRemove(m.window, m.windowCount, v);
-}
-void windowInsert(Impl& m, float v)
+    void (*updateTime)(float*, int, const float*, const float*);
+    void (*frequency)(const float*, int, float*, float (*)[kLanes]);
+};
+
+void updateTimePortable(float* sorted, int count, const float* leaving, const float* entering)
 {
-    sortedInsert(m.window, m.windowCount, v);
+    updateTimeColumns<Float4>(sorted, count, leaving, entering);
 }
 
-// Appends an averaged frame to the history and to the time-median windows.
+void frequencyPortable(const float* power, int width, float* out, float (*lanes)[kLanes])
+{
+    frequencyMedians<Float4>(power, width, out, lanes);
+}
+
+#if VESK_HAS_AVX2_BUILD
+// The same kernels eight columns at a time for AVX2, chosen at run time. They only compare and
+// select, so the results are the same on every processor.
+VESK_TARGET_AVX2 void updateTimeAvx2(float* sorted, int count, const float* leaving,
+                                     const float* entering)
+{
+    updateTimeColumns<Float8>(sorted, count, leaving, entering);
+}
+
+VESK_TARGET_AVX2 void frequencyAvx2(const float* power, int width, float* out,
+                                    float (*lanes)[kLanes])
+{
+    frequencyMedians<Float8>(power, width, out, lanes);
+}
+#endif
+
+MedianKernels chooseKernels()
+{
+#if VESK_HAS_AVX2_BUILD
+    if (hasAvx2Fma())
+        return {updateTimeAvx2, frequencyAvx2};
+#endif
+    return {updateTimePortable, frequencyPortable};
+}
+
+const MedianKernels kKernels = chooseKernels();
+
+// Appends an averaged frame to the history and, while they are kept, to the time-median windows.
 void pushFrame(Impl& m)
 {
     const float scale = 1.0f / m.group;
+    for (int b = 0; b < kBins; ++b)
+        m.entering[b] = m.accumulator[b] * scale;
     if (m.sortedValid) {
         const bool full = m.sortedCount == m.sortedLength;
-        const int leaving = (m.writeIndex - m.sortedCount + kHistory) % kHistory;
-        for (int b = 0; b < kBins; ++b) {
-            int count = m.sortedCount;
-            if (full)
-                sortedRemove(m.sorted[b], count, m.history[leaving][b]);
-            sortedInsert(m.sorted[b], count, m.accumulator[b] * scale);
+        int rows = m.sortedCount;
+        if (full) {
+            const int leaving = (m.writeIndex - m.sortedCount + kHistory) % kHistory;
+            std::copy(m.history[leaving], m.history[leaving] + kBins, m.leaving);
+        } else {
+            // The windows grow by one: an empty last row, and nothing leaves.
+            std::fill(m.leaving, m.leaving + kPaddedBins, std::numeric_limits<float>::infinity());
+            std::fill(m.sorted[rows], m.sorted[rows] + kPaddedBins,
+                      std::numeric_limits<float>::infinity());
+            ++rows;
         }
-        if (!full)
-            ++m.sortedCount;
+        kKernels.updateTime(&m.sorted[0][0], rows, m.leaving, m.entering);
+        m.sortedCount = rows;
     }
-    for (int b = 0; b < kBins; ++b) {
-        m.history[m.writeIndex][b] = m.accumulator[b] * scale;
-        m.accumulator[b] = 0.0f;
-    }
+    std::copy(m.entering, m.entering + kBins, m.history[m.writeIndex]);
+    std::fill(m.accumulator, m.accumulator + kBins, 0.0f);
     m.writeIndex = (m.writeIndex + 1) % kHistory;
     m.filled = std::min(m.filled + 1, kHistory);
 }
@@ -184,29 +321,75 @@ void pushFrame(Impl& m)
 void rebuildWindows(Impl& m, int n)
 {
     for (int b = 0; b < kBins; ++b) {
-        float* w = m.sorted[b];
+        float column[kHistory];
         for (int j = 0; j < n; ++j)
-            w[j] = m.history[(m.writeIndex - 1 - j + kHistory) % kHistory][b];
-        std::sort(w, w + n);
+            column[j] = m.history[(m.writeIndex - 1 - j + kHistory) % kHistory][b];
+        std::sort(column, column + n);
+        for (int j = 0; j < n; ++j)
+            m.sorted[j][b] = column[j];
     }
     m.sortedCount = n;
     m.sortedLength = m.timeLength;
     m.sortedValid = true;
 }
 
+// Mask of the harmonic part: 1 / (1 + (p / h)^exponent) for the time median h and frequency
+// median p; with h = 0 it is 0 where p > 0, else 0.5. Every bin's value is worked out whether
+// used or not, so the loops have no branches and vectorise.
+void applyMask(Impl& m, float* l, float* r)
+{
+    const float gH = m.harmonicGain;
+    const float gP = m.percussiveGain;
+    const float e = m.exponent;
+    float term[kBins];
+    if (e == 1.0f) {
+        for (int b = 0; b < kBins; ++b)
+            term[b] = m.freqMedian[b] / m.timeMedian[b];
+    } else if (e == 2.0f) {
+        for (int b = 0; b < kBins; ++b) {
+            const float ratio = m.freqMedian[b] / m.timeMedian[b];
+            term[b] = ratio * ratio;
+        }
+    } else {
+        for (int b = 0; b < kBins; ++b)
+            term[b] =
+                m.timeMedian[b] > 0.0f ? std::pow(m.freqMedian[b] / m.timeMedian[b], e) : 0.0f;
+    }
+    for (int b = 0; b < kBins; ++b) {
+        const float h = m.timeMedian[b];
+        const float p = m.freqMedian[b];
+        const float harmonic = 1.0f / (1.0f + term[b]);
+        const float silent = p > 0.0f ? 0.0f : 0.5f;
+        const float mask = h > 0.0f ? harmonic : silent;
+        const float g = gP + (gH - gP) * mask;
+        l[2 * b] *= g;
+        l[2 * b + 1] *= g;
+        r[2 * b] *= g;
+        r[2 * b + 1] *= g;
+    }
+}
+
 void processHop(Impl& m, Stft::Bin* l, Stft::Bin* r)
 {
+    const float* lf = reinterpret_cast<const float*>(l);
+    const float* rf = reinterpret_cast<const float*>(r);
     for (int b = 0; b < kBins; ++b) {
-        m.power[b] = Stft::power(l[b]) + Stft::power(r[b]);
+        const float pl = lf[2 * b] * lf[2 * b] + lf[2 * b + 1] * lf[2 * b + 1];
+        const float pr = rf[2 * b] * rf[2 * b] + rf[2 * b + 1] * rf[2 * b + 1];
+        m.power[b] = pl + pr;
         m.accumulator[b] += m.power[b];
-    }
-    if (++m.hops >= m.group) {
-        pushFrame(m);
-        m.hops = 0;
     }
 
     const float gH = m.harmonicGain;
     const float gP = m.percussiveGain;
+    // Without separation the medians are not looked at, so the time windows are dropped rather
+    // than kept up to date; they are rebuilt from the history when separation resumes.
+    if (gH == gP)
+        m.sortedValid = false;
+    if (++m.hops >= m.group) {
+        pushFrame(m);
+        m.hops = 0;
+    }
     if (gH == gP) {
         if (gH != 1.0f) {
             for (int b = 0; b < kBins; ++b) {
@@ -223,39 +406,13 @@ void processHop(Impl& m, Stft::Bin* l, Stft::Bin* r)
     if (n > 0) {
         if (!m.sortedValid || m.sortedLength != m.timeLength || m.sortedCount != n)
             rebuildWindows(m, n);
-        for (int b = 0; b < kBins; ++b)
-            m.timeMedian[b] = m.sorted[b][n / 2];
+        std::copy(m.sorted[n / 2], m.sorted[n / 2] + kBins, m.timeMedian);
     }
 
-    // Frequency median of this hop's power, sliding a sorted window from bin to bin.
-    const int half = m.width / 2;
-    m.windowCount = 0;
-    for (int j = -half; j <= half; ++j)
-        windowInsert(m, m.power[mirror(j)]);
-    for (int b = 0; b < kBins; ++b) {
-        if (b > 0) {
-            windowRemove(m, m.power[mirror(b - 1 - half)]);
-            windowInsert(m, m.power[mirror(b + half)]);
-        }
-        m.freqMedian[b] = m.window[half];
-    }
+    // Frequency median of this hop's power over `width` bins around each bin.
+    kKernels.frequency(m.power, m.width, m.freqMedian, m.lanes);
 
-    for (int b = 0; b < kBins; ++b) {
-        const float h = m.timeMedian[b];
-        const float p = m.freqMedian[b];
-        float mask;
-        if (h > 0.0f) {
-            const float ratio = p / h;
-            const float e = m.exponent;
-            mask = 1.0f / (1.0f + (e == 1.0f   ? ratio
-                                   : e == 2.0f ? ratio * ratio
-                                               : std::pow(ratio, e)));
-        } else
-            mask = p > 0.0f ? 0.0f : 0.5f;
-        const float g = gP + (gH - gP) * mask;
-        l[b] *= g;
-        r[b] *= g;
-    }
+    applyMask(m, reinterpret_cast<float*>(l), reinterpret_cast<float*>(r));
 }
 
 void process(float* left, float* right, unsigned frames, const float* params, void* block, double)
