@@ -134,6 +134,19 @@ template <typename State> struct CachedDesignLifecycle
     }
 };
 
+// The smallest power of two that is at least `need` (at least 1); `need` stays below 2^31.
+inline unsigned powerOfTwoAtLeast(double need)
+{
+    unsigned size = 1;
+    while (size < need && size < (1u << 31))
+        size <<= 1;
+    return size;
+}
+
+// Parabolic grain envelope 4x(1 - x) at x = i/256 for i = 0..255, with a closing 0 at 256;
+// built on first use (call it from construct, so never on the audio thread).
+const float* parabolicGrainEnvelope();
+
 // Reads a circular delay line `delay` samples (fractional, linearly interpolated) behind the
 // write position.
 inline double readFractional(const float* line, unsigned size, unsigned write, double delay)

@@ -41,10 +41,7 @@ double usableRate(double rate)
 
 unsigned lineSize(double rate)
 {
-    const unsigned need = static_cast<unsigned>(0.0015 * rate) + 8;
-    unsigned size = 1;
-    while (size < need)
-        size <<= 1;
+    const unsigned size = fxsupport::powerOfTwoAtLeast(static_cast<unsigned>(0.0015 * rate) + 8);
     return size < 64 ? 64 : size;
 }
 

@@ -22,23 +22,6 @@ constexpr int kGrains = 48;
 constexpr uint32_t kSeed = 0x9e3779b9u;
 constexpr float kAudible = 0.001f;
 
-const float* envelopeTable()
-{
-    static const auto table = [] {
-        struct T
-        {
-            float v[257];
-        } t{};
-        for (int i = 0; i < 256; ++i) {
-            const double x = i / 256.0;
-            t.v[i] = static_cast<float>(4.0 * x * (1.0 - x));
-        }
-        t.v[256] = 0.0f;
-        return t;
-    }();
-    return table.v;
-}
-
 struct Grain
 {
     uint8_t active;
@@ -93,22 +76,16 @@ void clear(State& s)
 void configure(State& s, double rate)
 {
     s.rate = fxsupport::safeRate(rate);
-    const uint32_t need = std::max(64u, static_cast<uint32_t>(3.0 * s.rate));
-    uint32_t size = 1;
-    while (size < need)
-        size <<= 1;
-    float* rings = new float[2 * size];
-    delete[] s.rings;
-    s.rings = rings;
-    s.size = size;
-    s.mask = size - 1;
+    fxsupport::resizeStereoLine(s.rings, s.size,
+                                fxsupport::powerOfTwoAtLeast(std::max(64.0, 3.0 * s.rate)));
+    s.mask = s.size - 1;
     s.damping = 1.0 - std::exp(-2.0 * std::numbers::pi * 380.0 / s.rate);
     clear(s);
 }
 
 void construct(void* block, double rate)
 {
-    envelopeTable();
+    fxsupport::parabolicGrainEnvelope();
     configure(fxsupport::createState<State>(block), rate);
 }
 
@@ -138,7 +115,7 @@ void process(float* left, float* right, unsigned frames, const float* params, vo
     const float mix = fxsupport::clamp01(params[7]);
     const double brightBase = 1.0 - 0.6 * (1.0 - s.damping);
     const uint32_t silenceLimit = static_cast<uint32_t>(R * 0.05);
-    const float* table = envelopeTable();
+    const float* table = fxsupport::parabolicGrainEnvelope();
     float* ringL = s.rings;
     float* ringR = s.rings + s.size;
 

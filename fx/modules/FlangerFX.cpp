@@ -26,10 +26,7 @@ struct State
 
 unsigned lineSize(double rate)
 {
-    const double need = 0.031 * rate + 4.0;
-    unsigned size = 1;
-    while (size < need)
-        size <<= 1;
+    const unsigned size = fxsupport::powerOfTwoAtLeast(0.031 * rate + 4.0);
     return size < 256 ? 256 : size;
 }
 

@@ -12,26 +12,6 @@
 
 namespace vesk::GranulationFX {
 
-namespace detail {
-// Parabolic grain envelope: 4 x (1 - x) at x = i/256, with a closing 0 at 256.
-const float* parabolicEnvLut()
-{
-    static const auto table = [] {
-        struct T
-        {
-            float v[257];
-        } t{};
-        for (int i = 0; i < 256; ++i) {
-            const double x = i / 256.0;
-            t.v[i] = static_cast<float>(4.0 * x * (1.0 - x));
-        }
-        t.v[256] = 0.0f;
-        return t;
-    }();
-    return table.v;
-}
-} // namespace detail
-
 namespace {
 
 constexpr int kGrains = 24;
@@ -79,16 +59,13 @@ void configure(State& s, double rate)
 {
     s.rate = fxsupport::safeRate(rate);
     const uint32_t size = ringSize(s.rate);
-    float* rings = new float[2 * size];
-    delete[] s.rings;
-    s.rings = rings;
-    s.size = size;
+    fxsupport::resizeStereoLine(s.rings, s.size, size);
     clear(s);
 }
 
 void construct(void* block, double rate)
 {
-    detail::parabolicEnvLut();
+    fxsupport::parabolicGrainEnvelope();
     configure(fxsupport::createState<State>(block), rate);
 }
 
@@ -163,7 +140,7 @@ void process(float* left, float* right, unsigned frames, const float* params, vo
     k.panWidth = fxsupport::clamp01(params[5]);
     k.volumeJitter = fxsupport::clamp01(params[6]);
     k.mix = fxsupport::clamp01(params[7]);
-    const float* lut = detail::parabolicEnvLut();
+    const float* lut = fxsupport::parabolicGrainEnvelope();
     float* ringL = s.rings;
     float* ringR = s.rings + s.size;
     const uint32_t size = s.size;

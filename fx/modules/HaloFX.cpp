@@ -37,11 +37,7 @@ struct State
 
 unsigned lineSize(double rate)
 {
-    const unsigned need = static_cast<unsigned>(rate / 30.0 + 4.0);
-    unsigned size = 1;
-    while (size < need)
-        size <<= 1;
-    return size;
+    return fxsupport::powerOfTwoAtLeast(static_cast<unsigned>(rate / 30.0 + 4.0));
 }
 
 void clear(State& s)

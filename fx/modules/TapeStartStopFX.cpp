@@ -67,11 +67,7 @@ struct State
 
 unsigned ringSize(double rate)
 {
-    const double need = std::max(64.0, 2.5 * rate);
-    unsigned size = 1;
-    while (size < need)
-        size <<= 1;
-    return size;
+    return fxsupport::powerOfTwoAtLeast(std::max(64.0, 2.5 * rate));
 }
 
 void restart(State& s)
@@ -94,13 +90,8 @@ void configure(State& s, double rate)
 {
     s.rate = fxsupport::safeRate(rate);
     const unsigned size = ringSize(s.rate);
-    if (s.rings == nullptr || size != s.size) {
-        float* rings = new float[2 * size];
-        delete[] s.rings;
-        s.rings = rings;
-        s.size = size;
-        s.mask = size - 1;
-    }
+    fxsupport::resizeStereoLine(s.rings, s.size, size);
+    s.mask = s.size - 1;
     s.brightness = 1.0 - std::exp(-2.0 * std::numbers::pi * 150.0 / s.rate);
     clear(s);
 }
