@@ -334,33 +334,34 @@ void rebuildWindows(Impl& m, int n)
 }
 
 // Mask of the harmonic part: 1 / (1 + (p / h)^exponent) for the time median h and frequency
-// median p; with h = 0 it is 0 where p > 0, else 0.5. Every bin's value is worked out whether
-// used or not, so the loops have no branches and vectorise.
+// median p; with h = 0 it is 0 where p > 0, else 0.5. The harmonic value is worked out for every
+// bin and stored, whether used or not, so the loops have no branches and vectorise.
 void applyMask(Impl& m, float* l, float* r)
 {
     const float gH = m.harmonicGain;
     const float gP = m.percussiveGain;
     const float e = m.exponent;
-    float term[kBins];
+    const float* th = m.timeMedian;
+    const float* fp = m.freqMedian;
+    float harmonic[kBins];
     if (e == 1.0f) {
         for (int b = 0; b < kBins; ++b)
-            term[b] = m.freqMedian[b] / m.timeMedian[b];
+            harmonic[b] = 1.0f / (1.0f + fp[b] / th[b]);
     } else if (e == 2.0f) {
         for (int b = 0; b < kBins; ++b) {
-            const float ratio = m.freqMedian[b] / m.timeMedian[b];
-            term[b] = ratio * ratio;
+            const float ratio = fp[b] / th[b];
+            harmonic[b] = 1.0f / (1.0f + ratio * ratio);
         }
     } else {
         for (int b = 0; b < kBins; ++b)
-            term[b] =
-                m.timeMedian[b] > 0.0f ? std::pow(m.freqMedian[b] / m.timeMedian[b], e) : 0.0f;
+            harmonic[b] = th[b] > 0.0f ? 1.0f / (1.0f + std::pow(fp[b] / th[b], e)) : 0.0f;
     }
     for (int b = 0; b < kBins; ++b) {
-        const float h = m.timeMedian[b];
-        const float p = m.freqMedian[b];
-        const float harmonic = 1.0f / (1.0f + term[b]);
+        const float h = th[b];
+        const float p = fp[b];
+        const float hm = harmonic[b];
         const float silent = p > 0.0f ? 0.0f : 0.5f;
-        const float mask = h > 0.0f ? harmonic : silent;
+        const float mask = h > 0.0f ? hm : silent;
         const float g = gP + (gH - gP) * mask;
         l[2 * b] *= g;
         l[2 * b + 1] *= g;
