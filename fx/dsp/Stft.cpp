@@ -8,7 +8,9 @@
 #include <new>
 #include <vector>
 
-#if defined(__SSE2__)
+#if VESK_HAS_AVX2_BUILD
+#include <immintrin.h>
+#elif defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
@@ -128,12 +130,13 @@ void Stft::reset()
     fill_ = 0;
 }
 
-void Stft::magnitudes(const Bin* spectrum, float* out)
+namespace {
+
+void magnitudesPortable(const float* x, float* out)
 {
-    const float* x = reinterpret_cast<const float*>(spectrum);
     int b = 0;
 #if defined(__SSE2__)
-    for (; b + 4 <= kBins; b += 4) {
+    for (; b + 4 <= Stft::kBins; b += 4) {
         const __m128 a = _mm_loadu_ps(x + 2 * b);     // re0 im0 re1 im1
         const __m128 c = _mm_loadu_ps(x + 2 * b + 4); // re2 im2 re3 im3
         const __m128 a2 = _mm_mul_ps(a, a);
@@ -143,8 +146,50 @@ void Stft::magnitudes(const Bin* spectrum, float* out)
         _mm_storeu_ps(out + b, _mm_sqrt_ps(_mm_add_ps(re2, im2)));
     }
 #endif
-    for (; b < kBins; ++b)
-        out[b] = std::sqrt(power(spectrum[b]));
+    for (; b < Stft::kBins; ++b)
+        out[b] = std::sqrt(x[2 * b] * x[2 * b] + x[2 * b + 1] * x[2 * b + 1]);
+}
+
+#if VESK_HAS_AVX2_BUILD
+VESK_STFT_TARGET_AVX2 void magnitudesAvx2(const float* x, float* out)
+{
+    int b = 0;
+    for (; b + 8 <= Stft::kBins; b += 8) {
+        const __m256 a = _mm256_loadu_ps(x + 2 * b);     // bins 0..3, re and im
+        const __m256 c = _mm256_loadu_ps(x + 2 * b + 8); // bins 4..7
+        const __m256 a2 = _mm256_mul_ps(a, a);
+        const __m256 c2 = _mm256_mul_ps(c, c);
+        // Per 128-bit half: bins 0 1 4 5 | 2 3 6 7; the sums are put back in order below.
+        const __m256 re2 = _mm256_shuffle_ps(a2, c2, _MM_SHUFFLE(2, 0, 2, 0));
+        const __m256 im2 = _mm256_shuffle_ps(a2, c2, _MM_SHUFFLE(3, 1, 3, 1));
+        const __m256 sum = _mm256_add_ps(re2, im2);
+        const __m256 ordered =
+            _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(sum), _MM_SHUFFLE(3, 1, 2, 0)));
+        _mm256_storeu_ps(out + b, _mm256_sqrt_ps(ordered));
+    }
+    for (; b < Stft::kBins; ++b)
+        out[b] = std::sqrt(x[2 * b] * x[2 * b] + x[2 * b + 1] * x[2 * b + 1]);
+}
+#endif
+
+using MagnitudesFn = void (*)(const float*, float*);
+
+MagnitudesFn chooseMagnitudes()
+{
+#if VESK_HAS_AVX2_BUILD
+    if (hasAvx2Fma())
+        return magnitudesAvx2;
+#endif
+    return magnitudesPortable;
+}
+
+const MagnitudesFn kMagnitudes = chooseMagnitudes();
+
+} // namespace
+
+void Stft::magnitudes(const Bin* spectrum, float* out)
+{
+    kMagnitudes(reinterpret_cast<const float*>(spectrum), out);
 }
 
 void Stft::analyse()

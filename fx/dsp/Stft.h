@@ -14,10 +14,18 @@
 // the transforms read and write the rings and the spectra directly.
 #pragma once
 
+#include "engine/CpuFeatures.h"
+
 #include <algorithm>
 #include <complex>
 #include <cstring>
 #include <memory>
+
+#if VESK_HAS_AVX2_BUILD
+// For the spectral modules' bin loops: a build for AVX2 without fused multiply-add, so it rounds
+// exactly as the portable build does. Call such a function only when hasAvx2Fma() is true.
+#define VESK_STFT_TARGET_AVX2 __attribute__((target("avx2")))
+#endif
 
 namespace vesk {
 
@@ -35,8 +43,8 @@ public:
     // |z|^2 without the overflow-safe hypot that std::norm uses outside fast-math builds.
     static float power(Bin z) { return z.real() * z.real() + z.imag() * z.imag(); }
 
-    // [any thread] out[b] = sqrt(power(spectrum[b])) for the kBins bins, four bins at a time
-    // where the processor allows (the library's sqrt cannot be vectorised while it may set
+    // [any thread] out[b] = sqrt(power(spectrum[b])) for the kBins bins, four or eight bins at a
+    // time where the processor allows (the library's sqrt cannot be vectorised while it may set
     // errno); the same values as the scalar expression.
     static void magnitudes(const Bin* spectrum, float* out);
 

@@ -61,7 +61,8 @@ void setSampleRate(void* block, double rate)
 
 // One channel's hop. With the magnitudes taken first, the bin loop has no calls or branches and
 // runs on vector registers.
-void blurHop(Stft::Bin* spectrum, float* env, float attack, float release, float mix)
+[[gnu::always_inline]] inline void blurBins(Stft::Bin* spectrum, float* env, float attack,
+                                            float release, float mix)
 {
     float mag[Stft::kBins];
     Stft::magnitudes(spectrum, mag);
@@ -80,6 +81,32 @@ void blurHop(Stft::Bin* spectrum, float* env, float attack, float release, float
     }
 }
 
+void blurPortable(Stft::Bin* spectrum, float* env, float attack, float release, float mix)
+{
+    blurBins(spectrum, env, attack, release, mix);
+}
+
+#if VESK_HAS_AVX2_BUILD
+VESK_STFT_TARGET_AVX2 void blurAvx2(Stft::Bin* spectrum, float* env, float attack, float release,
+                                    float mix)
+{
+    blurBins(spectrum, env, attack, release, mix);
+}
+#endif
+
+using BlurFn = void (*)(Stft::Bin*, float*, float, float, float);
+
+BlurFn chooseBlur()
+{
+#if VESK_HAS_AVX2_BUILD
+    if (hasAvx2Fma())
+        return blurAvx2;
+#endif
+    return blurPortable;
+}
+
+const BlurFn kBlurHop = chooseBlur();
+
 void process(float* left, float* right, unsigned frames, const float* params, void* block, double)
 {
     Impl* m = fxsupport::stateOf<State>(block).impl;
@@ -91,8 +118,8 @@ void process(float* left, float* right, unsigned frames, const float* params, vo
     const float release = static_cast<float>(1.0 - std::exp(-hop / releaseSeconds));
     const float mix = fxsupport::clamp01(params[1]);
     m->stft.process(left, right, frames, [&](Stft::Bin* l, Stft::Bin* r) {
-        blurHop(l, m->envelope[0], attack, release, mix);
-        blurHop(r, m->envelope[1], attack, release, mix);
+        kBlurHop(l, m->envelope[0], attack, release, mix);
+        kBlurHop(r, m->envelope[1], attack, release, mix);
     });
 }
 

@@ -61,7 +61,8 @@ void setSampleRate(void* block, double rate)
 
 // One channel's hop. An open bin is scaled by 1, which leaves it as it is; so the loop has no
 // branches and runs on vector registers.
-void gateHop(Stft::Bin* spectrum, float* env, float smooth, float threshold, float reduce)
+[[gnu::always_inline]] inline void gateBins(Stft::Bin* spectrum, float* env, float smooth,
+                                            float threshold, float reduce)
 {
     float mag[Stft::kBins];
     Stft::magnitudes(spectrum, mag);
@@ -74,6 +75,32 @@ void gateHop(Stft::Bin* spectrum, float* env, float smooth, float threshold, flo
         x[2 * b + 1] *= gain;
     }
 }
+
+void gatePortable(Stft::Bin* spectrum, float* env, float smooth, float threshold, float reduce)
+{
+    gateBins(spectrum, env, smooth, threshold, reduce);
+}
+
+#if VESK_HAS_AVX2_BUILD
+VESK_STFT_TARGET_AVX2 void gateAvx2(Stft::Bin* spectrum, float* env, float smooth, float threshold,
+                                    float reduce)
+{
+    gateBins(spectrum, env, smooth, threshold, reduce);
+}
+#endif
+
+using GateFn = void (*)(Stft::Bin*, float*, float, float, float);
+
+GateFn chooseGate()
+{
+#if VESK_HAS_AVX2_BUILD
+    if (hasAvx2Fma())
+        return gateAvx2;
+#endif
+    return gatePortable;
+}
+
+const GateFn kGateHop = chooseGate();
 
 void process(float* left, float* right, unsigned frames, const float* params, void* block, double)
 {
@@ -89,8 +116,8 @@ void process(float* left, float* right, unsigned frames, const float* params, vo
     const float smooth =
         static_cast<float>(1.0 - std::exp(-(Stft::kHop / m->rate) / smoothSeconds));
     m->stft.process(left, right, frames, [&](Stft::Bin* l, Stft::Bin* r) {
-        gateHop(l, m->envelope[0], smooth, threshold, reduce);
-        gateHop(r, m->envelope[1], smooth, threshold, reduce);
+        kGateHop(l, m->envelope[0], smooth, threshold, reduce);
+        kGateHop(r, m->envelope[1], smooth, threshold, reduce);
     });
 }
 
