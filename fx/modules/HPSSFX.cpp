@@ -152,11 +152,12 @@ template <class V> [[gnu::always_inline]] inline void splat(V& v, float x)
 }
 
 // Takes leaving[c] out of sorted column c and puts entering[c] in, for kWidthOf<V> side-by-side
-// columns and without branches: each row's new value follows from its old value and those of the
-// rows below and above it. Column c holds `count` values, rows[j * stride + c] for j = 0..count-1,
-// among them leaving[c] (a column that is to grow by one has +infinity in its last row and as the
-// leaving value). The rows between the two values move one place towards the leaving value's
-// place and the entering value takes the gap; all other rows keep their values.
+// columns and without branches. Column c holds `count` values, rows[j * stride + c] for
+// j = 0..count-1, among them leaving[c] (a column that is to grow by one has +infinity in its last
+// row and as the leaving value). Both steps go row by row in one pass: taking the leaving value
+// out, a row below it keeps its value and the others take the next row's (+infinity past the
+// last row); putting the entering value in, row j becomes max(row j - 1, min(entering, row j))
+// of the shortened column (-infinity before the first row).
 template <class V>
 [[gnu::always_inline]] inline void replaceInColumns(float* rows, size_t stride, int count,
                                                     const float* leaving, const float* entering)
@@ -166,25 +167,17 @@ template <class V>
     load(a, leaving);
     load(v, entering);
     load(value, rows);
-    const auto rising = v >= a;
-    V below = -top;
+    V previous = -top; // the row before, with the leaving value taken out
     for (int j = 0; j < count; ++j) {
-        V above = top;
+        V next = top;
         if (j + 1 < count)
-            load(above, rows + size_t(j + 1) * stride);
-        // Rising (entering >= leaving): from the leaving value's row up, each row takes the next
-        // row's value until the entering value fits. Falling: from where the entering value fits
-        // up to the leaving value's row, each row takes the previous row's value.
-        const V upper = value < v ? v : value;
-        const V lower = v < value ? v : value;
-        const V up = above < upper ? above : upper;
-        const V down = below < lower ? lower : below;
-        const V whenRising = value < a ? value : up;
-        const V whenFalling = value > a ? value : down;
-        const V out = rising ? whenRising : whenFalling;
+            load(next, rows + size_t(j + 1) * stride);
+        const V shortened = value < a ? value : next;
+        const V lower = v < shortened ? v : shortened;
+        const V out = previous < lower ? lower : previous;
         store(rows + size_t(j) * stride, out);
-        below = value;
-        value = above;
+        previous = shortened;
+        value = next;
     }
 }
 
