@@ -28,6 +28,7 @@ constexpr int kMaxWidth = 129;
 constexpr int kLanes = 8;
 constexpr int kPaddedBins = (kBins + kLanes - 1) / kLanes * kLanes;
 constexpr int kStretch = (kBins + kLanes - 1) / kLanes; // bins per frequency window
+constexpr int kEdge = kMaxWidth / 2; // bins a frequency window reaches past its centre
 
 struct Impl
 {
@@ -46,7 +47,8 @@ struct Impl
     float accumulator[kBins] = {};
     float history[kHistory][kBins] = {};
     float timeMedian[kBins] = {};
-    float freqMedian[kBins] = {};
+    float freqMedian[kLanes * kStretch] = {};           // kBins used
+    float extended[kLanes * kStretch + 2 * kEdge] = {}; // power, mirrored past both ends
     float lanes[kMaxWidth][kLanes] = {}; // the eight frequency windows, one column each
     int writeIndex = 0;
     int filled = 0;
@@ -56,7 +58,7 @@ struct Impl
     // recent history frames. Kept up to date frame by frame (the leaving frame's value out, the
     // new one in) instead of selecting the median afresh on every hop; rebuilt when the median
     // length changes or after they were dropped.
-    float sorted[kHistory][kPaddedBins] = {};
+    alignas(64) float sorted[kHistory][kPaddedBins] = {}; // rows start on cache lines
     float leaving[kPaddedBins] = {};
     float entering[kPaddedBins] = {};
     int sortedCount = 0;   // frames in every bin's window
@@ -200,22 +202,24 @@ template <class V>
     return std::clamp(r, 0, kBins - 1);
 }
 
-// The median of power[mirrored(b - half .. b + half)] for every bin b, with width = 2 * half + 1.
-// Each of the eight columns of `lanes` slides a sorted window over its own stretch of kStretch
-// bins, filled by insertion at the stretch's first bin.
+// The median of power[mirrored(b - half .. b + half)] for every bin b, with width = 2 * half + 1,
+// from `extended` (power[mirrored(i)] at i + kEdge, for every i the windows reach). Each of the
+// eight columns of `lanes` slides a sorted window over its own stretch of kStretch bins, filled by
+// insertion at the stretch's first bin; `out` has room for all the stretches.
 template <class V>
-[[gnu::always_inline]] inline void frequencyMedians(const float* power, int width, float* out,
+[[gnu::always_inline]] inline void frequencyMedians(const float* extended, int width, float* out,
                                                     float (*lanes)[kLanes])
 {
     static_assert(kLanes % kWidthOf<V> == 0);
     const int half = width / 2;
+    const float* first = extended + kEdge - half; // the value leaving after a stretch's first bin
     const float inf = std::numeric_limits<float>::infinity();
     float a[kLanes];
     float v[kLanes];
     std::fill(a, a + kLanes, inf); // nothing leaves while the windows fill
     for (int i = 0; i < width; ++i) {
         for (int c = 0; c < kLanes; ++c) {
-            v[c] = power[mirrored(c * kStretch - half + i)];
+            v[c] = first[c * kStretch + i];
             lanes[i][c] = inf;
         }
         for (int c = 0; c < kLanes; c += kWidthOf<V>)
@@ -225,17 +229,13 @@ template <class V>
         out[c * kStretch] = lanes[half][c];
     for (int k = 1; k < kStretch; ++k) {
         for (int c = 0; c < kLanes; ++c) {
-            const int b = c * kStretch + k;
-            a[c] = power[mirrored(b - 1 - half)];
-            v[c] = power[mirrored(b + half)];
+            a[c] = first[c * kStretch + k - 1];
+            v[c] = first[c * kStretch + k - 1 + width];
         }
         for (int c = 0; c < kLanes; c += kWidthOf<V>)
             replaceInColumns<V>(&lanes[0][c], kLanes, width, a + c, v + c);
-        for (int c = 0; c < kLanes; ++c) {
-            const int b = c * kStretch + k;
-            if (b < kBins)
-                out[b] = lanes[half][c];
-        }
+        for (int c = 0; c < kLanes; ++c)
+            out[c * kStretch + k] = lanes[half][c];
     }
 }
 
@@ -404,7 +404,12 @@ void processHop(Impl& m, Stft::Bin* l, Stft::Bin* r)
     }
 
     // Frequency median of this hop's power over `width` bins around each bin.
-    kKernels.frequency(m.power, m.width, m.freqMedian, m.lanes);
+    std::copy(m.power, m.power + kBins, m.extended + kEdge);
+    for (int i = -kEdge; i < 0; ++i)
+        m.extended[i + kEdge] = m.power[mirrored(i)];
+    for (int i = kBins; i < kLanes * kStretch + kEdge; ++i)
+        m.extended[i + kEdge] = m.power[mirrored(i)];
+    kKernels.frequency(m.extended, m.width, m.freqMedian, m.lanes);
 
     applyMask(m, reinterpret_cast<float*>(l), reinterpret_cast<float*>(r));
 }
