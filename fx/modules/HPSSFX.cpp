@@ -329,13 +329,9 @@ void rebuildWindows(Impl& m, int n)
 // Mask of the harmonic part: 1 / (1 + (p / h)^exponent) for the time median h and frequency
 // median p; with h = 0 it is 0 where p > 0, else 0.5. The harmonic value is worked out for every
 // bin and stored, whether used or not, so the loops have no branches and vectorise.
-void applyMask(Impl& m, float* l, float* r)
+[[gnu::always_inline]] inline void maskBins(const float* th, const float* fp, float gH, float gP,
+                                            float e, float* l, float* r)
 {
-    const float gH = m.harmonicGain;
-    const float gP = m.percussiveGain;
-    const float e = m.exponent;
-    const float* th = m.timeMedian;
-    const float* fp = m.freqMedian;
     float harmonic[kBins];
     if (e == 1.0f) {
         for (int b = 0; b < kBins; ++b)
@@ -362,6 +358,33 @@ void applyMask(Impl& m, float* l, float* r)
         r[2 * b + 1] *= g;
     }
 }
+
+using MaskFn = void (*)(const float*, const float*, float, float, float, float*, float*);
+
+void maskPortable(const float* th, const float* fp, float gH, float gP, float e, float* l, float* r)
+{
+    maskBins(th, fp, gH, gP, e, l, r);
+}
+
+#if VESK_HAS_AVX2_BUILD
+// Without fused multiply-add (see Stft.h), so it rounds exactly as the portable build.
+VESK_STFT_TARGET_AVX2 void maskAvx2(const float* th, const float* fp, float gH, float gP, float e,
+                                    float* l, float* r)
+{
+    maskBins(th, fp, gH, gP, e, l, r);
+}
+#endif
+
+MaskFn chooseMask()
+{
+#if VESK_HAS_AVX2_BUILD
+    if (hasAvx2Fma())
+        return maskAvx2;
+#endif
+    return maskPortable;
+}
+
+const MaskFn kMask = chooseMask();
 
 void processHop(Impl& m, Stft::Bin* l, Stft::Bin* r)
 {
@@ -411,7 +434,8 @@ void processHop(Impl& m, Stft::Bin* l, Stft::Bin* r)
         m.extended[i + kEdge] = m.power[mirrored(i)];
     kKernels.frequency(m.extended, m.width, m.freqMedian, m.lanes);
 
-    applyMask(m, reinterpret_cast<float*>(l), reinterpret_cast<float*>(r));
+    kMask(m.timeMedian, m.freqMedian, gH, gP, m.exponent, reinterpret_cast<float*>(l),
+          reinterpret_cast<float*>(r));
 }
 
 void process(float* left, float* right, unsigned frames, const float* params, void* block, double)
