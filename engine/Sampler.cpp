@@ -1,11 +1,17 @@
 #include "Sampler.h"
 
+#include "CpuFeatures.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
 #include <utility>
 #include <vector>
+
+#if VESK_HAS_AVX2_BUILD
+#include <immintrin.h>
+#endif
 
 namespace vesk {
 
@@ -88,15 +94,17 @@ bool validPool(int pool)
 }
 
 // Hann window 0.5 - 0.5 cos(2 pi t) at t = i / kHannSteps, for linear interpolation. The error
-// against the exact window stays below 2e-7.
+// against the exact window stays below 2e-7. The table runs on past the window's end so nine
+// neighbouring entries can be loaded from any step of the window.
 constexpr int kHannSteps = 4096;
+constexpr int kHannEntries = kHannSteps + 16;
 
 struct HannTable
 {
-    float values[kHannSteps + 2];
+    float values[kHannEntries];
     HannTable()
     {
-        for (int i = 0; i <= kHannSteps + 1; ++i)
+        for (int i = 0; i < kHannEntries; ++i)
             values[i] = static_cast<float>(0.5 - 0.5 * std::cos(2.0 * kPi * i / kHannSteps));
     }
 };
@@ -547,40 +555,66 @@ enum class GrainChannels
     StereoShort, // the right channel ends inside the region: reads past it are 0
 };
 
-// Adds the output samples [first, last) of one grain (of its block of output samples, where
-// output sample i is grain sample elapsed + i - delay).
-template <GrainChannels kChannels>
-void addGrain(const CloudGrain& grain, const float* __restrict hann,
-              const float* __restrict srcLeft, const float* __restrict srcRight,
-              int64_t rightFrames, int64_t regionLength, int64_t first, int64_t last,
-              float* __restrict outLeft, float* __restrict outRight)
+// One grain's playback over one block in 32.32 fixed point: output sample i is grain sample
+// x0 + i, which reads the source at position + rateStep * (x0 + i) / 2^32 and the window at
+// windowStep * (x0 + i) / 2^32 steps. Both are exact products of the grain sample index, so the
+// sound does not depend on how the output is cut into blocks.
+struct GrainPlayback
 {
-    const int64_t x0 = grain.elapsed - grain.delaySamples;
-    // Read point and window position in 32.32 fixed point: exact products of the grain sample
-    // index, so the sound does not depend on how the output is cut into blocks.
-    constexpr double kOne = 4294967296.0; // 2^32
-    constexpr float kFracScale = 1.0f / 4294967296.0f;
-    const uint64_t rateStep = static_cast<uint64_t>(static_cast<double>(grain.rate) * kOne);
-    const uint64_t windowStep =
-        static_cast<uint64_t>(kHannSteps * kOne / static_cast<double>(grain.lengthSamples));
-    const float gainL = grain.panL * grain.gain;
-    const float gainR = grain.panR * grain.gain;
-    const int64_t position = grain.startFrame;
-    // The read point only moves forwards, so the first frame past the region ends the grain's
-    // sound (the grain still runs out its length in silence).
-    const int64_t lastFrame = regionLength - 1;
+    const float* hann = nullptr;
+    const float* left = nullptr;
+    const float* right = nullptr; // null when the right channel has no frames from the region on
+    int64_t leftFrames = 0;       // readable frames of each channel from the region's start
+    int64_t rightFrames = 0;
+    int64_t position = 0; // region frame of grain sample 0
+    int64_t x0 = 0;       // grain sample of output sample 0
+    uint64_t rateStep = 0;
+    uint64_t windowStep = 0;
+    float gainL = 0.0f;
+    float gainR = 0.0f;
+};
 
-    for (int64_t i = first; i < last; ++i) {
-        const uint64_t x = static_cast<uint64_t>(x0 + i);
-        const uint64_t r = rateStep * x;
-        const int64_t f = position + static_cast<int64_t>(r >> 32);
-        if (f >= lastFrame)
-            break;
-        const float frac = static_cast<float>(static_cast<uint32_t>(r)) * kFracScale;
+constexpr double kFixedOne = 4294967296.0;         // 2^32
+constexpr float kFracScale = 1.0f / 4294967296.0f; // 2^-32
 
-        const uint64_t t = windowStep * x;
-        const uint32_t ti = static_cast<uint32_t>(t >> 32);
-        const float tf = static_cast<float>(static_cast<uint32_t>(t)) * kFracScale;
+// The end of the output samples [first, last) whose read point lies before the region's last
+// frame `lastFrame`. The read point only moves forwards, so the first sample past it ends the
+// grain's sound (the grain still runs out its length in silence).
+int64_t audibleEnd(const GrainPlayback& g, int64_t lastFrame, int64_t first, int64_t last)
+{
+    // Frames the read point may advance, held where its products stay far inside 64 bits.
+    const int64_t room = std::min<int64_t>(lastFrame - g.position, int64_t{1} << 30);
+    if (room <= 0)
+        return first;
+    if (g.rateStep == 0)
+        return last;
+    // (rateStep * x) >> 32 < room exactly while x < ceil(room * 2^32 / rateStep).
+    const uint64_t bound = static_cast<uint64_t>(room) << 32;
+    const uint64_t xEnd = bound / g.rateStep + (bound % g.rateStep != 0 ? 1 : 0);
+    return std::clamp<int64_t>(static_cast<int64_t>(xEnd) - g.x0, first, last);
+}
+
+float unitFraction(uint64_t fixed)
+{
+    return static_cast<float>(static_cast<uint32_t>(fixed)) * kFracScale;
+}
+
+// Adds output samples [first, last) of a grain, all of which read inside the region, one at a
+// time: the build for processors without AVX2 and fused multiply-add.
+template <GrainChannels kChannels>
+void addGrainScalar(const GrainPlayback& g, int64_t first, int64_t last, float* __restrict outLeft,
+                    float* __restrict outRight)
+{
+    const float* __restrict hann = g.hann;
+    const float* __restrict srcLeft = g.left;
+    const float* __restrict srcRight = g.right;
+    uint64_t r = g.rateStep * static_cast<uint64_t>(g.x0 + first);
+    uint64_t t = g.windowStep * static_cast<uint64_t>(g.x0 + first);
+    for (int64_t i = first; i < last; ++i, r += g.rateStep, t += g.windowStep) {
+        const int64_t f = g.position + static_cast<int64_t>(r >> 32);
+        const float frac = unitFraction(r);
+        const uint64_t ti = t >> 32;
+        const float tf = unitFraction(t);
         const float w = hann[ti] + (hann[ti + 1] - hann[ti]) * tf;
 
         const float a = srcLeft[f];
@@ -590,13 +624,182 @@ void addGrain(const CloudGrain& grain, const float* __restrict hann,
             const float b = srcRight[f];
             sr = b + (srcRight[f + 1] - b) * frac;
         } else if constexpr (kChannels == GrainChannels::StereoShort) {
-            const float b0 = f < rightFrames ? srcRight[f] : 0.0f;
-            const float b1 = f + 1 < rightFrames ? srcRight[f + 1] : 0.0f;
+            const float b0 = f < g.rightFrames ? srcRight[f] : 0.0f;
+            const float b1 = f + 1 < g.rightFrames ? srcRight[f + 1] : 0.0f;
             sr = b0 + (b1 - b0) * frac;
         }
-        outLeft[i] += gainL * w * sl;
-        outRight[i] += gainR * w * sr;
+        outLeft[i] += g.gainL * w * sl;
+        outRight[i] += g.gainR * w * sr;
     }
+}
+
+#if VESK_HAS_AVX2_BUILD
+// The same eight output samples at a time. Every sample goes through the same instructions,
+// whether its chunk is whole or the block's last, partly masked one, and the multiply-adds are
+// fused explicitly rather than left to the compiler: a sample's value does not depend on where
+// the host's blocks begin.
+//
+// Lane j of a chunk is step * j past the chunk's first sample; these hold the whole part of
+// step * j plus one, and its fraction.
+struct LaneSteps
+{
+    __m256i wholePlusOne;
+    __m256i fraction;
+};
+
+[[gnu::always_inline]] VESK_TARGET_AVX2 inline void laneSteps(LaneSteps& lanes, uint64_t step)
+{
+    alignas(32) int32_t whole[8];
+    alignas(32) int32_t fraction[8];
+    for (int j = 0; j < 8; ++j) {
+        const uint64_t s = step * static_cast<uint64_t>(j);
+        whole[j] = static_cast<int32_t>(s >> 32) + 1;
+        fraction[j] = static_cast<int32_t>(static_cast<uint32_t>(s));
+    }
+    lanes.wholePlusOne = _mm256_load_si256(reinterpret_cast<const __m256i*>(whole));
+    lanes.fraction = _mm256_load_si256(reinterpret_cast<const __m256i*>(fraction));
+}
+
+// Each lane's offset from the chunk's whole position and its fraction as a float, for a chunk
+// whose first sample has the 32.32 fraction `low`.
+[[gnu::always_inline]] VESK_TARGET_AVX2 inline void
+lanePositions(const LaneSteps& lanes, uint32_t low, __m256i& offset, __m256& fraction)
+{
+    const __m256i sum =
+        _mm256_add_epi32(_mm256_set1_epi32(static_cast<int32_t>(low)), lanes.fraction);
+    // The 32-bit sum wrapped (the lane is one frame further on) exactly where it came out below
+    // the lane's fraction step.
+    const __m256i noCarry = _mm256_cmpeq_epi32(_mm256_max_epu32(sum, lanes.fraction), sum);
+    offset = _mm256_add_epi32(lanes.wholePlusOne, noCarry);
+    // The unsigned fraction as a float: both 16-bit halves convert exactly and their sum is
+    // rounded once, as the one-sample conversion rounds.
+    const __m256 high = _mm256_cvtepi32_ps(_mm256_srli_epi32(sum, 16));
+    const __m256 lowHalf = _mm256_cvtepi32_ps(_mm256_and_si256(sum, _mm256_set1_epi32(0xFFFF)));
+    fraction = _mm256_mul_ps(_mm256_add_ps(_mm256_mul_ps(high, _mm256_set1_ps(65536.0f)), lowHalf),
+                             _mm256_set1_ps(kFracScale));
+}
+
+// The frames at `offset` and `offset + 1` from src for each lane. `lastOffset` is the largest
+// offset of the chunk and `readable` how many frames may be read from src on. Lanes outside
+// `lanes`, and frames past `readable`, read as 0.
+[[gnu::always_inline]] VESK_TARGET_AVX2 inline void
+readPairs(const float* src, int64_t readable, const __m256i& offset, uint64_t lastOffset,
+          const __m256i& lanes, __m256& a, __m256& b)
+{
+    if (lastOffset < 8 && readable >= 9) {
+        // The chunk spans at most nine frames: one load for each side, spread by a permute.
+        a = _mm256_permutevar8x32_ps(_mm256_loadu_ps(src), offset);
+        b = _mm256_permutevar8x32_ps(_mm256_loadu_ps(src + 1), offset);
+    } else if (lastOffset < 16 && readable >= 17) {
+        // At most seventeen frames: two loads for each side, lanes past the first eight taken
+        // from the second.
+        const __m256 second = _mm256_castsi256_ps(_mm256_slli_epi32(offset, 28));
+        a = _mm256_blendv_ps(_mm256_permutevar8x32_ps(_mm256_loadu_ps(src), offset),
+                             _mm256_permutevar8x32_ps(_mm256_loadu_ps(src + 8), offset), second);
+        b = _mm256_blendv_ps(_mm256_permutevar8x32_ps(_mm256_loadu_ps(src + 1), offset),
+                             _mm256_permutevar8x32_ps(_mm256_loadu_ps(src + 9), offset), second);
+    } else {
+        const int32_t n = static_cast<int32_t>(std::min<int64_t>(readable, INT32_MAX));
+        const __m256i inA =
+            _mm256_and_si256(lanes, _mm256_cmpgt_epi32(_mm256_set1_epi32(n), offset));
+        const __m256i inB =
+            _mm256_and_si256(lanes, _mm256_cmpgt_epi32(_mm256_set1_epi32(n - 1), offset));
+        a = _mm256_mask_i32gather_ps(_mm256_setzero_ps(), src, offset, _mm256_castsi256_ps(inA), 4);
+        b = _mm256_mask_i32gather_ps(_mm256_setzero_ps(), src + 1, offset, _mm256_castsi256_ps(inB),
+                                     4);
+    }
+}
+
+template <GrainChannels kChannels>
+VESK_TARGET_AVX2 void addGrainAvx2(const GrainPlayback& g, int64_t first, int64_t last,
+                                   float* __restrict outLeft, float* __restrict outRight)
+{
+    LaneSteps readLanes;
+    LaneSteps windowLanes;
+    laneSteps(readLanes, g.rateStep);
+    laneSteps(windowLanes, g.windowStep);
+    const __m256i laneIndex = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    const uint64_t readSpan = g.rateStep * 7;
+    // Below one table step per sample, the eight lanes' window positions lie within nine entries.
+    const bool narrowWindow = g.windowStep < (uint64_t{1} << 32);
+    const __m256 gainL = _mm256_set1_ps(g.gainL);
+    const __m256 gainR = _mm256_set1_ps(g.gainR);
+    uint64_t r = g.rateStep * static_cast<uint64_t>(g.x0 + first);
+    uint64_t t = g.windowStep * static_cast<uint64_t>(g.x0 + first);
+    const uint64_t rateChunk = g.rateStep * 8;
+    const uint64_t windowChunk = g.windowStep * 8;
+
+    for (int64_t i = first; i < last; i += 8, r += rateChunk, t += windowChunk) {
+        const bool whole = last - i >= 8;
+        const int32_t count = whole ? 8 : static_cast<int32_t>(last - i);
+        const __m256i lanes = _mm256_cmpgt_epi32(_mm256_set1_epi32(count), laneIndex);
+
+        __m256i windowOffset;
+        __m256 tf;
+        lanePositions(windowLanes, static_cast<uint32_t>(t), windowOffset, tf);
+        const float* h = g.hann + (t >> 32);
+        __m256 h0, h1;
+        if (narrowWindow) {
+            h0 = _mm256_permutevar8x32_ps(_mm256_loadu_ps(h), windowOffset);
+            h1 = _mm256_permutevar8x32_ps(_mm256_loadu_ps(h + 1), windowOffset);
+        } else {
+            const __m256 mask = _mm256_castsi256_ps(lanes);
+            h0 = _mm256_mask_i32gather_ps(_mm256_setzero_ps(), h, windowOffset, mask, 4);
+            h1 = _mm256_mask_i32gather_ps(_mm256_setzero_ps(), h + 1, windowOffset, mask, 4);
+        }
+        const __m256 w = _mm256_fmadd_ps(_mm256_sub_ps(h1, h0), tf, h0);
+
+        const int64_t f = g.position + static_cast<int64_t>(r >> 32);
+        const uint64_t lastOffset = ((r & 0xFFFFFFFFu) + readSpan) >> 32;
+        __m256i offset;
+        __m256 frac;
+        lanePositions(readLanes, static_cast<uint32_t>(r), offset, frac);
+        __m256 a, b;
+        readPairs(g.left + f, g.leftFrames - f, offset, lastOffset, lanes, a, b);
+        const __m256 sl = _mm256_fmadd_ps(_mm256_sub_ps(b, a), frac, a);
+        __m256 sr = sl;
+        if constexpr (kChannels != GrainChannels::Mono) {
+            const int64_t readable = g.rightFrames - f;
+            if (kChannels == GrainChannels::Stereo || readable > 0) {
+                readPairs(g.right + f, readable, offset, lastOffset, lanes, a, b);
+            } else {
+                a = _mm256_setzero_ps();
+                b = _mm256_setzero_ps();
+            }
+            sr = _mm256_fmadd_ps(_mm256_sub_ps(b, a), frac, a);
+        }
+
+        const __m256 weightLeft = _mm256_mul_ps(gainL, w);
+        const __m256 weightRight = _mm256_mul_ps(gainR, w);
+        if (whole) {
+            _mm256_storeu_ps(outLeft + i,
+                             _mm256_fmadd_ps(weightLeft, sl, _mm256_loadu_ps(outLeft + i)));
+            _mm256_storeu_ps(outRight + i,
+                             _mm256_fmadd_ps(weightRight, sr, _mm256_loadu_ps(outRight + i)));
+        } else {
+            _mm256_maskstore_ps(
+                outLeft + i, lanes,
+                _mm256_fmadd_ps(weightLeft, sl, _mm256_maskload_ps(outLeft + i, lanes)));
+            _mm256_maskstore_ps(
+                outRight + i, lanes,
+                _mm256_fmadd_ps(weightRight, sr, _mm256_maskload_ps(outRight + i, lanes)));
+        }
+    }
+}
+
+const bool kGrainsEightWide = hasAvx2Fma();
+#endif
+
+template <GrainChannels kChannels>
+void addGrain(const GrainPlayback& g, int64_t first, int64_t last, float* outLeft, float* outRight)
+{
+#if VESK_HAS_AVX2_BUILD
+    if (kGrainsEightWide) {
+        addGrainAvx2<kChannels>(g, first, last, outLeft, outRight);
+        return;
+    }
+#endif
+    addGrainScalar<kChannels>(g, first, last, outLeft, outRight);
 }
 
 } // namespace
@@ -617,26 +820,35 @@ void Sampler::renderGrains(float* bus1Left, float* bus1Right, uint32_t frames)
         const int64_t length = static_cast<int64_t>(regionLength);
         const RawAudioData& audio = *region->audio;
         const int64_t start = regionStart(*region);
-        const float* srcLeft = audio.left.data() + start;
 
         const int64_t end = grain.delaySamples + grain.lengthSamples;
         const int64_t first = std::max<int64_t>(grain.delaySamples - grain.elapsed, 0);
         const int64_t last = std::min<int64_t>(end - grain.elapsed, n);
         if (first < last) {
-            if (audio.channels != 2) {
-                addGrain<GrainChannels::Mono>(grain, hann, srcLeft, nullptr, 0, length, first, last,
-                                              bus1Left, bus1Right);
-            } else {
-                // Frames of the right channel that exist from the region's start on.
-                const int64_t rightFrames = static_cast<int64_t>(audio.right.size()) - start;
-                const float* srcRight = rightFrames > 0 ? audio.right.data() + start : nullptr;
-                if (rightFrames >= length)
-                    addGrain<GrainChannels::Stereo>(grain, hann, srcLeft, srcRight, rightFrames,
-                                                    length, first, last, bus1Left, bus1Right);
-                else
-                    addGrain<GrainChannels::StereoShort>(grain, hann, srcLeft, srcRight,
-                                                         rightFrames, length, first, last, bus1Left,
-                                                         bus1Right);
+            GrainPlayback g;
+            g.hann = hann;
+            g.left = audio.left.data() + start;
+            g.leftFrames = static_cast<int64_t>(audio.left.size()) - start;
+            g.position = grain.startFrame;
+            g.x0 = grain.elapsed - grain.delaySamples;
+            g.rateStep = static_cast<uint64_t>(static_cast<double>(grain.rate) * kFixedOne);
+            g.windowStep = static_cast<uint64_t>(kHannSteps * kFixedOne /
+                                                 static_cast<double>(grain.lengthSamples));
+            g.gainL = grain.panL * grain.gain;
+            g.gainR = grain.panR * grain.gain;
+            const int64_t stop = audibleEnd(g, length - 1, first, last);
+            if (first < stop) {
+                if (audio.channels != 2) {
+                    addGrain<GrainChannels::Mono>(g, first, stop, bus1Left, bus1Right);
+                } else {
+                    // Frames of the right channel that exist from the region's start on.
+                    g.rightFrames = static_cast<int64_t>(audio.right.size()) - start;
+                    g.right = g.rightFrames > 0 ? audio.right.data() + start : nullptr;
+                    if (g.rightFrames >= length)
+                        addGrain<GrainChannels::Stereo>(g, first, stop, bus1Left, bus1Right);
+                    else
+                        addGrain<GrainChannels::StereoShort>(g, first, stop, bus1Left, bus1Right);
+                }
             }
         }
 
