@@ -21,12 +21,12 @@ constexpr int kBins = Stft::kBins;
 constexpr int kHistory = 128;
 constexpr int kMaxWidth = 129;
 
-// The median windows are kept as columns of sorted values, eight columns side by side, so one
-// vector operation works on eight windows at once. The time windows have one column per bin
-// (padded to a multiple of eight); the frequency median slides eight windows over eight stretches
-// of the spectrum.
+// The median windows are kept as columns of sorted values side by side, so one vector operation
+// works on four or eight windows at once. The time windows have one column per bin (padded to a
+// multiple of sixteen, two vectors at a time); the frequency median slides eight windows over
+// eight stretches of the spectrum.
 constexpr int kLanes = 8;
-constexpr int kPaddedBins = (kBins + kLanes - 1) / kLanes * kLanes;
+constexpr int kPaddedBins = (kBins + 2 * kLanes - 1) / (2 * kLanes) * (2 * kLanes);
 constexpr int kStretch = (kBins + kLanes - 1) / kLanes; // bins per frequency window
 constexpr int kEdge = kMaxWidth / 2; // bins a frequency window reaches past its centre
 
@@ -160,26 +160,32 @@ template <class V> [[gnu::always_inline]] inline void splat(V& v, float x)
 // out, a row below it keeps its value and the others take the next row's (+infinity past the
 // last row); putting the entering value in, row j becomes max(row j - 1, min(entering, row j))
 // of the shortened column (-infinity before the first row).
-template <class V>
+template <class V, int Groups = 1>
 [[gnu::always_inline]] inline void replaceInColumns(float* rows, size_t stride, int count,
                                                     const float* leaving, const float* entering)
 {
-    V top, a, v, value;
+    constexpr int w = kWidthOf<V>;
+    V top;
     splat(top, std::numeric_limits<float>::infinity());
-    load(a, leaving);
-    load(v, entering);
-    load(value, rows);
-    V previous = -top; // the row before, with the leaving value taken out
+    V a[Groups], v[Groups], value[Groups], previous[Groups];
+    for (int g = 0; g < Groups; ++g) {
+        load(a[g], leaving + g * w);
+        load(v[g], entering + g * w);
+        load(value[g], rows + g * w);
+        previous[g] = -top; // the row before, with the leaving value taken out
+    }
     for (int j = 0; j < count; ++j) {
-        V next = top;
-        if (j + 1 < count)
-            load(next, rows + size_t(j + 1) * stride);
-        const V shortened = value < a ? value : next;
-        const V lower = v < shortened ? v : shortened;
-        const V out = previous < lower ? lower : previous;
-        store(rows + size_t(j) * stride, out);
-        previous = shortened;
-        value = next;
+        for (int g = 0; g < Groups; ++g) {
+            V next = top;
+            if (j + 1 < count)
+                load(next, rows + size_t(j + 1) * stride + g * w);
+            const V shortened = value[g] < a[g] ? value[g] : next;
+            const V lower = v[g] < shortened ? v[g] : shortened;
+            const V out = previous[g] < lower ? lower : previous[g];
+            store(rows + size_t(j) * stride + g * w, out);
+            previous[g] = shortened;
+            value[g] = next;
+        }
     }
 }
 
@@ -188,9 +194,11 @@ template <class V>
 [[gnu::always_inline]] inline void updateTimeColumns(float* sorted, int count, const float* leaving,
                                                      const float* entering)
 {
-    static_assert(kPaddedBins % kWidthOf<V> == 0);
-    for (int b = 0; b < kPaddedBins; b += kWidthOf<V>)
-        replaceInColumns<V>(sorted + b, kPaddedBins, count, leaving + b, entering + b);
+    // Two vectors side by side per row: a whole cache line of each row at a time.
+    constexpr int kStep = 2 * kWidthOf<V>;
+    static_assert(kPaddedBins % kStep == 0);
+    for (int b = 0; b < kPaddedBins; b += kStep)
+        replaceInColumns<V, 2>(sorted + b, kPaddedBins, count, leaving + b, entering + b);
 }
 
 // Mirror at both ends without repeating the edge bin.
