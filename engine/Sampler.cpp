@@ -574,8 +574,8 @@ struct GrainPlayback
     float gainR = 0.0f;
 };
 
-constexpr double kFixedOne = 4294967296.0;         // 2^32
-constexpr float kFracScale = 1.0f / 4294967296.0f; // 2^-32
+constexpr double kFixedOne = 4294967296.0;       // 2^32
+constexpr float kFracScale = 1.0f / 16777216.0f; // 2^-24
 
 // The end of the output samples [first, last) whose read point lies before the region's last
 // frame `lastFrame`. The read point only moves forwards, so the first sample past it ends the
@@ -594,11 +594,12 @@ int64_t audibleEnd(const GrainPlayback& g, int64_t lastFrame, int64_t first, int
     return std::clamp<int64_t>(static_cast<int64_t>(xEnd) - g.x0, first, last);
 }
 
+// The top 24 bits of a 32.32 position's fraction, as a float in [0, 1): exact, and well below the
+// resolution the interpolation needs.
 float unitFraction(uint64_t fixed)
 {
-    return static_cast<float>(static_cast<uint32_t>(fixed)) * kFracScale;
+    return static_cast<float>(static_cast<uint32_t>(fixed) >> 8) * kFracScale;
 }
-
 // Adds output samples [first, last) of a grain, all of which read inside the region, one at a
 // time: the build for processors without AVX2 and fused multiply-add.
 template <GrainChannels kChannels>
@@ -671,34 +672,42 @@ lanePositions(const LaneSteps& lanes, uint32_t low, __m256i& offset, __m256& fra
     // the lane's fraction step.
     const __m256i noCarry = _mm256_cmpeq_epi32(_mm256_max_epu32(sum, lanes.fraction), sum);
     offset = _mm256_add_epi32(lanes.wholePlusOne, noCarry);
-    // The unsigned fraction as a float: both 16-bit halves convert exactly and their sum is
-    // rounded once, as the one-sample conversion rounds.
-    const __m256 high = _mm256_cvtepi32_ps(_mm256_srli_epi32(sum, 16));
-    const __m256 lowHalf = _mm256_cvtepi32_ps(_mm256_and_si256(sum, _mm256_set1_epi32(0xFFFF)));
-    fraction = _mm256_mul_ps(_mm256_add_ps(_mm256_mul_ps(high, _mm256_set1_ps(65536.0f)), lowHalf),
-                             _mm256_set1_ps(kFracScale));
+    fraction =
+        _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_srli_epi32(sum, 8)), _mm256_set1_ps(kFracScale));
 }
 
-// The frames at `offset` and `offset + 1` from src for each lane. `lastOffset` is the largest
-// offset of the chunk and `readable` how many frames may be read from src on. Lanes outside
-// `lanes`, and frames past `readable`, read as 0.
-[[gnu::always_inline]] VESK_TARGET_AVX2 inline void
-readPairs(const float* src, int64_t readable, const __m256i& offset, uint64_t lastOffset,
-          const __m256i& lanes, __m256& a, __m256& b)
+// How far apart a chunk's eight source frames can lie, fixed for a grain by its rate: within
+// nine frames (rates up to 1), within seventeen (up to about 2), or any distance.
+enum class SourceSpan
 {
-    if (lastOffset < 8 && readable >= 9) {
-        // The chunk spans at most nine frames: one load for each side, spread by a permute.
+    Nine,
+    Seventeen,
+    Any,
+};
+
+// The frames at `offset` and `offset + 1` from src for each lane, where `readable` frames may be
+// read from src on. Lanes outside `lanes`, and frames past `readable`, read as 0.
+template <SourceSpan kSpan>
+[[gnu::always_inline]] VESK_TARGET_AVX2 inline void
+readPairs(const float* src, int64_t readable, const __m256i& offset, const __m256i& lanes,
+          __m256& a, __m256& b)
+{
+    if (kSpan == SourceSpan::Nine && readable >= 9) {
+        // One load for each side, spread by a permute.
         a = _mm256_permutevar8x32_ps(_mm256_loadu_ps(src), offset);
         b = _mm256_permutevar8x32_ps(_mm256_loadu_ps(src + 1), offset);
-    } else if (lastOffset < 16 && readable >= 17) {
-        // At most seventeen frames: two loads for each side, lanes past the first eight taken
-        // from the second.
+        return;
+    }
+    if (kSpan == SourceSpan::Seventeen && readable >= 17) {
+        // Two loads for each side, lanes past the first eight frames taken from the second.
         const __m256 second = _mm256_castsi256_ps(_mm256_slli_epi32(offset, 28));
         a = _mm256_blendv_ps(_mm256_permutevar8x32_ps(_mm256_loadu_ps(src), offset),
                              _mm256_permutevar8x32_ps(_mm256_loadu_ps(src + 8), offset), second);
         b = _mm256_blendv_ps(_mm256_permutevar8x32_ps(_mm256_loadu_ps(src + 1), offset),
                              _mm256_permutevar8x32_ps(_mm256_loadu_ps(src + 9), offset), second);
-    } else {
+        return;
+    }
+    {
         const int32_t n = static_cast<int32_t>(std::min<int64_t>(readable, INT32_MAX));
         const __m256i inA =
             _mm256_and_si256(lanes, _mm256_cmpgt_epi32(_mm256_set1_epi32(n), offset));
@@ -710,7 +719,7 @@ readPairs(const float* src, int64_t readable, const __m256i& offset, uint64_t la
     }
 }
 
-template <GrainChannels kChannels>
+template <GrainChannels kChannels, SourceSpan kSpan>
 VESK_TARGET_AVX2 void addGrainAvx2(const GrainPlayback& g, int64_t first, int64_t last,
                                    float* __restrict outLeft, float* __restrict outRight)
 {
@@ -719,7 +728,6 @@ VESK_TARGET_AVX2 void addGrainAvx2(const GrainPlayback& g, int64_t first, int64_
     laneSteps(readLanes, g.rateStep);
     laneSteps(windowLanes, g.windowStep);
     const __m256i laneIndex = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
-    const uint64_t readSpan = g.rateStep * 7;
     // Below one table step per sample, the eight lanes' window positions lie within nine entries.
     const bool narrowWindow = g.windowStep < (uint64_t{1} << 32);
     const __m256 gainL = _mm256_set1_ps(g.gainL);
@@ -750,18 +758,17 @@ VESK_TARGET_AVX2 void addGrainAvx2(const GrainPlayback& g, int64_t first, int64_
         const __m256 w = _mm256_fmadd_ps(_mm256_sub_ps(h1, h0), tf, h0);
 
         const int64_t f = g.position + static_cast<int64_t>(r >> 32);
-        const uint64_t lastOffset = ((r & 0xFFFFFFFFu) + readSpan) >> 32;
         __m256i offset;
         __m256 frac;
         lanePositions(readLanes, static_cast<uint32_t>(r), offset, frac);
         __m256 a, b;
-        readPairs(g.left + f, g.leftFrames - f, offset, lastOffset, lanes, a, b);
+        readPairs<kSpan>(g.left + f, g.leftFrames - f, offset, lanes, a, b);
         const __m256 sl = _mm256_fmadd_ps(_mm256_sub_ps(b, a), frac, a);
         __m256 sr = sl;
         if constexpr (kChannels != GrainChannels::Mono) {
             const int64_t readable = g.rightFrames - f;
             if (kChannels == GrainChannels::Stereo || readable > 0) {
-                readPairs(g.right + f, readable, offset, lastOffset, lanes, a, b);
+                readPairs<kSpan>(g.right + f, readable, offset, lanes, a, b);
             } else {
                 a = _mm256_setzero_ps();
                 b = _mm256_setzero_ps();
@@ -795,7 +802,14 @@ void addGrain(const GrainPlayback& g, int64_t first, int64_t last, float* outLef
 {
 #if VESK_HAS_AVX2_BUILD
     if (kGrainsEightWide) {
-        addGrainAvx2<kChannels>(g, first, last, outLeft, outRight);
+        // The largest distance of a chunk's last lane from its first frame.
+        const uint64_t span = (0xFFFFFFFFu + g.rateStep * 7) >> 32;
+        if (span < 8)
+            addGrainAvx2<kChannels, SourceSpan::Nine>(g, first, last, outLeft, outRight);
+        else if (span < 16)
+            addGrainAvx2<kChannels, SourceSpan::Seventeen>(g, first, last, outLeft, outRight);
+        else
+            addGrainAvx2<kChannels, SourceSpan::Any>(g, first, last, outLeft, outRight);
         return;
     }
 #endif
