@@ -102,10 +102,14 @@ constexpr int kHannEntries = kHannSteps + 16;
 struct HannTable
 {
     float values[kHannEntries];
+    // values[i + 1] - values[i], scaled by 2^-24 (exactly) to take a 24-bit fraction as it is.
+    float slopes[kHannEntries - 1];
     HannTable()
     {
         for (int i = 0; i < kHannEntries; ++i)
             values[i] = static_cast<float>(0.5 - 0.5 * std::cos(2.0 * kPi * i / kHannSteps));
+        for (int i = 0; i + 1 < kHannEntries; ++i)
+            slopes[i] = (values[i + 1] - values[i]) * 0x1p-24f;
     }
 };
 
@@ -561,7 +565,8 @@ enum class GrainChannels
 // sound does not depend on how the output is cut into blocks.
 struct GrainPlayback
 {
-    const float* hann = nullptr;
+    const float* hann = nullptr; // window values, and their slopes per 2^-24 of a step
+    const float* hannSlopes = nullptr;
     const float* left = nullptr;
     const float* right = nullptr; // null when the right channel has no frames from the region on
     int64_t leftFrames = 0;       // readable frames of each channel from the region's start
@@ -594,12 +599,13 @@ int64_t audibleEnd(const GrainPlayback& g, int64_t lastFrame, int64_t first, int
     return std::clamp<int64_t>(static_cast<int64_t>(xEnd) - g.x0, first, last);
 }
 
-// The top 24 bits of a 32.32 position's fraction, as a float in [0, 1): exact, and well below the
-// resolution the interpolation needs.
-float unitFraction(uint64_t fixed)
+// The top 24 bits of a 32.32 position's fraction, as a float in [0, 2^24): exact, and far finer
+// than the interpolation needs.
+float fraction24(uint64_t fixed)
 {
-    return static_cast<float>(static_cast<uint32_t>(fixed) >> 8) * kFracScale;
+    return static_cast<float>(static_cast<uint32_t>(fixed) >> 8);
 }
+
 // Adds output samples [first, last) of a grain, all of which read inside the region, one at a
 // time: the build for processors without AVX2 and fused multiply-add.
 template <GrainChannels kChannels>
@@ -607,16 +613,16 @@ void addGrainScalar(const GrainPlayback& g, int64_t first, int64_t last, float* 
                     float* __restrict outRight)
 {
     const float* __restrict hann = g.hann;
+    const float* __restrict hannSlopes = g.hannSlopes;
     const float* __restrict srcLeft = g.left;
     const float* __restrict srcRight = g.right;
     uint64_t r = g.rateStep * static_cast<uint64_t>(g.x0 + first);
     uint64_t t = g.windowStep * static_cast<uint64_t>(g.x0 + first);
     for (int64_t i = first; i < last; ++i, r += g.rateStep, t += g.windowStep) {
         const int64_t f = g.position + static_cast<int64_t>(r >> 32);
-        const float frac = unitFraction(r);
+        const float frac = fraction24(r) * kFracScale;
         const uint64_t ti = t >> 32;
-        const float tf = unitFraction(t);
-        const float w = hann[ti] + (hann[ti + 1] - hann[ti]) * tf;
+        const float w = hann[ti] + hannSlopes[ti] * fraction24(t);
 
         const float a = srcLeft[f];
         const float sl = a + (srcLeft[f + 1] - a) * frac;
@@ -661,8 +667,8 @@ struct LaneSteps
     lanes.fraction = _mm256_load_si256(reinterpret_cast<const __m256i*>(fraction));
 }
 
-// Each lane's offset from the chunk's whole position and its fraction as a float, for a chunk
-// whose first sample has the 32.32 fraction `low`.
+// Each lane's offset from the chunk's whole position and the top 24 bits of its fraction as a
+// float, for a chunk whose first sample has the 32.32 fraction `low`.
 [[gnu::always_inline]] VESK_TARGET_AVX2 inline void
 lanePositions(const LaneSteps& lanes, uint32_t low, __m256i& offset, __m256& fraction)
 {
@@ -672,8 +678,7 @@ lanePositions(const LaneSteps& lanes, uint32_t low, __m256i& offset, __m256& fra
     // the lane's fraction step.
     const __m256i noCarry = _mm256_cmpeq_epi32(_mm256_max_epu32(sum, lanes.fraction), sum);
     offset = _mm256_add_epi32(lanes.wholePlusOne, noCarry);
-    fraction =
-        _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_srli_epi32(sum, 8)), _mm256_set1_ps(kFracScale));
+    fraction = _mm256_cvtepi32_ps(_mm256_srli_epi32(sum, 8));
 }
 
 // How far apart a chunk's eight source frames can lie, fixed for a grain by its rate: within
@@ -719,78 +724,115 @@ readPairs(const float* src, int64_t readable, const __m256i& offset, const __m25
     }
 }
 
+// What a grain's chunks share, held in locals so that the stores to the output cannot be taken
+// to change it.
+struct ChunkConstants
+{
+    LaneSteps readLanes;
+    LaneSteps windowLanes;
+    __m256 gainL;
+    __m256 gainR;
+    const float* hann;
+    const float* hannSlopes;
+    const float* left;
+    const float* right;
+    int64_t leftFrames;
+    int64_t rightFrames;
+    int64_t position;
+    // Below one table step per sample, the eight lanes' window positions lie within nine entries.
+    bool narrowWindow;
+};
+
+// Adds output samples [i, i + 8) whose first has read point r and window position t, only the
+// lanes in `lanes` when kMasked. Whole and masked chunks go through the same arithmetic.
+template <GrainChannels kChannels, SourceSpan kSpan, bool kMasked>
+[[gnu::always_inline]] VESK_TARGET_AVX2 inline void
+addChunk(const ChunkConstants& c, int64_t i, uint64_t r, uint64_t t, const __m256i& lanes,
+         float* __restrict outLeft, float* __restrict outRight)
+{
+    __m256i windowOffset;
+    __m256 tf;
+    lanePositions(c.windowLanes, static_cast<uint32_t>(t), windowOffset, tf);
+    const float* h = c.hann + (t >> 32);
+    const float* hs = c.hannSlopes + (t >> 32);
+    __m256 h0, slope;
+    if (c.narrowWindow) {
+        h0 = _mm256_permutevar8x32_ps(_mm256_loadu_ps(h), windowOffset);
+        slope = _mm256_permutevar8x32_ps(_mm256_loadu_ps(hs), windowOffset);
+    } else {
+        const __m256 mask = _mm256_castsi256_ps(lanes);
+        h0 = _mm256_mask_i32gather_ps(_mm256_setzero_ps(), h, windowOffset, mask, 4);
+        slope = _mm256_mask_i32gather_ps(_mm256_setzero_ps(), hs, windowOffset, mask, 4);
+    }
+    const __m256 w = _mm256_fmadd_ps(slope, tf, h0);
+
+    const int64_t f = c.position + static_cast<int64_t>(r >> 32);
+    __m256i offset;
+    __m256 frac;
+    lanePositions(c.readLanes, static_cast<uint32_t>(r), offset, frac);
+    frac = _mm256_mul_ps(frac, _mm256_set1_ps(kFracScale));
+    __m256 a, b;
+    readPairs<kSpan>(c.left + f, c.leftFrames - f, offset, lanes, a, b);
+    const __m256 sl = _mm256_fmadd_ps(_mm256_sub_ps(b, a), frac, a);
+    __m256 sr = sl;
+    if constexpr (kChannels != GrainChannels::Mono) {
+        const int64_t readable = c.rightFrames - f;
+        if (kChannels == GrainChannels::Stereo || readable > 0) {
+            readPairs<kSpan>(c.right + f, readable, offset, lanes, a, b);
+        } else {
+            a = _mm256_setzero_ps();
+            b = _mm256_setzero_ps();
+        }
+        sr = _mm256_fmadd_ps(_mm256_sub_ps(b, a), frac, a);
+    }
+
+    const __m256 weightLeft = _mm256_mul_ps(c.gainL, w);
+    const __m256 weightRight = _mm256_mul_ps(c.gainR, w);
+    if constexpr (kMasked) {
+        _mm256_maskstore_ps(
+            outLeft + i, lanes,
+            _mm256_fmadd_ps(weightLeft, sl, _mm256_maskload_ps(outLeft + i, lanes)));
+        _mm256_maskstore_ps(
+            outRight + i, lanes,
+            _mm256_fmadd_ps(weightRight, sr, _mm256_maskload_ps(outRight + i, lanes)));
+    } else {
+        _mm256_storeu_ps(outLeft + i,
+                         _mm256_fmadd_ps(weightLeft, sl, _mm256_loadu_ps(outLeft + i)));
+        _mm256_storeu_ps(outRight + i,
+                         _mm256_fmadd_ps(weightRight, sr, _mm256_loadu_ps(outRight + i)));
+    }
+}
+
 template <GrainChannels kChannels, SourceSpan kSpan>
 VESK_TARGET_AVX2 void addGrainAvx2(const GrainPlayback& g, int64_t first, int64_t last,
                                    float* __restrict outLeft, float* __restrict outRight)
 {
-    LaneSteps readLanes;
-    LaneSteps windowLanes;
-    laneSteps(readLanes, g.rateStep);
-    laneSteps(windowLanes, g.windowStep);
-    const __m256i laneIndex = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
-    // Below one table step per sample, the eight lanes' window positions lie within nine entries.
-    const bool narrowWindow = g.windowStep < (uint64_t{1} << 32);
-    const __m256 gainL = _mm256_set1_ps(g.gainL);
-    const __m256 gainR = _mm256_set1_ps(g.gainR);
+    ChunkConstants c;
+    laneSteps(c.readLanes, g.rateStep);
+    laneSteps(c.windowLanes, g.windowStep);
+    c.gainL = _mm256_set1_ps(g.gainL);
+    c.gainR = _mm256_set1_ps(g.gainR);
+    c.hann = g.hann;
+    c.hannSlopes = g.hannSlopes;
+    c.left = g.left;
+    c.right = g.right;
+    c.leftFrames = g.leftFrames;
+    c.rightFrames = g.rightFrames;
+    c.position = g.position;
+    c.narrowWindow = g.windowStep < (uint64_t{1} << 32);
     uint64_t r = g.rateStep * static_cast<uint64_t>(g.x0 + first);
     uint64_t t = g.windowStep * static_cast<uint64_t>(g.x0 + first);
     const uint64_t rateChunk = g.rateStep * 8;
     const uint64_t windowChunk = g.windowStep * 8;
 
-    for (int64_t i = first; i < last; i += 8, r += rateChunk, t += windowChunk) {
-        const bool whole = last - i >= 8;
-        const int32_t count = whole ? 8 : static_cast<int32_t>(last - i);
-        const __m256i lanes = _mm256_cmpgt_epi32(_mm256_set1_epi32(count), laneIndex);
-
-        __m256i windowOffset;
-        __m256 tf;
-        lanePositions(windowLanes, static_cast<uint32_t>(t), windowOffset, tf);
-        const float* h = g.hann + (t >> 32);
-        __m256 h0, h1;
-        if (narrowWindow) {
-            h0 = _mm256_permutevar8x32_ps(_mm256_loadu_ps(h), windowOffset);
-            h1 = _mm256_permutevar8x32_ps(_mm256_loadu_ps(h + 1), windowOffset);
-        } else {
-            const __m256 mask = _mm256_castsi256_ps(lanes);
-            h0 = _mm256_mask_i32gather_ps(_mm256_setzero_ps(), h, windowOffset, mask, 4);
-            h1 = _mm256_mask_i32gather_ps(_mm256_setzero_ps(), h + 1, windowOffset, mask, 4);
-        }
-        const __m256 w = _mm256_fmadd_ps(_mm256_sub_ps(h1, h0), tf, h0);
-
-        const int64_t f = g.position + static_cast<int64_t>(r >> 32);
-        __m256i offset;
-        __m256 frac;
-        lanePositions(readLanes, static_cast<uint32_t>(r), offset, frac);
-        __m256 a, b;
-        readPairs<kSpan>(g.left + f, g.leftFrames - f, offset, lanes, a, b);
-        const __m256 sl = _mm256_fmadd_ps(_mm256_sub_ps(b, a), frac, a);
-        __m256 sr = sl;
-        if constexpr (kChannels != GrainChannels::Mono) {
-            const int64_t readable = g.rightFrames - f;
-            if (kChannels == GrainChannels::Stereo || readable > 0) {
-                readPairs<kSpan>(g.right + f, readable, offset, lanes, a, b);
-            } else {
-                a = _mm256_setzero_ps();
-                b = _mm256_setzero_ps();
-            }
-            sr = _mm256_fmadd_ps(_mm256_sub_ps(b, a), frac, a);
-        }
-
-        const __m256 weightLeft = _mm256_mul_ps(gainL, w);
-        const __m256 weightRight = _mm256_mul_ps(gainR, w);
-        if (whole) {
-            _mm256_storeu_ps(outLeft + i,
-                             _mm256_fmadd_ps(weightLeft, sl, _mm256_loadu_ps(outLeft + i)));
-            _mm256_storeu_ps(outRight + i,
-                             _mm256_fmadd_ps(weightRight, sr, _mm256_loadu_ps(outRight + i)));
-        } else {
-            _mm256_maskstore_ps(
-                outLeft + i, lanes,
-                _mm256_fmadd_ps(weightLeft, sl, _mm256_maskload_ps(outLeft + i, lanes)));
-            _mm256_maskstore_ps(
-                outRight + i, lanes,
-                _mm256_fmadd_ps(weightRight, sr, _mm256_maskload_ps(outRight + i, lanes)));
-        }
+    const __m256i all = _mm256_set1_epi32(-1);
+    int64_t i = first;
+    for (; last - i >= 8; i += 8, r += rateChunk, t += windowChunk)
+        addChunk<kChannels, kSpan, false>(c, i, r, t, all, outLeft, outRight);
+    if (i < last) {
+        const __m256i lanes = _mm256_cmpgt_epi32(_mm256_set1_epi32(static_cast<int32_t>(last - i)),
+                                                 _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+        addChunk<kChannels, kSpan, true>(c, i, r, t, lanes, outLeft, outRight);
     }
 }
 
@@ -820,7 +862,7 @@ void addGrain(const GrainPlayback& g, int64_t first, int64_t last, float* outLef
 
 void Sampler::renderGrains(float* bus1Left, float* bus1Right, uint32_t frames)
 {
-    const float* hann = hannTable().values;
+    const HannTable& hann = hannTable();
     const int64_t n = frames;
     for (CloudGrain& grain : grains) {
         if (!grain.active.load(std::memory_order_relaxed))
@@ -840,7 +882,8 @@ void Sampler::renderGrains(float* bus1Left, float* bus1Right, uint32_t frames)
         const int64_t last = std::min<int64_t>(end - grain.elapsed, n);
         if (first < last) {
             GrainPlayback g;
-            g.hann = hann;
+            g.hann = hann.values;
+            g.hannSlopes = hann.slopes;
             g.left = audio.left.data() + start;
             g.leftFrames = static_cast<int64_t>(audio.left.size()) - start;
             g.position = grain.startFrame;
