@@ -582,21 +582,28 @@ struct GrainPlayback
 constexpr double kFixedOne = 4294967296.0;       // 2^32
 constexpr float kFracScale = 1.0f / 16777216.0f; // 2^-24
 
+// The first grain sample whose read point has advanced `room` frames or more, that is
+// (rateStep * x) >> 32 >= room, for room from 1 to 2^30 (where the products stay far inside 64
+// bits).
+int64_t firstSampleAdvanced(uint64_t rateStep, int64_t room)
+{
+    if (rateStep == 0)
+        return INT64_MAX;
+    // (rateStep * x) >> 32 < room exactly while x < ceil(room * 2^32 / rateStep).
+    const uint64_t bound = static_cast<uint64_t>(room) << 32;
+    return static_cast<int64_t>(bound / rateStep + (bound % rateStep != 0 ? 1 : 0));
+}
+
 // The end of the output samples [first, last) whose read point lies before the region's last
 // frame `lastFrame`. The read point only moves forwards, so the first sample past it ends the
 // grain's sound (the grain still runs out its length in silence).
 int64_t audibleEnd(const GrainPlayback& g, int64_t lastFrame, int64_t first, int64_t last)
 {
-    // Frames the read point may advance, held where its products stay far inside 64 bits.
     const int64_t room = std::min<int64_t>(lastFrame - g.position, int64_t{1} << 30);
     if (room <= 0)
         return first;
-    if (g.rateStep == 0)
-        return last;
-    // (rateStep * x) >> 32 < room exactly while x < ceil(room * 2^32 / rateStep).
-    const uint64_t bound = static_cast<uint64_t>(room) << 32;
-    const uint64_t xEnd = bound / g.rateStep + (bound % g.rateStep != 0 ? 1 : 0);
-    return std::clamp<int64_t>(static_cast<int64_t>(xEnd) - g.x0, first, last);
+    const int64_t xEnd = firstSampleAdvanced(g.rateStep, room);
+    return xEnd >= g.x0 + last ? last : std::max(xEnd - g.x0, first);
 }
 
 // The top 24 bits of a 32.32 position's fraction, as a float in [0, 2^24): exact, and far finer
@@ -668,12 +675,11 @@ struct LaneSteps
 }
 
 // Each lane's offset from the chunk's whole position and the top 24 bits of its fraction as a
-// float, for a chunk whose first sample has the 32.32 fraction `low`.
+// float, from `sum`, the fraction of each lane's position: that of the chunk's first sample plus
+// the lane's fraction step, wrapped to 32 bits.
 [[gnu::always_inline]] VESK_TARGET_AVX2 inline void
-lanePositions(const LaneSteps& lanes, uint32_t low, __m256i& offset, __m256& fraction)
+lanePositions(const LaneSteps& lanes, const __m256i& sum, __m256i& offset, __m256& fraction)
 {
-    const __m256i sum =
-        _mm256_add_epi32(_mm256_set1_epi32(static_cast<int32_t>(low)), lanes.fraction);
     // The 32-bit sum wrapped (the lane is one frame further on) exactly where it came out below
     // the lane's fraction step.
     const __m256i noCarry = _mm256_cmpeq_epi32(_mm256_max_epu32(sum, lanes.fraction), sum);
@@ -691,19 +697,20 @@ enum class SourceSpan
 };
 
 // The frames at `offset` and `offset + 1` from src for each lane, where `readable` frames may be
-// read from src on. Lanes outside `lanes`, and frames past `readable`, read as 0.
-template <SourceSpan kSpan>
+// read from src on. Lanes outside `lanes`, and frames past `readable`, read as 0. Without
+// kChecked the caller has made sure the span lies inside `readable`.
+template <SourceSpan kSpan, bool kChecked>
 [[gnu::always_inline]] VESK_TARGET_AVX2 inline void
 readPairs(const float* src, int64_t readable, const __m256i& offset, const __m256i& lanes,
           __m256& a, __m256& b)
 {
-    if (kSpan == SourceSpan::Nine && readable >= 9) {
+    if (kSpan == SourceSpan::Nine && (!kChecked || readable >= 9)) {
         // One load for each side, spread by a permute.
         a = _mm256_permutevar8x32_ps(_mm256_loadu_ps(src), offset);
         b = _mm256_permutevar8x32_ps(_mm256_loadu_ps(src + 1), offset);
         return;
     }
-    if (kSpan == SourceSpan::Seventeen && readable >= 17) {
+    if (kSpan == SourceSpan::Seventeen && (!kChecked || readable >= 17)) {
         // Two loads for each side, lanes past the first eight frames taken from the second.
         const __m256 second = _mm256_castsi256_ps(_mm256_slli_epi32(offset, 28));
         a = _mm256_blendv_ps(_mm256_permutevar8x32_ps(_mm256_loadu_ps(src), offset),
@@ -743,16 +750,19 @@ struct ChunkConstants
     bool narrowWindow;
 };
 
-// Adds output samples [i, i + 8) whose first has read point r and window position t, only the
-// lanes in `lanes` when kMasked. Whole and masked chunks go through the same arithmetic.
-template <GrainChannels kChannels, SourceSpan kSpan, bool kMasked>
+// Adds output samples [i, i + 8) whose first has read point r and window position t, with lane
+// fractions readSum and windowSum (see lanePositions); only the lanes in `lanes` when kMasked.
+// kChecked: whether the source span may run past the readable frames. Every chunk goes through
+// the same arithmetic.
+template <GrainChannels kChannels, SourceSpan kSpan, bool kMasked, bool kChecked>
 [[gnu::always_inline]] VESK_TARGET_AVX2 inline void
-addChunk(const ChunkConstants& c, int64_t i, uint64_t r, uint64_t t, const __m256i& lanes,
-         float* __restrict outLeft, float* __restrict outRight)
+addChunk(const ChunkConstants& c, int64_t i, uint64_t r, uint64_t t, const __m256i& readSum,
+         const __m256i& windowSum, const __m256i& lanes, float* __restrict outLeft,
+         float* __restrict outRight)
 {
     __m256i windowOffset;
     __m256 tf;
-    lanePositions(c.windowLanes, static_cast<uint32_t>(t), windowOffset, tf);
+    lanePositions(c.windowLanes, windowSum, windowOffset, tf);
     const float* h = c.hann + (t >> 32);
     const float* hs = c.hannSlopes + (t >> 32);
     __m256 h0, slope;
@@ -769,16 +779,19 @@ addChunk(const ChunkConstants& c, int64_t i, uint64_t r, uint64_t t, const __m25
     const int64_t f = c.position + static_cast<int64_t>(r >> 32);
     __m256i offset;
     __m256 frac;
-    lanePositions(c.readLanes, static_cast<uint32_t>(r), offset, frac);
+    lanePositions(c.readLanes, readSum, offset, frac);
     frac = _mm256_mul_ps(frac, _mm256_set1_ps(kFracScale));
     __m256 a, b;
-    readPairs<kSpan>(c.left + f, c.leftFrames - f, offset, lanes, a, b);
+    readPairs<kSpan, kChecked>(c.left + f, c.leftFrames - f, offset, lanes, a, b);
     const __m256 sl = _mm256_fmadd_ps(_mm256_sub_ps(b, a), frac, a);
     __m256 sr = sl;
-    if constexpr (kChannels != GrainChannels::Mono) {
+    if constexpr (kChannels == GrainChannels::Stereo) {
+        readPairs<kSpan, kChecked>(c.right + f, c.rightFrames - f, offset, lanes, a, b);
+        sr = _mm256_fmadd_ps(_mm256_sub_ps(b, a), frac, a);
+    } else if constexpr (kChannels == GrainChannels::StereoShort) {
         const int64_t readable = c.rightFrames - f;
-        if (kChannels == GrainChannels::Stereo || readable > 0) {
-            readPairs<kSpan>(c.right + f, readable, offset, lanes, a, b);
+        if (readable > 0) {
+            readPairs<kSpan, true>(c.right + f, readable, offset, lanes, a, b);
         } else {
             a = _mm256_setzero_ps();
             b = _mm256_setzero_ps();
@@ -824,15 +837,51 @@ VESK_TARGET_AVX2 void addGrainAvx2(const GrainPlayback& g, int64_t first, int64_
     uint64_t t = g.windowStep * static_cast<uint64_t>(g.x0 + first);
     const uint64_t rateChunk = g.rateStep * 8;
     const uint64_t windowChunk = g.windowStep * 8;
+    // The lanes' fractions move on by the fraction of eight steps from chunk to chunk.
+    __m256i readSum =
+        _mm256_add_epi32(_mm256_set1_epi32(static_cast<int32_t>(r)), c.readLanes.fraction);
+    __m256i windowSum =
+        _mm256_add_epi32(_mm256_set1_epi32(static_cast<int32_t>(t)), c.windowLanes.fraction);
+    const __m256i readSumStep = _mm256_set1_epi32(static_cast<int32_t>(rateChunk));
+    const __m256i windowSumStep = _mm256_set1_epi32(static_cast<int32_t>(windowChunk));
+
+    // Chunks starting before `spanEnd` have their source span inside both channels' frames.
+    int64_t spanEnd = first;
+    if constexpr (kSpan != SourceSpan::Any) {
+        const int64_t span = kSpan == SourceSpan::Nine ? 9 : 17;
+        const int64_t frames = kChannels == GrainChannels::Stereo
+                                   ? std::min(c.leftFrames, c.rightFrames)
+                                   : c.leftFrames;
+        const int64_t room = std::min<int64_t>(frames - span + 1 - c.position, int64_t{1} << 30);
+        if (room > 0) {
+            const int64_t xEnd = firstSampleAdvanced(g.rateStep, room);
+            spanEnd = xEnd >= g.x0 + last ? last : std::max(xEnd - g.x0, first);
+        }
+    }
 
     const __m256i all = _mm256_set1_epi32(-1);
     int64_t i = first;
-    for (; last - i >= 8; i += 8, r += rateChunk, t += windowChunk)
-        addChunk<kChannels, kSpan, false>(c, i, r, t, all, outLeft, outRight);
+    for (; i < spanEnd && last - i >= 8; i += 8) {
+        addChunk<kChannels, kSpan, false, false>(c, i, r, t, readSum, windowSum, all, outLeft,
+                                                 outRight);
+        r += rateChunk;
+        t += windowChunk;
+        readSum = _mm256_add_epi32(readSum, readSumStep);
+        windowSum = _mm256_add_epi32(windowSum, windowSumStep);
+    }
+    for (; last - i >= 8; i += 8) {
+        addChunk<kChannels, kSpan, false, true>(c, i, r, t, readSum, windowSum, all, outLeft,
+                                                outRight);
+        r += rateChunk;
+        t += windowChunk;
+        readSum = _mm256_add_epi32(readSum, readSumStep);
+        windowSum = _mm256_add_epi32(windowSum, windowSumStep);
+    }
     if (i < last) {
         const __m256i lanes = _mm256_cmpgt_epi32(_mm256_set1_epi32(static_cast<int32_t>(last - i)),
                                                  _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
-        addChunk<kChannels, kSpan, true>(c, i, r, t, lanes, outLeft, outRight);
+        addChunk<kChannels, kSpan, true, true>(c, i, r, t, readSum, windowSum, lanes, outLeft,
+                                               outRight);
     }
 }
 

@@ -58,6 +58,8 @@ const GrainCase kCases[] = {
     {0, 19000, 1.9f, 5000, 0, 0.5f, 1.0f, 1.0f},    // runs off the region's end
     {2, 1500, 0.93f, 4500, 11, 0.5f, 1.1f, 0.9f},   // crosses the right channel's end
     {2, 10000, 2.75f, 3000, 400, 0.5f, 1.0f, 1.0f}, // runs off the region's end, right all past
+    {1, 19500, 1.2f, 4800, 0, 0.5f, 1.0f, 1.0f},    // both channels run out
+    {1, 19700, 0.8f, 4800, 3, 0.5f, 1.0f, 1.0f},    // both channels run out, slowly
 };
 
 void startGrains(Sampler& s, const GrainCase* cases, size_t count)
