@@ -101,15 +101,16 @@ constexpr int kHannEntries = kHannSteps + 16;
 
 struct HannTable
 {
-    float values[kHannEntries];
-    // values[i + 1] - values[i], scaled by 2^-24 (exactly) to take a 24-bit fraction as it is.
-    float slopes[kHannEntries - 1];
+    // The window's values, then from kHannEntries on its slopes: values[i + 1] - values[i],
+    // scaled by 2^-24 (exactly) to take a 24-bit fraction as it is.
+    float values[2 * kHannEntries];
     HannTable()
     {
         for (int i = 0; i < kHannEntries; ++i)
             values[i] = static_cast<float>(0.5 - 0.5 * std::cos(2.0 * kPi * i / kHannSteps));
         for (int i = 0; i + 1 < kHannEntries; ++i)
-            slopes[i] = (values[i + 1] - values[i]) * 0x1p-24f;
+            values[kHannEntries + i] = (values[i + 1] - values[i]) * 0x1p-24f;
+        values[2 * kHannEntries - 1] = 0.0f;
     }
 };
 
@@ -565,8 +566,7 @@ enum class GrainChannels
 // sound does not depend on how the output is cut into blocks.
 struct GrainPlayback
 {
-    const float* hann = nullptr; // window values, and their slopes per 2^-24 of a step
-    const float* hannSlopes = nullptr;
+    const float* hann = nullptr; // HannTable::values
     const float* left = nullptr;
     const float* right = nullptr; // null when the right channel has no frames from the region on
     int64_t leftFrames = 0;       // readable frames of each channel from the region's start
@@ -620,7 +620,6 @@ void addGrainScalar(const GrainPlayback& g, int64_t first, int64_t last, float* 
                     float* __restrict outRight)
 {
     const float* __restrict hann = g.hann;
-    const float* __restrict hannSlopes = g.hannSlopes;
     const float* __restrict srcLeft = g.left;
     const float* __restrict srcRight = g.right;
     uint64_t r = g.rateStep * static_cast<uint64_t>(g.x0 + first);
@@ -629,7 +628,7 @@ void addGrainScalar(const GrainPlayback& g, int64_t first, int64_t last, float* 
         const int64_t f = g.position + static_cast<int64_t>(r >> 32);
         const float frac = fraction24(r) * kFracScale;
         const uint64_t ti = t >> 32;
-        const float w = hann[ti] + hannSlopes[ti] * fraction24(t);
+        const float w = hann[ti] + hann[kHannEntries + ti] * fraction24(t);
 
         const float a = srcLeft[f];
         const float sl = a + (srcLeft[f + 1] - a) * frac;
@@ -740,21 +739,20 @@ struct ChunkConstants
     __m256 gainL;
     __m256 gainR;
     const float* hann;
-    const float* hannSlopes;
     const float* left;
     const float* right;
     int64_t leftFrames;
     int64_t rightFrames;
     int64_t position;
-    // Below one table step per sample, the eight lanes' window positions lie within nine entries.
-    bool narrowWindow;
 };
 
 // Adds output samples [i, i + 8) whose first has read point r and window position t, with lane
 // fractions readSum and windowSum (see lanePositions); only the lanes in `lanes` when kMasked.
-// kChecked: whether the source span may run past the readable frames. Every chunk goes through
-// the same arithmetic.
-template <GrainChannels kChannels, SourceSpan kSpan, bool kMasked, bool kChecked>
+// kChecked: whether the source span may run past the readable frames. kNarrowWindow: below one
+// table step per sample, so the eight lanes' window positions lie within nine entries. Every
+// chunk goes through the same arithmetic.
+template <GrainChannels kChannels, SourceSpan kSpan, bool kNarrowWindow, bool kMasked,
+          bool kChecked>
 [[gnu::always_inline]] VESK_TARGET_AVX2 inline void
 addChunk(const ChunkConstants& c, int64_t i, uint64_t r, uint64_t t, const __m256i& readSum,
          const __m256i& windowSum, const __m256i& lanes, float* __restrict outLeft,
@@ -764,9 +762,9 @@ addChunk(const ChunkConstants& c, int64_t i, uint64_t r, uint64_t t, const __m25
     __m256 tf;
     lanePositions(c.windowLanes, windowSum, windowOffset, tf);
     const float* h = c.hann + (t >> 32);
-    const float* hs = c.hannSlopes + (t >> 32);
+    const float* hs = h + kHannEntries;
     __m256 h0, slope;
-    if (c.narrowWindow) {
+    if constexpr (kNarrowWindow) {
         h0 = _mm256_permutevar8x32_ps(_mm256_loadu_ps(h), windowOffset);
         slope = _mm256_permutevar8x32_ps(_mm256_loadu_ps(hs), windowOffset);
     } else {
@@ -816,7 +814,7 @@ addChunk(const ChunkConstants& c, int64_t i, uint64_t r, uint64_t t, const __m25
     }
 }
 
-template <GrainChannels kChannels, SourceSpan kSpan>
+template <GrainChannels kChannels, SourceSpan kSpan, bool kNarrowWindow>
 VESK_TARGET_AVX2 void addGrainAvx2(const GrainPlayback& g, int64_t first, int64_t last,
                                    float* __restrict outLeft, float* __restrict outRight)
 {
@@ -826,13 +824,11 @@ VESK_TARGET_AVX2 void addGrainAvx2(const GrainPlayback& g, int64_t first, int64_
     c.gainL = _mm256_set1_ps(g.gainL);
     c.gainR = _mm256_set1_ps(g.gainR);
     c.hann = g.hann;
-    c.hannSlopes = g.hannSlopes;
     c.left = g.left;
     c.right = g.right;
     c.leftFrames = g.leftFrames;
     c.rightFrames = g.rightFrames;
     c.position = g.position;
-    c.narrowWindow = g.windowStep < (uint64_t{1} << 32);
     uint64_t r = g.rateStep * static_cast<uint64_t>(g.x0 + first);
     uint64_t t = g.windowStep * static_cast<uint64_t>(g.x0 + first);
     const uint64_t rateChunk = g.rateStep * 8;
@@ -861,17 +857,18 @@ VESK_TARGET_AVX2 void addGrainAvx2(const GrainPlayback& g, int64_t first, int64_
 
     const __m256i all = _mm256_set1_epi32(-1);
     int64_t i = first;
-    for (; i < spanEnd && last - i >= 8; i += 8) {
-        addChunk<kChannels, kSpan, false, false>(c, i, r, t, readSum, windowSum, all, outLeft,
-                                                 outRight);
+    const int64_t wholeSpanEnd = std::min(spanEnd, last - 7);
+    for (; i < wholeSpanEnd; i += 8) {
+        addChunk<kChannels, kSpan, kNarrowWindow, false, false>(c, i, r, t, readSum, windowSum, all,
+                                                                outLeft, outRight);
         r += rateChunk;
         t += windowChunk;
         readSum = _mm256_add_epi32(readSum, readSumStep);
         windowSum = _mm256_add_epi32(windowSum, windowSumStep);
     }
     for (; last - i >= 8; i += 8) {
-        addChunk<kChannels, kSpan, false, true>(c, i, r, t, readSum, windowSum, all, outLeft,
-                                                outRight);
+        addChunk<kChannels, kSpan, kNarrowWindow, false, true>(c, i, r, t, readSum, windowSum, all,
+                                                               outLeft, outRight);
         r += rateChunk;
         t += windowChunk;
         readSum = _mm256_add_epi32(readSum, readSumStep);
@@ -880,9 +877,24 @@ VESK_TARGET_AVX2 void addGrainAvx2(const GrainPlayback& g, int64_t first, int64_
     if (i < last) {
         const __m256i lanes = _mm256_cmpgt_epi32(_mm256_set1_epi32(static_cast<int32_t>(last - i)),
                                                  _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
-        addChunk<kChannels, kSpan, true, true>(c, i, r, t, readSum, windowSum, lanes, outLeft,
-                                               outRight);
+        addChunk<kChannels, kSpan, kNarrowWindow, true, true>(c, i, r, t, readSum, windowSum, lanes,
+                                                              outLeft, outRight);
     }
+}
+
+template <GrainChannels kChannels, bool kNarrowWindow>
+void addGrainAvx2Span(const GrainPlayback& g, int64_t first, int64_t last, float* outLeft,
+                      float* outRight)
+{
+    // The largest distance of a chunk's last lane from its first frame.
+    const uint64_t span = (0xFFFFFFFFu + g.rateStep * 7) >> 32;
+    if (span < 8)
+        addGrainAvx2<kChannels, SourceSpan::Nine, kNarrowWindow>(g, first, last, outLeft, outRight);
+    else if (span < 16)
+        addGrainAvx2<kChannels, SourceSpan::Seventeen, kNarrowWindow>(g, first, last, outLeft,
+                                                                      outRight);
+    else
+        addGrainAvx2<kChannels, SourceSpan::Any, kNarrowWindow>(g, first, last, outLeft, outRight);
 }
 
 const bool kGrainsEightWide = hasAvx2Fma();
@@ -893,14 +905,10 @@ void addGrain(const GrainPlayback& g, int64_t first, int64_t last, float* outLef
 {
 #if VESK_HAS_AVX2_BUILD
     if (kGrainsEightWide) {
-        // The largest distance of a chunk's last lane from its first frame.
-        const uint64_t span = (0xFFFFFFFFu + g.rateStep * 7) >> 32;
-        if (span < 8)
-            addGrainAvx2<kChannels, SourceSpan::Nine>(g, first, last, outLeft, outRight);
-        else if (span < 16)
-            addGrainAvx2<kChannels, SourceSpan::Seventeen>(g, first, last, outLeft, outRight);
+        if (g.windowStep < (uint64_t{1} << 32))
+            addGrainAvx2Span<kChannels, true>(g, first, last, outLeft, outRight);
         else
-            addGrainAvx2<kChannels, SourceSpan::Any>(g, first, last, outLeft, outRight);
+            addGrainAvx2Span<kChannels, false>(g, first, last, outLeft, outRight);
         return;
     }
 #endif
@@ -932,7 +940,6 @@ void Sampler::renderGrains(float* bus1Left, float* bus1Right, uint32_t frames)
         if (first < last) {
             GrainPlayback g;
             g.hann = hann.values;
-            g.hannSlopes = hann.slopes;
             g.left = audio.left.data() + start;
             g.leftFrames = static_cast<int64_t>(audio.left.size()) - start;
             g.position = grain.startFrame;
