@@ -687,11 +687,13 @@ lanePositions(const LaneSteps& lanes, const __m256i& sum, __m256i& offset, __m25
 }
 
 // How far apart a chunk's eight source frames can lie, fixed for a grain by its rate: within
-// nine frames (rates up to 1), within seventeen (up to about 2), or any distance.
+// nine frames (rates up to 1), seventeen (up to about 2), thirty-three (up to about 4), or any
+// distance.
 enum class SourceSpan
 {
     Nine,
     Seventeen,
+    ThirtyThree,
     Any,
 };
 
@@ -717,6 +719,21 @@ readPairs(const float* src, int64_t readable, const __m256i& offset, const __m25
                              _mm256_permutevar8x32_ps(_mm256_loadu_ps(src + 8), offset), second);
         b = _mm256_blendv_ps(_mm256_permutevar8x32_ps(_mm256_loadu_ps(src + 1), offset),
                              _mm256_permutevar8x32_ps(_mm256_loadu_ps(src + 9), offset), second);
+        return;
+    }
+    if (kSpan == SourceSpan::ThirtyThree && (!kChecked || readable >= 33)) {
+        // Four loads for each side, picked by the offset's bits 3 and 4.
+        const __m256 odd = _mm256_castsi256_ps(_mm256_slli_epi32(offset, 28));
+        const __m256 upper = _mm256_castsi256_ps(_mm256_slli_epi32(offset, 27));
+        __m256 part[4];
+        for (int k = 0; k < 4; ++k)
+            part[k] = _mm256_permutevar8x32_ps(_mm256_loadu_ps(src + 8 * k), offset);
+        a = _mm256_blendv_ps(_mm256_blendv_ps(part[0], part[1], odd),
+                             _mm256_blendv_ps(part[2], part[3], odd), upper);
+        for (int k = 0; k < 4; ++k)
+            part[k] = _mm256_permutevar8x32_ps(_mm256_loadu_ps(src + 1 + 8 * k), offset);
+        b = _mm256_blendv_ps(_mm256_blendv_ps(part[0], part[1], odd),
+                             _mm256_blendv_ps(part[2], part[3], odd), upper);
         return;
     }
     {
@@ -865,7 +882,9 @@ VESK_TARGET_AVX2 void addGrainAvx2(const GrainPlayback& g, int64_t first, int64_
     // Chunks starting before `spanEnd` have their source span inside both channels' frames.
     int64_t spanEnd = first;
     if constexpr (kSpan != SourceSpan::Any) {
-        const int64_t span = kSpan == SourceSpan::Nine ? 9 : 17;
+        const int64_t span = kSpan == SourceSpan::Nine        ? 9
+                             : kSpan == SourceSpan::Seventeen ? 17
+                                                              : 33;
         const int64_t frames = kChannels == GrainChannels::Stereo
                                    ? std::min(c.leftFrames, c.rightFrames)
                                    : c.leftFrames;
@@ -914,6 +933,9 @@ void addGrainAvx2Span(const GrainPlayback& g, int64_t first, int64_t last, float
     else if (span < 16)
         addGrainAvx2<kChannels, SourceSpan::Seventeen, kNarrowWindow>(g, first, last, outLeft,
                                                                       outRight);
+    else if (span < 32)
+        addGrainAvx2<kChannels, SourceSpan::ThirtyThree, kNarrowWindow>(g, first, last, outLeft,
+                                                                        outRight);
     else
         addGrainAvx2<kChannels, SourceSpan::Any, kNarrowWindow>(g, first, last, outLeft, outRight);
 }

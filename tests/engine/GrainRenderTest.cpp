@@ -1,6 +1,6 @@
 // Grain playback: each grain is the source read at start + rate * x (linear interpolation) under
 // a Hann window of its length, the same whatever block sizes the host renders in. Covers slow and
-// fast rates, grains shorter than the window table, a grain running off the region's end and a
+// fast rates, grains shorter than the window table, grains running off the region's end and a
 // right channel that ends inside the region.
 #include "SamplerTestUtil.h"
 #include "support/Signal.h"
@@ -60,6 +60,8 @@ const GrainCase kCases[] = {
     {2, 10000, 2.75f, 3000, 400, 0.5f, 1.0f, 1.0f}, // runs off the region's end, right all past
     {1, 19500, 1.2f, 4800, 0, 0.5f, 1.0f, 1.0f},    // both channels run out
     {1, 19700, 0.8f, 4800, 3, 0.5f, 1.0f, 1.0f},    // both channels run out, slowly
+    {1, 16000, 3.6f, 3000, 0, 0.5f, 1.0f, 1.0f},    // both channels run out, fast
+    {1, 12000, 6.5f, 2500, 9, 0.5f, 1.0f, 1.0f},    // both channels run out, faster
 };
 
 void startGrains(Sampler& s, const GrainCase* cases, size_t count)
