@@ -43,9 +43,11 @@ benchmark::Counter cpuPerAudioSecond(double audioSeconds)
                                                 benchmark::Counter::kInvert);
 }
 
-void BM_Grains512(benchmark::State& state)
+// 512 grains sounding at once, every slot busy, each spread over the file. Grain i plays at
+// rate(i) for length(i) samples.
+template <typename Rate, typename Length>
+void runGrains(benchmark::State& state, int channels, Rate rate, Length length)
 {
-    const int channels = static_cast<int>(state.range(0));
     auto sampler = std::make_unique<vesk::Sampler>();
     sampler->setSampleRate(kRate);
     vesk::SampleData region;
@@ -53,13 +55,12 @@ void BM_Grains512(benchmark::State& state)
     sampler->appendSample(0, region);
     const vesk::SampleData* sample = &sampler->pools[0].samples[0];
 
-    // Every slot busy with a grain of 100..250 ms at a rate of 0.7..1.4, spread over the file.
     for (int i = 0; i < vesk::kMaxGrains; ++i) {
         vesk::CloudGrain& g = sampler->grains[i];
         g.sample = sample;
         g.startFrame = (i * 1777) % static_cast<int64_t>(kRate * 18);
-        g.rate = static_cast<float>(std::pow(2.0, ((i % 25) - 12) / 24.0));
-        g.lengthSamples = 4800 + (i * 37) % 7200;
+        g.rate = rate(i);
+        g.lengthSamples = length(i);
         g.delaySamples = 0;
         g.gain = 0.25f;
         g.panL = 1.0f;
@@ -83,7 +84,25 @@ void BM_Grains512(benchmark::State& state)
     }
     state.counters["cpu_per_audio"] = cpuPerAudioSecond(kBlock / kRate);
 }
+
+// Grains of 100..250 ms at a rate of 0.7..1.4; the argument is the number of channels.
+void BM_Grains512(benchmark::State& state)
+{
+    runGrains(
+        state, static_cast<int>(state.range(0)),
+        [](int i) { return static_cast<float>(std::pow(2.0, ((i % 25) - 12) / 24.0)); },
+        [](int i) { return int64_t{4800} + (i * 37) % 7200; });
+}
 BENCHMARK(BM_Grains512)->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond);
+
+// Short grains of 21..83 ms at a rate of 1..4, stereo.
+void BM_ShortFastGrains512(benchmark::State& state)
+{
+    runGrains(
+        state, 2, [](int i) { return static_cast<float>(std::pow(2.0, (i % 25) / 12.0)); },
+        [](int i) { return int64_t{1000} + (i * 37) % 3000; });
+}
+BENCHMARK(BM_ShortFastGrains512)->Unit(benchmark::kMicrosecond);
 
 // Reference: one direct voice playing the same file with a pitch, through the sinc interpolator.
 void BM_OneVoiceReference(benchmark::State& state)
