@@ -2,14 +2,18 @@
 // second build for wider vector units.
 #pragma once
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+// VESK_PORTABLE_ONLY builds only the portable loops (to test them on an x86-64 machine).
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && !defined(VESK_PORTABLE_ONLY)
 #define VESK_HAS_AVX2_BUILD 1
 // Marks a function to be compiled for AVX2 with fused multiply-add; call it only when
 // hasAvx2Fma() is true.
 #define VESK_TARGET_AVX2 __attribute__((target("avx2,fma")))
+// AVX2 without fused multiply-add, for loops that must round exactly as the portable build does.
+#define VESK_TARGET_AVX2_NO_FMA __attribute__((target("avx2")))
 #else
 #define VESK_HAS_AVX2_BUILD 0
 #define VESK_TARGET_AVX2
+#define VESK_TARGET_AVX2_NO_FMA
 #endif
 
 namespace vesk {

@@ -151,7 +151,7 @@ void magnitudesPortable(const float* x, float* out)
 }
 
 #if VESK_HAS_AVX2_BUILD
-VESK_STFT_TARGET_AVX2 void magnitudesAvx2(const float* x, float* out)
+VESK_TARGET_AVX2_NO_FMA void magnitudesAvx2(const float* x, float* out)
 {
     int b = 0;
     for (; b + 8 <= Stft::kBins; b += 8) {

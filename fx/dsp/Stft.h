@@ -21,12 +21,6 @@
 #include <cstring>
 #include <memory>
 
-#if VESK_HAS_AVX2_BUILD
-// For the spectral modules' bin loops: a build for AVX2 without fused multiply-add, so it rounds
-// exactly as the portable build does. Call such a function only when hasAvx2Fma() is true.
-#define VESK_STFT_TARGET_AVX2 __attribute__((target("avx2")))
-#endif
-
 namespace vesk {
 
 class Stft

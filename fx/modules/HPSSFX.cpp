@@ -376,8 +376,8 @@ void maskPortable(const float* th, const float* fp, float gH, float gP, float e,
 
 #if VESK_HAS_AVX2_BUILD
 // Without fused multiply-add (see Stft.h), so it rounds exactly as the portable build.
-VESK_STFT_TARGET_AVX2 void maskAvx2(const float* th, const float* fp, float gH, float gP, float e,
-                                    float* l, float* r)
+VESK_TARGET_AVX2_NO_FMA void maskAvx2(const float* th, const float* fp, float gH, float gP, float e,
+                                      float* l, float* r)
 {
     maskBins(th, fp, gH, gP, e, l, r);
 }

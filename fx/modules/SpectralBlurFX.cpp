@@ -87,8 +87,8 @@ void blurPortable(Stft::Bin* spectrum, float* env, float attack, float release, 
 }
 
 #if VESK_HAS_AVX2_BUILD
-VESK_STFT_TARGET_AVX2 void blurAvx2(Stft::Bin* spectrum, float* env, float attack, float release,
-                                    float mix)
+VESK_TARGET_AVX2_NO_FMA void blurAvx2(Stft::Bin* spectrum, float* env, float attack, float release,
+                                      float mix)
 {
     blurBins(spectrum, env, attack, release, mix);
 }

@@ -82,8 +82,8 @@ void gatePortable(Stft::Bin* spectrum, float* env, float smooth, float threshold
 }
 
 #if VESK_HAS_AVX2_BUILD
-VESK_STFT_TARGET_AVX2 void gateAvx2(Stft::Bin* spectrum, float* env, float smooth, float threshold,
-                                    float reduce)
+VESK_TARGET_AVX2_NO_FMA void gateAvx2(Stft::Bin* spectrum, float* env, float smooth,
+                                      float threshold, float reduce)
 {
     gateBins(spectrum, env, smooth, threshold, reduce);
 }
