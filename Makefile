@@ -12,7 +12,7 @@ export CCACHE_NOHASHDIR := 1
 RELEASE_DIR := build/release
 ASAN_DIR := build/asan
 
-.PHONY: all deps release asan tsan demo test test-release test-asan test-tsan bench install clean format
+.PHONY: all deps release asan tsan demo test test-release test-portable test-asan test-tsan bench install clean format
 
 all: release
 
@@ -34,10 +34,18 @@ tsan: deps
 demo: release
 	@scripts/demo.sh $(RELEASE_DIR)
 
-test: test-release test-asan test-tsan
+test: test-release test-portable test-asan test-tsan
 
 test-release: release
 	@ctest --preset release -j $(JOBS)
+
+# The hot loops that have an AVX2 build chosen at run time, tested again in their portable build
+# (what non-x86 machines and older x86 processors run).
+test-portable: deps
+	@cmake --preset portable >/dev/null
+	@cmake --build --preset portable -j $(JOBS) --target vesk_engine_tests vesk_fx_tests
+	@build/portable/tests/vesk_engine_tests --gtest_brief=1
+	@build/portable/tests/vesk_fx_tests --gtest_brief=1
 
 test-asan: asan
 	@ctest --preset asan -j $(JOBS)
