@@ -98,6 +98,8 @@ void ProcessAllPools(benchmark::State& state)
     state.counters["cpu_over_audio"] = total / double(state.iterations() * 7) / audioMicros;
     state.counters["worst_over_median"] = sorted.back() / median;
     state.counters["median_block_us"] = median;
+    state.counters["worst_block"] =
+        double(std::max_element(best.begin(), best.end()) - best.begin());
     std::remove(file.c_str());
 }
 BENCHMARK(ProcessAllPools)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond);
