@@ -6,6 +6,7 @@
 //                   (so figures compare across machines),
 //   audio_ratio     CPU time per second of audio (1.0 = exactly real time; the goal for both buses
 //                   full of forty modules each plus the master is at most 0.15).
+#include "bench/BenchSupport.h"
 #include "fx/FXLane.h"
 #include "fx/FXModule.h"
 #include "fx/MasterFX.h"
@@ -21,119 +22,33 @@
 
 namespace {
 
+using namespace vesk::bench;
+
 constexpr double kRate = 48000.0;
 constexpr unsigned kBlock = 512;
 
-std::vector<float> noise(size_t n, uint32_t seed)
-{
-    std::vector<float> x(n);
-    for (float& v : x) {
-        seed = seed * 1664525u + 1013904223u;
-        v = 0.5f * (static_cast<float>(seed >> 8) / 8388608.0f - 1.0f);
-    }
-    return x;
-}
-
-// The reference kernel: one biquad low-pass per channel over the block (direct form I, doubles).
-struct Biquad
-{
-    double b0 = 0.2, b1 = 0.4, b2 = 0.2, a1 = -0.5, a2 = 0.3;
-    double x1[2] = {}, x2[2] = {}, y1[2] = {}, y2[2] = {};
-    void process(float* l, float* r, unsigned n)
-    {
-        float* io[2] = {l, r};
-        for (int c = 0; c < 2; ++c) {
-            for (unsigned i = 0; i < n; ++i) {
-                const double x = io[c][i];
-                const double y = b0 * x + b1 * x1[c] + b2 * x2[c] - a1 * y1[c] - a2 * y2[c];
-                x2[c] = x1[c];
-                x1[c] = x;
-                y2[c] = y1[c];
-                y1[c] = y;
-                io[c][i] = static_cast<float>(y);
-            }
-        }
-    }
-};
-
-// CPU time of this thread, as the benchmarks' own timings are CPU time.
-double threadCpuNs()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) * 1e9 + double(ts.tv_nsec);
-}
-
-// Reference ns per stereo frame, measured once per run.
-double referenceNsPerFrame()
-{
-    static const double ns = [] {
-        Biquad bq;
-        std::vector<float> l = noise(kBlock, 1), r = noise(kBlock, 2);
-        const int rounds = 20000;
-        const double t0 = threadCpuNs();
-        for (int i = 0; i < rounds; ++i) {
-            bq.process(l.data(), r.data(), kBlock);
-            benchmark::DoNotOptimize(l.data());
-        }
-        return (threadCpuNs() - t0) / (double(rounds) * kBlock);
-    }();
-    return ns;
-}
-
-void report(benchmark::State& state, double framesPerIteration)
-{
-    // Set after the loop: the counters are divided by the elapsed time (kIsRate) and inverted.
-    state.counters["ns_per_frame"] = benchmark::Counter(
-        framesPerIteration * 1e-9,
-        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
-    state.counters["audio_ratio"] = benchmark::Counter(
-        framesPerIteration / kRate,
-        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
-    state.counters["x_reference"] = benchmark::Counter(
-        framesPerIteration * 1e-9 * referenceNsPerFrame(),
-        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
-}
-
 void BM_Reference(benchmark::State& state)
 {
-    Biquad bq;
-    std::vector<float> l = noise(kBlock, 1), r = noise(kBlock, 2);
-    for (auto _ : state) {
-        bq.process(l.data(), r.data(), kBlock);
-        benchmark::DoNotOptimize(l.data());
-    }
-    report(state, kBlock);
+    runBiquadReference(state, kRate, kBlock);
 }
 BENCHMARK(BM_Reference);
 
 void BM_Module(benchmark::State& state)
 {
-    const vesk::FXModuleInfo* info = vesk::getFXModuleInfo(static_cast<uint32_t>(state.range(0)));
-    if (info == nullptr || info->vtable == nullptr) {
-        state.SkipWithError("module not implemented");
+    ModuleInstance module(static_cast<uint32_t>(state.range(0)), kRate);
+    if (!labelOrSkip(state, module))
         return;
-    }
-    state.SetLabel(info->name);
-    const vesk::FXModuleVTable& vt = *info->vtable;
-    void* block = ::operator new (static_cast<size_t>(vt.stateSize), std::align_val_t{64});
-    std::memset(block, 0, static_cast<size_t>(vt.stateSize));
-    vt.construct(block, kRate);
-    float params[vesk::kMaxFXParams] = {};
-    std::copy(info->paramDefaults, info->paramDefaults + info->paramCount, params);
-    const std::vector<float> inL = noise(kBlock, 3), inR = noise(kBlock, 4);
+    const std::vector<float> inL = noiseBlock(kBlock, 3), inR = noiseBlock(kBlock, 4);
     std::vector<float> l = inL, r = inR;
     for (auto _ : state) {
         state.PauseTiming();
         l = inL;
         r = inR;
         state.ResumeTiming();
-        vt.process(l.data(), r.data(), kBlock, params, block, kRate);
+        module.process(l.data(), r.data(), kBlock, kRate);
         benchmark::DoNotOptimize(l.data());
     }
-    report(state, kBlock);
-    vt.destroy(block);
-    ::operator delete (block, std::align_val_t{64});
+    reportPerFrame(state, kBlock, kRate, kBlock);
 }
 // The tone and dynamics modules: EQ, Air Boost, Bass Boost, Saturate, Bitcrusher, SubBeast,
 // Transient.
@@ -160,8 +75,8 @@ void BM_TwoFullBusesAndMaster(benchmark::State& state)
     master->setEnhanceMulti(true);
     master->setReverb(0.5f, 0.5f, 2.0f, 0.2f, 0.8f, 1.0f);
     const float modBus[vesk::kModBusSize] = {0.0f, 0.3f, 0.5f, -0.2f, 0.8f};
-    std::vector<float> b1l = noise(kBlock, 5), b1r = noise(kBlock, 6);
-    std::vector<float> b2l = noise(kBlock, 7), b2r = noise(kBlock, 8);
+    std::vector<float> b1l = noiseBlock(kBlock, 5), b1r = noiseBlock(kBlock, 6);
+    std::vector<float> b2l = noiseBlock(kBlock, 7), b2r = noiseBlock(kBlock, 8);
     for (auto _ : state) {
         lanes[0].processInternal(b1l.data(), b1r.data(), kBlock, modBus);
         for (unsigned i = 0; i < kBlock; ++i) {
@@ -177,7 +92,7 @@ void BM_TwoFullBusesAndMaster(benchmark::State& state)
             b1r[i] = b1r[i] * 0.5f + 0.1f * std::cos(0.013f * float(i));
         }
     }
-    report(state, kBlock);
+    reportPerFrame(state, kBlock, kRate, kBlock);
 }
 BENCHMARK(BM_TwoFullBusesAndMaster);
 

@@ -4,6 +4,7 @@
 //
 // Reported per benchmark: ns_per_frame, audio_ratio (CPU time per second of audio at 48 kHz) and
 // x_reference (time relative to a stereo biquad measured in the same run).
+#include "bench/BenchSupport.h"
 #include "fx/MasterFX.h"
 #include "fx/dsp/FdnReverb.h"
 #include "fx/dsp/HalfBand2x.h"
@@ -17,79 +18,14 @@
 
 namespace {
 
+using namespace vesk::bench;
+
 constexpr double kRate = 48000.0;
 constexpr unsigned kBlock = 512;
 
-std::vector<float> noise(size_t n, uint32_t seed)
-{
-    std::vector<float> x(n);
-    for (float& v : x) {
-        seed = seed * 1664525u + 1013904223u;
-        v = 0.5f * (static_cast<float>(seed >> 8) / 8388608.0f - 1.0f);
-    }
-    return x;
-}
-
-void biquad(float* l, float* r, unsigned n, double* st)
-{
-    float* io[2] = {l, r};
-    for (int c = 0; c < 2; ++c) {
-        double* s = st + 4 * c;
-        for (unsigned i = 0; i < n; ++i) {
-            const double x = io[c][i];
-            const double y = 0.2 * x + 0.4 * s[0] + 0.2 * s[1] + 0.5 * s[2] - 0.3 * s[3];
-            s[1] = s[0];
-            s[0] = x;
-            s[3] = s[2];
-            s[2] = y;
-            io[c][i] = static_cast<float>(y);
-        }
-    }
-}
-
-// CPU time of this thread, as the benchmarks' own timings are CPU time.
-double threadCpuNs()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) * 1e9 + double(ts.tv_nsec);
-}
-
-// Reference ns per stereo frame, measured once per run.
-double referenceNsPerFrame()
-{
-    static const double ns = [] {
-        double st[8] = {};
-        std::vector<float> l = noise(kBlock, 1), r = noise(kBlock, 2);
-        const int rounds = 20000;
-        const double t0 = threadCpuNs();
-        for (int i = 0; i < rounds; ++i) {
-            biquad(l.data(), r.data(), kBlock, st);
-            benchmark::DoNotOptimize(l.data());
-        }
-        return (threadCpuNs() - t0) / (double(rounds) * kBlock);
-    }();
-    return ns;
-}
-
-void report(benchmark::State& state)
-{
-    const auto flags = benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert;
-    state.counters["ns_per_frame"] = benchmark::Counter(kBlock * 1e-9, flags);
-    state.counters["audio_ratio"] = benchmark::Counter(kBlock / kRate, flags);
-    state.counters["x_reference"] =
-        benchmark::Counter(kBlock * 1e-9 * referenceNsPerFrame(), flags);
-}
-
 void BM_Reference(benchmark::State& state)
 {
-    double st[8] = {};
-    std::vector<float> l = noise(kBlock, 1), r = noise(kBlock, 2);
-    for (auto _ : state) {
-        biquad(l.data(), r.data(), kBlock, st);
-        benchmark::DoNotOptimize(l.data());
-    }
-    report(state);
+    runBiquadReference(state, kRate, kBlock);
 }
 BENCHMARK(BM_Reference);
 
@@ -106,7 +42,7 @@ void BM_Master(benchmark::State& state)
         m->setEnhanceMulti(true);
         m->setReverb(0.5f, 0.5f, 2.0f, 0.2f, 0.8f, 1.0f);
     }
-    std::vector<float> l = noise(kBlock, 3), r = noise(kBlock, 4);
+    std::vector<float> l = noiseBlock(kBlock, 3), r = noiseBlock(kBlock, 4);
     const std::vector<float> inL = l, inR = r;
     for (auto _ : state) {
         std::copy(inL.begin(), inL.end(), l.begin());
@@ -114,7 +50,7 @@ void BM_Master(benchmark::State& state)
         m->process(l.data(), r.data(), kBlock);
         benchmark::DoNotOptimize(l.data());
     }
-    report(state);
+    reportPerFrame(state, kBlock, kRate, kBlock);
 }
 BENCHMARK(BM_Master)->Arg(0)->Arg(1);
 
@@ -123,12 +59,13 @@ void BM_FdnReverb(benchmark::State& state)
     vesk::dsp::FdnReverb reverb;
     reverb.configure(kRate, 100.0);
     reverb.setParams(vesk::dsp::FdnReverbParams{});
-    std::vector<float> l = noise(kBlock, 5), r = noise(kBlock, 6), ol(kBlock), orr(kBlock);
+    std::vector<float> l = noiseBlock(kBlock, 5), r = noiseBlock(kBlock, 6), ol(kBlock),
+                       orr(kBlock);
     for (auto _ : state) {
         reverb.process(l.data(), r.data(), ol.data(), orr.data(), kBlock);
         benchmark::DoNotOptimize(ol.data());
     }
-    report(state);
+    reportPerFrame(state, kBlock, kRate, kBlock);
 }
 BENCHMARK(BM_FdnReverb);
 
@@ -140,19 +77,19 @@ void BM_Limiter(benchmark::State& state)
     s.inputGain = 2.0;
     s.outputLimit = 0.9;
     lim.setSettings(s);
-    std::vector<float> l = noise(kBlock, 7), r = noise(kBlock, 8);
+    std::vector<float> l = noiseBlock(kBlock, 7), r = noiseBlock(kBlock, 8);
     for (auto _ : state) {
         lim.process(l.data(), r.data(), kBlock);
         benchmark::DoNotOptimize(l.data());
     }
-    report(state);
+    reportPerFrame(state, kBlock, kRate, kBlock);
 }
 BENCHMARK(BM_Limiter);
 
 void BM_Oversampler(benchmark::State& state)
 {
     vesk::Oversampler2x os;
-    std::vector<float> l = noise(kBlock, 9), r = noise(kBlock, 10), w(2 * kBlock);
+    std::vector<float> l = noiseBlock(kBlock, 9), r = noiseBlock(kBlock, 10), w(2 * kBlock);
     for (auto _ : state) {
         os.upsample(0, l.data(), w.data(), kBlock);
         os.downsample(0, w.data(), l.data(), kBlock);
@@ -160,7 +97,7 @@ void BM_Oversampler(benchmark::State& state)
         os.downsample(1, w.data(), r.data(), kBlock);
         benchmark::DoNotOptimize(l.data());
     }
-    report(state);
+    reportPerFrame(state, kBlock, kRate, kBlock);
 }
 BENCHMARK(BM_Oversampler);
 

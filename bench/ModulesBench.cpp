@@ -14,6 +14,8 @@
 // do not count).
 #include "tests/support/PluginFixture.h"
 
+#include "bench/BenchSupport.h"
+
 #include "audio_files/WavWriter.h"
 #include "fx/FXModule.h"
 
@@ -31,100 +33,24 @@
 
 using namespace vesk;
 using namespace vesk::test;
+using namespace vesk::bench;
 
 namespace {
 
 constexpr double kRate = 48000.0;
 constexpr unsigned kBlock = 512;
 
-std::vector<float> noiseBlock(size_t n, uint32_t seed)
-{
-    std::vector<float> x(n);
-    for (float& v : x) {
-        seed = seed * 1664525u + 1013904223u;
-        v = 0.5f * (static_cast<float>(seed >> 8) / 8388608.0f - 1.0f);
-    }
-    return x;
-}
-
-struct Biquad
-{
-    double b0 = 0.2, b1 = 0.4, b2 = 0.2, a1 = -0.5, a2 = 0.3;
-    double x1[2] = {}, x2[2] = {}, y1[2] = {}, y2[2] = {};
-    void process(float* l, float* r, unsigned n)
-    {
-        float* io[2] = {l, r};
-        for (int c = 0; c < 2; ++c) {
-            for (unsigned i = 0; i < n; ++i) {
-                const double x = io[c][i];
-                const double y = b0 * x + b1 * x1[c] + b2 * x2[c] - a1 * y1[c] - a2 * y2[c];
-                x2[c] = x1[c];
-                x1[c] = x;
-                y2[c] = y1[c];
-                y1[c] = y;
-                io[c][i] = static_cast<float>(y);
-            }
-        }
-    }
-};
-
-double threadCpuNs()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) * 1e9 + double(ts.tv_nsec);
-}
-
-double referenceNsPerFrame()
-{
-    static const double ns = [] {
-        Biquad bq;
-        std::vector<float> l = noiseBlock(kBlock, 1), r = noiseBlock(kBlock, 2);
-        const int rounds = 20000;
-        const double t0 = threadCpuNs();
-        for (int i = 0; i < rounds; ++i) {
-            bq.process(l.data(), r.data(), kBlock);
-            benchmark::DoNotOptimize(l.data());
-        }
-        return (threadCpuNs() - t0) / (double(rounds) * kBlock);
-    }();
-    return ns;
-}
-
-void report(benchmark::State& state, double frames)
-{
-    const auto inv = benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert;
-    state.counters["ns_per_frame"] = benchmark::Counter(frames * 1e-9, inv);
-    state.counters["audio_ratio"] = benchmark::Counter(frames / kRate, inv);
-    state.counters["x_reference"] = benchmark::Counter(frames * 1e-9 * referenceNsPerFrame(), inv);
-}
-
 void BM_Reference(benchmark::State& state)
 {
-    Biquad bq;
-    std::vector<float> l = noiseBlock(kBlock, 1), r = noiseBlock(kBlock, 2);
-    for (auto _ : state) {
-        bq.process(l.data(), r.data(), kBlock);
-        benchmark::DoNotOptimize(l.data());
-    }
-    report(state, kBlock);
+    runBiquadReference(state, kRate, kBlock);
 }
 BENCHMARK(BM_Reference);
 
 void BM_Module(benchmark::State& state)
 {
-    const FXModuleInfo* info = getFXModuleInfo(static_cast<uint32_t>(state.range(0)));
-    if (info == nullptr || info->vtable == nullptr) {
-        state.SkipWithError("module not implemented");
+    ModuleInstance module(static_cast<uint32_t>(state.range(0)), kRate);
+    if (!labelOrSkip(state, module))
         return;
-    }
-    state.SetLabel(info->name);
-    const FXModuleVTable& vt = *info->vtable;
-    void* block = ::operator new (static_cast<size_t>(vt.stateSize), std::align_val_t{64});
-    std::memset(block, 0, static_cast<size_t>(vt.stateSize));
-    vt.construct(block, kRate);
-    float params[kMaxFXParams] = {};
-    std::copy(info->paramDefaults, info->paramDefaults + info->paramCount, params);
     // A long stretch of fresh noise, so modules that follow the signal (Doppler, TapeStartStop)
     // see sound in every block; taken 512 frames at a time.
     const std::vector<float> inL = noiseBlock(kBlock * 64, 3), inR = noiseBlock(kBlock * 64, 4);
@@ -136,12 +62,10 @@ void BM_Module(benchmark::State& state)
         std::copy(inR.begin() + at, inR.begin() + at + kBlock, r.begin());
         at = (at + kBlock) % inL.size();
         state.ResumeTiming();
-        vt.process(l.data(), r.data(), kBlock, params, block, kRate);
+        module.process(l.data(), r.data(), kBlock, kRate);
         benchmark::DoNotOptimize(l.data());
     }
-    report(state, kBlock);
-    vt.destroy(block);
-    ::operator delete (block, std::align_val_t{64});
+    reportPerFrame(state, kBlock, kRate, kBlock);
 }
 BENCHMARK(BM_Module)->DenseRange(7, 10)->DenseRange(12, 30);
 

@@ -1,6 +1,7 @@
 // Time per hop of the three STFT modules (SpecBlur, SpecGate, HPSS) as a ratio to one forward
 // plus inverse 1024-point real FFT pair measured in the same run (the floor of any STFT effect
 // with two channels is two such pairs per hop). Also the bare STFT with untouched spectra.
+#include "bench/BenchSupport.h"
 #include "fx/FXModule.h"
 #include "fx/dsp/FftwPlanner.h"
 #include "fx/dsp/Stft.h"
@@ -16,17 +17,11 @@
 #include <vector>
 
 using namespace vesk;
+using namespace vesk::bench;
 
 namespace {
 
 constexpr double kRate = 48000.0;
-
-double threadCpuNs()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) * 1e9 + double(ts.tv_nsec);
-}
 
 // ns for one forward and one inverse 1024-point real transform, measured once per run.
 double fftPairNs()
@@ -71,16 +66,6 @@ double fftPairNs()
     return ns;
 }
 
-std::vector<float> noiseBlock(size_t n, uint32_t seed)
-{
-    std::vector<float> x(n);
-    for (float& v : x) {
-        seed = seed * 1664525u + 1013904223u;
-        v = 0.5f * (static_cast<float>(seed >> 8) / 8388608.0f - 1.0f);
-    }
-    return x;
-}
-
 void reportPerHop(benchmark::State& state)
 {
     // Each iteration processes exactly one hop.
@@ -113,20 +98,11 @@ BENCHMARK(BM_BareStft);
 // at 0.25 makes it separate; at its default 0.5 it passes the spectra through).
 void BM_StftModule(benchmark::State& state)
 {
-    const FXModuleInfo* info = getFXModuleInfo(static_cast<uint32_t>(state.range(0)));
-    if (info == nullptr || info->vtable == nullptr) {
-        state.SkipWithError("module not implemented");
+    ModuleInstance module(static_cast<uint32_t>(state.range(0)), kRate);
+    if (!labelOrSkip(state, module))
         return;
-    }
-    state.SetLabel(info->name);
-    const FXModuleVTable& vt = *info->vtable;
-    void* block = ::operator new (static_cast<size_t>(vt.stateSize), std::align_val_t{64});
-    std::memset(block, 0, static_cast<size_t>(vt.stateSize));
-    vt.construct(block, kRate);
-    float params[kMaxFXParams] = {};
-    std::copy(info->paramDefaults, info->paramDefaults + info->paramCount, params);
     if (state.range(1) >= 0)
-        params[0] = float(state.range(1)) / 100.0f;
+        module.params[0] = float(state.range(1)) / 100.0f;
     const std::vector<float> inL = noiseBlock(Stft::kHop * 64, 3);
     const std::vector<float> inR = noiseBlock(Stft::kHop * 64, 4);
     std::vector<float> l(Stft::kHop), r(Stft::kHop);
@@ -136,12 +112,10 @@ void BM_StftModule(benchmark::State& state)
         std::copy(inL.begin() + at, inL.begin() + at + Stft::kHop, l.begin());
         std::copy(inR.begin() + at, inR.begin() + at + Stft::kHop, r.begin());
         at = (at + Stft::kHop) % inL.size();
-        vt.process(l.data(), r.data(), Stft::kHop, params, block, kRate);
+        module.process(l.data(), r.data(), Stft::kHop, kRate);
         benchmark::DoNotOptimize(l.data());
     }
     reportPerHop(state);
-    vt.destroy(block);
-    ::operator delete (block, std::align_val_t{64});
 }
 BENCHMARK(BM_StftModule)->Args({26, -1})->Args({27, -1})->Args({30, -1})->Args({30, 25});
 
