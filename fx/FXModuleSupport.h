@@ -107,6 +107,37 @@ template <typename State> struct RingLifecycle
     }
 };
 
+// Construct, destroy, reset and setSampleRate of a module whose state block holds one pointer,
+// `impl`, to a heap object of type Impl that has a `rate` and a clear() that silences it.
+template <typename State, typename Impl> struct HeapImplLifecycle
+{
+    static void construct(void* block, double rate)
+    {
+        State& s = createState<State>(block);
+        Impl* impl = new Impl();
+        impl->rate = safeRate(rate);
+        s.impl = impl;
+    }
+    static void destroy(void* block)
+    {
+        State& s = stateOf<State>(block);
+        delete s.impl;
+        s.impl = nullptr;
+    }
+    static void reset(void* block)
+    {
+        if (Impl* m = stateOf<State>(block).impl)
+            m->clear();
+    }
+    static void setSampleRate(void* block, double rate)
+    {
+        if (Impl* m = stateOf<State>(block).impl) {
+            m->rate = safeRate(rate);
+            m->clear();
+        }
+    }
+};
+
 // Construct, destroy, reset and setSampleRate of a module without heap parts whose filter design
 // is cached from the knobs. The module defines, next to its State (which has a `rate`),
 // clearMemories(State&) (zero the filter memories) and invalidate(State&) (force a redesign).

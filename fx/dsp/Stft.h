@@ -100,4 +100,19 @@ private:
     unsigned fill_ = 0;              // samples of the current hop taken so far
 };
 
+// The heap state of a spectral effect that follows one envelope per bin and channel.
+struct StftEnvelopes
+{
+    Stft stft;
+    float envelope[Stft::kChannels][Stft::kBins] = {};
+    double rate = 48000.0;
+
+    // [audio thread] Clears the transform's buffers and the envelopes.
+    void clear()
+    {
+        stft.reset();
+        std::fill(&envelope[0][0], &envelope[0][0] + Stft::kChannels * Stft::kBins, 0.0f);
+    }
+};
+
 } // namespace vesk

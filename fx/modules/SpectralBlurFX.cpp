@@ -6,58 +6,17 @@
 
 #include <algorithm>
 #include <cmath>
-#include <memory>
 
 namespace vesk::SpectralBlurFX {
 
 namespace {
 
-struct Impl
-{
-    Stft stft;
-    float envelope[2][Stft::kBins] = {};
-    double rate = 48000.0;
-};
+using Impl = StftEnvelopes;
 
 struct State
 {
     Impl* impl;
 };
-
-void clear(Impl& m)
-{
-    m.stft.reset();
-    std::fill(&m.envelope[0][0], &m.envelope[0][0] + 2 * Stft::kBins, 0.0f);
-}
-
-void construct(void* block, double rate)
-{
-    State& s = fxsupport::createState<State>(block);
-    auto impl = std::make_unique<Impl>();
-    impl->rate = fxsupport::safeRate(rate);
-    s.impl = impl.release();
-}
-
-void destroy(void* block)
-{
-    State& s = fxsupport::stateOf<State>(block);
-    delete s.impl;
-    s.impl = nullptr;
-}
-
-void reset(void* block)
-{
-    if (Impl* m = fxsupport::stateOf<State>(block).impl)
-        clear(*m);
-}
-
-void setSampleRate(void* block, double rate)
-{
-    if (Impl* m = fxsupport::stateOf<State>(block).impl) {
-        m->rate = fxsupport::safeRate(rate);
-        clear(*m);
-    }
-}
 
 // One channel's hop. With the magnitudes taken first, the bin loop has no calls or branches and
 // runs on vector registers.
@@ -123,9 +82,12 @@ void process(float* left, float* right, unsigned frames, const float* params, vo
     });
 }
 
+using Lifecycle = fxsupport::HeapImplLifecycle<State, Impl>;
+
 } // namespace
 
-extern const FXModuleVTable kVTable = {sizeof(State), construct,     destroy,
-                                       reset,         setSampleRate, process};
+extern const FXModuleVTable kVTable = {
+    sizeof(State),    Lifecycle::construct,     Lifecycle::destroy,
+    Lifecycle::reset, Lifecycle::setSampleRate, process};
 
 } // namespace vesk::SpectralBlurFX
