@@ -30,3 +30,11 @@ inline bool hasAvx2Fma()
 }
 
 } // namespace vesk
+
+// The AVX2 build of a hot loop where the processor runs it, else the portable one; for choosing
+// once, at load time. The AVX2 name need only exist where VESK_HAS_AVX2_BUILD is 1.
+#if VESK_HAS_AVX2_BUILD
+#define VESK_CHOOSE_BUILD(avx2, portable) (::vesk::hasAvx2Fma() ? (avx2) : (portable))
+#else
+#define VESK_CHOOSE_BUILD(avx2, portable) (portable)
+#endif

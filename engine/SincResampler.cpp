@@ -259,16 +259,7 @@ VESK_TARGET_AVX2 int runAvx2(const float* table, const float* const* buffers, in
 }
 #endif
 
-RunFn chooseRun()
-{
-#if VESK_HAS_AVX2_BUILD
-    if (hasAvx2Fma())
-        return runAvx2;
-#endif
-    return runPortable;
-}
-
-const RunFn kRun = chooseRun();
+const RunFn kRun = VESK_CHOOSE_BUILD(runAvx2, runPortable);
 
 } // namespace
 

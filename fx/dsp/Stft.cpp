@@ -174,16 +174,7 @@ VESK_TARGET_AVX2_NO_FMA void magnitudesAvx2(const float* x, float* out)
 
 using MagnitudesFn = void (*)(const float*, float*);
 
-MagnitudesFn chooseMagnitudes()
-{
-#if VESK_HAS_AVX2_BUILD
-    if (hasAvx2Fma())
-        return magnitudesAvx2;
-#endif
-    return magnitudesPortable;
-}
-
-const MagnitudesFn kMagnitudes = chooseMagnitudes();
+const MagnitudesFn kMagnitudes = VESK_CHOOSE_BUILD(magnitudesAvx2, magnitudesPortable);
 
 } // namespace
 

@@ -279,16 +279,9 @@ VESK_TARGET_AVX2 void frequencyAvx2(const float* power, int width, float* out,
 }
 #endif
 
-MedianKernels chooseKernels()
-{
-#if VESK_HAS_AVX2_BUILD
-    if (hasAvx2Fma())
-        return {updateTimeAvx2, frequencyAvx2};
-#endif
-    return {updateTimePortable, frequencyPortable};
-}
-
-const MedianKernels kKernels = chooseKernels();
+const MedianKernels kKernels =
+    VESK_CHOOSE_BUILD((MedianKernels{updateTimeAvx2, frequencyAvx2}),
+                      (MedianKernels{updateTimePortable, frequencyPortable}));
 
 // Appends an averaged frame to the history and, while they are kept, to the time-median windows.
 void pushFrame(Impl& m)
@@ -383,16 +376,7 @@ VESK_TARGET_AVX2_NO_FMA void maskAvx2(const float* th, const float* fp, float gH
 }
 #endif
 
-MaskFn chooseMask()
-{
-#if VESK_HAS_AVX2_BUILD
-    if (hasAvx2Fma())
-        return maskAvx2;
-#endif
-    return maskPortable;
-}
-
-const MaskFn kMask = chooseMask();
+const MaskFn kMask = VESK_CHOOSE_BUILD(maskAvx2, maskPortable);
 
 void processHop(Impl& m, Stft::Bin* l, Stft::Bin* r)
 {

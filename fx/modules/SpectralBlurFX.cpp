@@ -55,16 +55,7 @@ VESK_TARGET_AVX2_NO_FMA void blurAvx2(Stft::Bin* spectrum, float* env, float att
 
 using BlurFn = void (*)(Stft::Bin*, float*, float, float, float);
 
-BlurFn chooseBlur()
-{
-#if VESK_HAS_AVX2_BUILD
-    if (hasAvx2Fma())
-        return blurAvx2;
-#endif
-    return blurPortable;
-}
-
-const BlurFn kBlurHop = chooseBlur();
+const BlurFn kBlurHop = VESK_CHOOSE_BUILD(blurAvx2, blurPortable);
 
 void process(float* left, float* right, unsigned frames, const float* params, void* block, double)
 {

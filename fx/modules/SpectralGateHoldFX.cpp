@@ -50,16 +50,7 @@ VESK_TARGET_AVX2_NO_FMA void gateAvx2(Stft::Bin* spectrum, float* env, float smo
 
 using GateFn = void (*)(Stft::Bin*, float*, float, float, float);
 
-GateFn chooseGate()
-{
-#if VESK_HAS_AVX2_BUILD
-    if (hasAvx2Fma())
-        return gateAvx2;
-#endif
-    return gatePortable;
-}
-
-const GateFn kGateHop = chooseGate();
+const GateFn kGateHop = VESK_CHOOSE_BUILD(gateAvx2, gatePortable);
 
 void process(float* left, float* right, unsigned frames, const float* params, void* block, double)
 {
