@@ -126,23 +126,6 @@ void addReference(const Sampler& s, const GrainCase& c, StereoBuffer& out)
     }
 }
 
-bool sameBits(const StereoBuffer& a, const StereoBuffer& b)
-{
-    return a.left.size() == b.left.size() &&
-           std::memcmp(a.left.data(), b.left.data(), a.left.size() * sizeof(float)) == 0 &&
-           std::memcmp(a.right.data(), b.right.data(), a.right.size() * sizeof(float)) == 0;
-}
-
-double largestDifference(const StereoBuffer& a, const StereoBuffer& b)
-{
-    double d = 0.0;
-    for (size_t i = 0; i < a.left.size(); ++i) {
-        d = std::max(d, std::fabs(double(a.left[i]) - b.left[i]));
-        d = std::max(d, std::fabs(double(a.right[i]) - b.right[i]));
-    }
-    return d;
-}
-
 TEST(GrainRenderTest, EachGrainFollowsItsReadPointUnderAHannWindow)
 {
     constexpr size_t kFrames = 6100;

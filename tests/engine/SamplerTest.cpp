@@ -68,22 +68,6 @@ StereoBuffer renderTrigger(uint64_t seed, size_t frames, uint32_t blockFrames,
     return out;
 }
 
-bool sameBits(const StereoBuffer& a, const StereoBuffer& b)
-{
-    return a.left.size() == b.left.size() &&
-           std::memcmp(a.left.data(), b.left.data(), a.left.size() * sizeof(float)) == 0 &&
-           std::memcmp(a.right.data(), b.right.data(), a.right.size() * sizeof(float)) == 0;
-}
-
-double largestDifference(const StereoBuffer& a, const StereoBuffer& b)
-{
-    double d = 0.0;
-    for (size_t i = 0; i < a.left.size(); ++i)
-        d = std::max({d, std::fabs(double(a.left[i]) - b.left[i]),
-                      std::fabs(double(a.right[i]) - b.right[i])});
-    return d;
-}
-
 TEST(SamplerTriggerTest, SameSeedSameBitsWhateverTheHostBlockSize)
 {
     constexpr size_t kFrames = 14000;

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cmath>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -60,6 +62,23 @@ struct StereoBuffer
     std::vector<float> left, right;
     explicit StereoBuffer(size_t frames = 0) : left(frames, 0.0f), right(frames, 0.0f) {}
 };
+
+inline bool sameBits(const StereoBuffer& a, const StereoBuffer& b)
+{
+    return a.left.size() == b.left.size() && a.right.size() == b.right.size() &&
+           std::memcmp(a.left.data(), b.left.data(), a.left.size() * sizeof(float)) == 0 &&
+           std::memcmp(a.right.data(), b.right.data(), a.right.size() * sizeof(float)) == 0;
+}
+
+// Largest sample difference over both channels of two buffers of the same length.
+inline double largestDifference(const StereoBuffer& a, const StereoBuffer& b)
+{
+    double d = 0.0;
+    for (size_t i = 0; i < a.left.size(); ++i)
+        d = std::max({d, std::fabs(double(a.left[i]) - b.left[i]),
+                      std::fabs(double(a.right[i]) - b.right[i])});
+    return d;
+}
 
 // Mixes one block the way the audio callback does, routes aside: audible pools' voices into the
 // output, muted or soloed-out pools kept in time, then the grains. Allocates nothing.
