@@ -8,6 +8,7 @@
 #include "audio_files/WavLoader.h"
 #include "audio_files/WavWriter.h"
 #include "plugin/VeskPlugin.h"
+#include "tests/support/InProcessPlugin.h"
 
 #include <benchmark/benchmark.h>
 
@@ -22,58 +23,13 @@
 
 namespace {
 
-clap_host_t makeHost()
-{
-    clap_host_t h{};
-    h.clap_version = CLAP_VERSION;
-    h.name = "bench";
-    h.vendor = "";
-    h.url = "";
-    h.version = "";
-    h.get_extension = [](const clap_host_t*, const char*) -> const void* { return nullptr; };
-    h.request_callback = [](const clap_host_t*) {};
-    return h;
-}
+using namespace vesk::test;
 
-clap_host_t gHost = makeHost();
+const clap_host_t gHost = silentHost("bench");
 
 VeskPlugin* makeInstance()
 {
-    void* storage = ::operator new(sizeof(VeskPlugin), std::align_val_t(64));
-    auto* p = new (storage) VeskPlugin(&gHost);
-    VeskPlugin::clapInit(&p->clapPlugin);
-    return p;
-}
-
-bool save(VeskPlugin& p, std::vector<uint8_t>& out)
-{
-    out.clear();
-    clap_ostream_t stream{&out, [](const clap_ostream_t* s, const void* b, uint64_t n) {
-                              auto* v = static_cast<std::vector<uint8_t>*>(s->ctx);
-                              v->insert(v->end(), static_cast<const uint8_t*>(b),
-                                        static_cast<const uint8_t*>(b) + n);
-                              return int64_t(n);
-                          }};
-    return VeskPlugin::clapStateSave(&p.clapPlugin, &stream);
-}
-
-bool load(VeskPlugin& p, const std::vector<uint8_t>& bytes)
-{
-    struct Source
-    {
-        const std::vector<uint8_t>* bytes;
-        size_t at;
-    } source{&bytes, 0};
-    clap_istream_t stream{&source, [](const clap_istream_t* s, void* b, uint64_t n) {
-                              auto* src = static_cast<Source*>(s->ctx);
-                              const size_t k =
-                                  size_t(std::min<uint64_t>(n, src->bytes->size() - src->at));
-                              if (k > 0)
-                                  std::memcpy(b, src->bytes->data() + src->at, k);
-                              src->at += k;
-                              return int64_t(k);
-                          }};
-    return VeskPlugin::clapStateLoad(&p.clapPlugin, &stream);
+    return newInitialisedInstance(&gHost);
 }
 
 // Eight files of 2 s, each cut into 64 regions.
@@ -116,8 +72,8 @@ struct Fixture
     Fixture()
     {
         buildSetup(*source);
-        save(*source, stream);
-        load(*target, stream); // decodes once; later loads find the files in the cache
+        saveState(*source, stream);
+        loadState(*target, stream); // decodes once; later loads find the files in the cache
     }
 };
 
@@ -161,7 +117,7 @@ void BM_StateSave(benchmark::State& state)
     uint64_t count = 0;
     for (auto _ : state) {
         const auto t0 = std::chrono::steady_clock::now();
-        save(*f.source, out);
+        saveState(*f.source, out);
         seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         ++count;
         benchmark::DoNotOptimize(out.data());
@@ -178,7 +134,7 @@ void BM_StateLoad(benchmark::State& state)
     uint64_t count = 0;
     for (auto _ : state) {
         const auto t0 = std::chrono::steady_clock::now();
-        if (!load(*f.target, f.stream))
+        if (!loadState(*f.target, f.stream))
             state.SkipWithError("the load failed");
         seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         ++count;

@@ -93,9 +93,7 @@ class Session
 public:
     Session(FakeReaper* reaper, const std::string& trackName) : fake(reaper, trackName)
     {
-        void* storage = ::operator new(sizeof(VeskPlugin), std::align_val_t(64));
-        plugin = new (storage) VeskPlugin(&fake.host);
-        VeskPlugin::clapInit(&plugin->clapPlugin);
+        plugin = vesk::test::newInitialisedInstance(&fake.host);
         VeskPlugin::clapTrackInfoChanged(&plugin->clapPlugin);
         VeskPlugin::clapActivate(&plugin->clapPlugin, kRate, 1, 4096);
     }

@@ -2,6 +2,7 @@
 // blocks and main-thread passes in between. The engine must neither crash nor stop rendering.
 #include "plugin/Messages.h"
 #include "plugin/VeskPlugin.h"
+#include "tests/support/InProcessPlugin.h"
 
 #include <cmath>
 #include <cstdint>
@@ -12,26 +13,11 @@
 
 namespace {
 
-clap_host_t makeHost()
-{
-    clap_host_t h{};
-    h.clap_version = CLAP_VERSION;
-    h.name = "fuzz";
-    h.vendor = "";
-    h.url = "";
-    h.version = "";
-    h.get_extension = [](const clap_host_t*, const char*) -> const void* { return nullptr; };
-    h.request_callback = [](const clap_host_t*) {};
-    return h;
-}
-
 VeskPlugin* instance()
 {
-    static clap_host_t host = makeHost();
+    static const clap_host_t host = vesk::test::silentHost("fuzz");
     static VeskPlugin* plugin = [] {
-        void* storage = ::operator new(sizeof(VeskPlugin), std::align_val_t(64));
-        auto* p = new (storage) VeskPlugin(&host);
-        VeskPlugin::clapInit(&p->clapPlugin);
+        VeskPlugin* p = vesk::test::newInitialisedInstance(&host);
         VeskPlugin::clapActivate(&p->clapPlugin, 48000.0, 1, 512);
         return p;
     }();

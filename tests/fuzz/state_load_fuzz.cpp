@@ -7,6 +7,7 @@
 #include "audio_files/WavWriter.h"
 #include "persistence/StateSerializer.h"
 #include "plugin/VeskPlugin.h"
+#include "tests/support/InProcessPlugin.h"
 
 #include <cmath>
 #include <cstdint>
@@ -20,57 +21,12 @@
 
 namespace {
 
-clap_host_t makeHost()
-{
-    clap_host_t h{};
-    h.clap_version = CLAP_VERSION;
-    h.name = "fuzz";
-    h.vendor = "";
-    h.url = "";
-    h.version = "";
-    h.get_extension = [](const clap_host_t*, const char*) -> const void* { return nullptr; };
-    h.request_callback = [](const clap_host_t*) {};
-    return h;
-}
+using namespace vesk::test;
 
 VeskPlugin* makeInstance()
 {
-    static clap_host_t host = makeHost();
-    void* storage = ::operator new(sizeof(VeskPlugin), std::align_val_t(64));
-    auto* p = new (storage) VeskPlugin(&host);
-    VeskPlugin::clapInit(&p->clapPlugin);
-    return p;
-}
-
-bool save(VeskPlugin& p, std::vector<uint8_t>& out)
-{
-    out.clear();
-    clap_ostream_t stream{&out, [](const clap_ostream_t* s, const void* b, uint64_t n) {
-                              auto* v = static_cast<std::vector<uint8_t>*>(s->ctx);
-                              v->insert(v->end(), static_cast<const uint8_t*>(b),
-                                        static_cast<const uint8_t*>(b) + n);
-                              return int64_t(n);
-                          }};
-    return VeskPlugin::clapStateSave(&p.clapPlugin, &stream);
-}
-
-bool load(VeskPlugin& p, const uint8_t* data, size_t size)
-{
-    struct Source
-    {
-        const uint8_t* data;
-        size_t size;
-        size_t at;
-    } source{data, size, 0};
-    clap_istream_t stream{&source, [](const clap_istream_t* s, void* b, uint64_t n) {
-                              auto* src = static_cast<Source*>(s->ctx);
-                              const size_t k = size_t(std::min<uint64_t>(n, src->size - src->at));
-                              if (k > 0)
-                                  std::memcpy(b, src->data + src->at, k);
-                              src->at += k;
-                              return int64_t(k);
-                          }};
-    return VeskPlugin::clapStateLoad(&p.clapPlugin, &stream);
+    static const clap_host_t host = silentHost("fuzz");
+    return newInitialisedInstance(&host);
 }
 
 // A valid stream of a rich setup, made once.
@@ -108,7 +64,7 @@ const std::vector<uint8_t>& validStream()
             p->freezeShadow = p->sampler.freezeMask;
         }
         std::vector<uint8_t> out;
-        save(*p, out);
+        saveState(*p, out);
         VeskPlugin::clapDestroy(&p->clapPlugin);
         return out;
     }();
@@ -140,9 +96,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             at += 3;
         }
     }
-    const bool loaded = load(*p, stream.data(), stream.size());
+    const bool loaded = loadState(*p, stream.data(), stream.size());
     std::vector<uint8_t> saved;
-    if (!save(*p, saved))
+    if (!saveState(*p, saved))
         std::abort();
     if (!loaded && !stream.empty() && saved != stream)
         std::abort(); // an unreadable state must be written back unchanged

@@ -7,6 +7,7 @@
 #include "persistence/StateSerializer.h"
 #include "plugin/Messages.h"
 #include "plugin/VeskPlugin.h"
+#include "tests/support/InProcessPlugin.h"
 
 #include <gtest/gtest.h>
 
@@ -95,44 +96,20 @@ using Instance = std::unique_ptr<VeskPlugin, InstanceDeleter>;
 
 Instance makeInstance(InProcessHost& host)
 {
-    void* storage = ::operator new(sizeof(VeskPlugin), std::align_val_t(64));
-    auto* p = new (storage) VeskPlugin(&host.host);
-    VeskPlugin::clapInit(&p->clapPlugin);
-    return Instance(p);
+    return Instance(vesk::test::newInitialisedInstance(&host.host));
 }
 
+// The host side takes at most 700 bytes per write and gives at most 333 per read, as a host may.
 std::vector<uint8_t> saveInProcess(VeskPlugin& p)
 {
     std::vector<uint8_t> out;
-    clap_ostream_t stream{&out, [](const clap_ostream_t* s, const void* buffer, uint64_t size) {
-                              auto* v = static_cast<std::vector<uint8_t>*>(s->ctx);
-                              const auto* b = static_cast<const uint8_t*>(buffer);
-                              // Accept at most 700 bytes per call, as a host may.
-                              const uint64_t n = std::min<uint64_t>(size, 700);
-                              v->insert(v->end(), b, b + n);
-                              return int64_t(n);
-                          }};
-    EXPECT_TRUE(VeskPlugin::clapStateSave(&p.clapPlugin, &stream));
+    EXPECT_TRUE(vesk::test::saveState(p, out, 700));
     return out;
 }
 
 bool loadInProcess(VeskPlugin& p, const std::vector<uint8_t>& bytes)
 {
-    struct Source
-    {
-        const std::vector<uint8_t>* bytes;
-        size_t at = 0;
-    } source{&bytes};
-    clap_istream_t stream{
-        &source, [](const clap_istream_t* s, void* buffer, uint64_t size) {
-            auto* src = static_cast<Source*>(s->ctx);
-            const uint64_t n = std::min<uint64_t>({size, 333, src->bytes->size() - src->at});
-            if (n > 0)
-                std::memcpy(buffer, src->bytes->data() + src->at, size_t(n));
-            src->at += size_t(n);
-            return int64_t(n);
-        }};
-    return VeskPlugin::clapStateLoad(&p.clapPlugin, &stream);
+    return vesk::test::loadState(p, bytes, 333);
 }
 
 void command(VeskPlugin& p, uint8_t id, const std::vector<uint8_t>& payload)

@@ -1,6 +1,7 @@
 // Instance behaviour that is not visible through the CLAP ABI.
 #include "plugin/VeskPlugin.h"
 #include "plugin/WorkerPool.h"
+#include "tests/support/InProcessPlugin.h"
 
 #include <gtest/gtest.h>
 
@@ -46,8 +47,7 @@ struct FakeHost
 
 VeskPlugin* makeInstance(const clap_host_t* host)
 {
-    void* storage = ::operator new(sizeof(VeskPlugin), std::align_val_t(64));
-    return new (storage) VeskPlugin(host);
+    return vesk::test::newInstance(host);
 }
 
 TEST(VeskPlugin, WindowTitleFollowsTheTrackName)

@@ -4,6 +4,7 @@
 
 #include "plugin/Messages.h"
 #include "plugin/VeskPlugin.h"
+#include "tests/support/InProcessPlugin.h"
 
 #include <atomic>
 #include <cmath>
@@ -100,9 +101,7 @@ class Instance
 public:
     explicit Instance(double rate = 48000.0)
     {
-        void* storage = ::operator new(sizeof(VeskPlugin), std::align_val_t(64));
-        plugin = new (storage) VeskPlugin(&fake.host);
-        VeskPlugin::clapInit(&plugin->clapPlugin);
+        plugin = newInitialisedInstance(&fake.host);
         VeskPlugin::clapActivate(&plugin->clapPlugin, rate, 1, 4096);
     }
     ~Instance() { VeskPlugin::clapDestroy(&plugin->clapPlugin); }
