@@ -30,32 +30,6 @@ std::vector<float> run(PitchShifter& ps, const std::vector<float>& x, unsigned m
     return l;
 }
 
-// A 1 kHz tone under a Gaussian envelope centred at `centre` frames (sigma 20 ms).
-std::vector<float> toneBurst(size_t frames, double centre)
-{
-    std::vector<float> x(frames);
-    const double sigma = 0.02 * kRate;
-    for (size_t i = 0; i < frames; ++i) {
-        const double t = (double(i) - centre) / sigma;
-        x[i] = static_cast<float>(0.5 * std::exp(-0.5 * t * t) *
-                                  std::sin(2.0 * std::numbers::pi * 1000.0 * double(i) / kRate));
-    }
-    return x;
-}
-
-// Centre of the output's energy, in frames.
-double energyCentre(const std::vector<float>& y)
-{
-    double sum = 0.0;
-    double weighted = 0.0;
-    for (size_t i = 0; i < y.size(); ++i) {
-        const double e = double(y[i]) * y[i];
-        sum += e;
-        weighted += e * double(i);
-    }
-    return sum > 0.0 ? weighted / sum : -1.0;
-}
-
 TEST(PitchShifter, OctaveUpDoublesTheFrequency)
 {
     PitchShifter ps(kRate);
@@ -68,7 +42,7 @@ TEST(PitchShifter, OctaveUpDoublesTheFrequency)
 TEST(PitchShifter, LatencyIsTheSameForEverySetting)
 {
     const double centre = 12000.0;
-    const auto x = toneBurst(40000, centre);
+    const auto x = test::toneBurst(40000, centre, kRate);
     // The stretcher smears the envelope by a fraction of its window; its centre stays put to
     // within a few milliseconds (two octaves down the 250 Hz result smears most).
     const struct
@@ -82,7 +56,7 @@ TEST(PitchShifter, LatencyIsTheSameForEverySetting)
         PitchShifter ps(kRate);
         ps.setShift(s.pitch, s.formant);
         const auto y = run(ps, x);
-        EXPECT_NEAR(energyCentre(y) - centre, double(ps.latencyFrames()),
+        EXPECT_NEAR(test::energyCentre(y) - centre, double(ps.latencyFrames()),
                     0.001 * s.toleranceMs * kRate)
             << "pitch " << s.pitch << " formant " << s.formant;
     }

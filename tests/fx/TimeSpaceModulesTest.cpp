@@ -34,30 +34,6 @@ size_t argMax(const std::vector<float>& y, size_t from, size_t to)
     return best;
 }
 
-// A 1 kHz tone under a Gaussian envelope (sigma 20 ms) centred at `centre`.
-std::vector<float> toneBurst(size_t frames, double centre)
-{
-    std::vector<float> x(frames);
-    const double sigma = 0.02 * kRate;
-    for (size_t i = 0; i < frames; ++i) {
-        const double t = (double(i) - centre) / sigma;
-        x[i] = static_cast<float>(0.5 * std::exp(-0.5 * t * t) *
-                                  std::sin(2.0 * std::numbers::pi * 1000.0 * double(i) / kRate));
-    }
-    return x;
-}
-
-double energyCentre(const std::vector<float>& y)
-{
-    double sum = 0.0;
-    double weighted = 0.0;
-    for (size_t i = 0; i < y.size(); ++i) {
-        sum += double(y[i]) * y[i];
-        weighted += double(y[i]) * y[i] * double(i);
-    }
-    return weighted / sum;
-}
-
 TEST(PitchFX, OctaveUpTurns440Into880)
 {
     ModuleRunner m(FXType::Pitch);
@@ -70,7 +46,7 @@ TEST(PitchFX, OctaveUpTurns440Into880)
 TEST(PitchFX, LatencyIsTheSameForEverySetting)
 {
     const double centre = 12000.0;
-    const auto x = toneBurst(30000, centre);
+    const auto x = test::toneBurst(30000, centre, kRate);
     double reference = 0.0;
     const struct
     {
@@ -81,7 +57,7 @@ TEST(PitchFX, LatencyIsTheSameForEverySetting)
         ModuleRunner m(FXType::Pitch);
         m.params[0] = s.pitch;
         m.params[1] = s.formant;
-        const double delay = energyCentre(m.runMono(x, 1024)) - centre;
+        const double delay = test::energyCentre(m.runMono(x, 1024)) - centre;
         if (s.pitch == 0 && s.formant == 0)
             reference = delay;
         // The dry path is aligned to the same latency: a half mix keeps one centre.
@@ -91,7 +67,7 @@ TEST(PitchFX, LatencyIsTheSameForEverySetting)
     ModuleRunner half(FXType::Pitch);
     half.params[0] = 12.0f;
     half.params[2] = 0.5f;
-    EXPECT_NEAR(energyCentre(half.runMono(x, 1024)) - centre, reference, 0.003 * kRate);
+    EXPECT_NEAR(test::energyCentre(half.runMono(x, 1024)) - centre, reference, 0.003 * kRate);
 }
 
 TEST(PitchFX, MixZeroIsTheInputDelayedByTheSameLatencyAsTheWet)
@@ -109,7 +85,8 @@ TEST(PitchFX, MixZeroIsTheInputDelayedByTheSameLatencyAsTheWet)
     const double centre = 12000.0;
     ModuleRunner wet(FXType::Pitch);
     wet.params[0] = 12.0f;
-    const double delay = energyCentre(wet.runMono(toneBurst(30000, centre), 1024)) - centre;
+    const double delay =
+        test::energyCentre(wet.runMono(test::toneBurst(30000, centre, kRate), 1024)) - centre;
     EXPECT_NEAR(delay, double(at - 100), 0.003 * kRate);
 }
 

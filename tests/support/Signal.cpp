@@ -137,4 +137,28 @@ int64_t firstAbove(const float* x, size_t n, double threshold)
     return -1;
 }
 
+std::vector<float> toneBurst(size_t frames, double centre, double rate)
+{
+    std::vector<float> x(frames);
+    const double sigma = 0.02 * rate;
+    for (size_t i = 0; i < frames; ++i) {
+        const double t = (double(i) - centre) / sigma;
+        x[i] = static_cast<float>(0.5 * std::exp(-0.5 * t * t) *
+                                  std::sin(2.0 * std::numbers::pi * 1000.0 * double(i) / rate));
+    }
+    return x;
+}
+
+double energyCentre(const std::vector<float>& y)
+{
+    double sum = 0.0;
+    double weighted = 0.0;
+    for (size_t i = 0; i < y.size(); ++i) {
+        const double e = double(y[i]) * y[i];
+        sum += e;
+        weighted += e * double(i);
+    }
+    return sum > 0.0 ? weighted / sum : -1.0;
+}
+
 } // namespace vesk::test

@@ -49,4 +49,11 @@ double errorDb(const float* reference, const float* actual, size_t n);
 // Index of the first sample whose magnitude exceeds threshold, or -1.
 int64_t firstAbove(const float* x, size_t n, double threshold);
 
+// A 1 kHz tone of amplitude 0.5 under a Gaussian envelope (sigma 20 ms) centred at frame
+// `centre`.
+std::vector<float> toneBurst(size_t frames, double centre, double rate);
+
+// Centre of the signal's energy in frames; -1 for silence.
+double energyCentre(const std::vector<float>& y);
+
 } // namespace vesk::test
