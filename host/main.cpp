@@ -246,13 +246,15 @@ int main(int argc, char** argv)
         const RenderStats stats = plugin.render(frames, uint32_t(block), events, left, right);
         plugin.pumpMainThread();
 
-        // An export: the command goes down the editor's ring; the main-thread pass that applies
-        // it starts the job, and the job asks for one more pass when its files are written.
+        // An export: the command goes down the editor's ring (which asks for a main-thread pass);
+        // that pass starts the job, and the job asks for one more pass when its files are
+        // written. The count is taken before the first pass, so a job that finishes at once is
+        // still seen.
         for (uint8_t id : exports) {
             if (!plugin.sendCommand(id, {}))
                 fail("the plug-in did not take the export command");
-            plugin.pumpMainThread(); // applies the command, posts the job
             const uint32_t before = plugin.callbackRequests();
+            plugin.pumpMainThread(); // applies the command, posts the job
             if (!plugin.pumpUntil([&] { return plugin.callbackRequests() > before; }, 120000))
                 fail("the export did not finish within 120 s");
             plugin.pumpMainThread(); // places the result
