@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 namespace vesk {
@@ -14,15 +15,15 @@ namespace {
 using RB = RubberBand::RubberBandStretcher;
 
 // Short window: about half the delay and CPU of the standard one, still clean on sustained
-// sounds. High consistency keeps knob moves free of clicks, also across a scale of 1. The
-// stretcher's formant handling costs about a third of its time and is switched on only while a
-// formant shift is set (see setShift).
+// sounds. The stretcher's pitch stays at 1, where "high speed" means it never runs its own
+// resampler. Its formant handling is switched on only while a formant shift is set (see setShift).
 constexpr RB::Options kOptions = RB::OptionProcessRealTime | RB::OptionEngineFiner |
-                                 RB::OptionWindowShort | RB::OptionPitchHighConsistency |
+                                 RB::OptionWindowShort | RB::OptionPitchHighSpeed |
                                  RB::OptionFormantShifted | RB::OptionChannelsTogether;
 
-// Reserve beyond the measured worst case of (frames given - frames received + own delay).
-constexpr unsigned kLatencyMargin = 128;
+// Map points kept: one per block in which the stretcher analysed a hop, for as far back as the
+// reader lags (a few dozen hops at most).
+constexpr unsigned kPoints = 512;
 
 double scaleOf(float semitones)
 {
@@ -43,48 +44,51 @@ PitchShifter::PitchShifter(double rateHz)
     rate_ = (rateHz >= 1.0 && std::isfinite(rateHz)) ? rateHz : 48000.0;
     stretcher_ = std::make_unique<RB>(static_cast<size_t>(std::lround(rate_)), 2, kOptions);
     stretcher_->setMaxProcessSize(kMaxBlock);
-    startPad_ = static_cast<long>(stretcher_->getPreferredStartPad());
+    reader_ = std::make_unique<SincResampler>();
 
-    // The stretcher's delay is largest at the lowest pitch scale.
-    stretcher_->setPitchScale(scaleOf(-kMaxSemitones));
-    const long maxDelay = static_cast<long>(stretcher_->getStartDelay()) - startPad_;
-    stretcher_->setPitchScale(1.0);
-    const long window = static_cast<long>(stretcher_->getSamplesRequired());
-    latency_ = static_cast<unsigned>(std::max(0L, maxDelay) + window + kLatencyMargin);
+    // Before any input the stretcher asks for one whole analysis window.
+    windowSource_ = static_cast<int64_t>(stretcher_->getSamplesRequired());
+    // Each hop analyses the window around the centre of its longest transform and overlap-adds
+    // its output around the same offset of the stream: 1024 frames of a 2560-frame window at
+    // 44.1 and 48 kHz, scaled with the window at other rates.
+    origin_ = windowSource_ * 2 / 5;
+    startPad_ = windowSource_ / 2;
 
+    // The reader needs the stream up to the frame it reads plus the interpolator's look-ahead.
+    // The stream is at least the slowest scale times as long as the input, and the stretcher's
+    // analysis runs up to a window behind the input: see read().
+    const double slowest = scaleOf(-kMaxSemitones);
+    const double needed = double(origin_ + SincResampler::kHalfTaps + 1) / slowest;
+    const int64_t margin = windowSource_ / 10;
+    latency_ = static_cast<unsigned>(std::ceil(needed) + double(windowSource_ - origin_ + margin));
+
+    // The stream runs up to the fastest scale times ahead of the reader, plus a block's output.
+    const double fastest = scaleOf(kMaxSemitones);
+    const double span = fastest * double(int64_t(latency_) + origin_ + 2 * int64_t(kMaxBlock)) +
+                        double(origin_ + 2 * int64_t(kMaxBlock));
     ringSize_ = 1;
-    while (ringSize_ < latency_ + 4 * kMaxBlock)
+    while (double(ringSize_) < span)
         ringSize_ <<= 1;
     ring_ = std::make_unique<float[]>(2 * static_cast<size_t>(ringSize_));
     scratch_ = std::make_unique<float[]>(4 * static_cast<size_t>(kMaxBlock));
+    points_ = std::make_unique<MapPoint[]>(kPoints);
 
-    // The stretcher's resampler grows its buffers on the first large block and on the first
-    // move to a new pitch range: run those cases once here, so the audio thread never does.
+    reset();
+    // The stretcher sizes some buffers on the first large block and on the first use of its
+    // formant handling: run those cases once here, so the audio thread never does.
     std::vector<float> silence(2 * kMaxBlock, 0.0f);
     float* l = silence.data();
     float* r = l + kMaxBlock;
     for (const float formant : {kMaxSemitones, 0.0f})
         for (const float semitones : {-kMaxSemitones, kMaxSemitones, 0.0f}) {
             setShift(semitones, formant);
-            process(l, r, l, r, kMaxBlock);
+            for (int k = 0; k < 3; ++k)
+                process(l, r, l, r, kMaxBlock);
         }
     reset();
 }
 
 PitchShifter::~PitchShifter() = default;
-
-long PitchShifter::currentDelay() const
-{
-    // The stretcher reports how much output to drop after a padded start so that a click lines
-    // up. Measured on tone bursts (300 Hz to 3 kHz, 44.1 to 96 kHz, -24..+24 semitones), the
-    // centre of a sound's energy moves by 0.8 of that report, plus 127 frames divided by the
-    // pitch scale that the resampler adds once it has seen a pitch change (the warm-up in the
-    // constructor makes that always the case). What remains is within 2 ms at +-12 semitones.
-    const double reported =
-        static_cast<double>(stretcher_->getStartDelay()) - static_cast<double>(startPad_);
-    const double scale = stretcher_->getPitchScale();
-    return std::lround(0.8 * reported + 127.0 / scale);
-}
 
 void PitchShifter::setShift(float pitchSemitones, float formantSemitones)
 {
@@ -94,26 +98,51 @@ void PitchShifter::setShift(float pitchSemitones, float formantSemitones)
         return;
     pitch_ = p;
     formant_ = f;
-    stretcher_->setPitchScale(scaleOf(p));
-    // Without a formant shift the formants move with the pitch, which is what the stretcher does
-    // when it leaves them alone. With one, the stretcher keeps an envelope of its own and moves it
-    // by its formant scale on top of the transposition: scaleOf(f) puts the formants p + f
-    // semitones away from where they were.
+    scale_ = scaleOf(p);
+    stretcher_->setTimeRatio(scale_);
+    // Without a formant shift the formants move with the pitch, which is what reading the
+    // stretched stream faster or slower does. With one, the stretcher keeps an envelope of its own
+    // and moves it by the formant scale before the reader transposes everything: the formants end
+    // up p + f semitones away from where they were.
     const bool keep = f != 0.0f;
     if (keep != formantsKept_) {
         stretcher_->setFormantOption(keep ? RB::OptionFormantPreserved : RB::OptionFormantShifted);
         formantsKept_ = keep;
     }
-    // 0 is the stretcher's "automatic": no formant work while they are left alone.
     stretcher_->setFormantScale(keep ? scaleOf(f) : 0.0);
 }
 
 void PitchShifter::reset()
 {
     stretcher_->reset();
-    std::memset(ring_.get(), 0, 2 * static_cast<size_t>(ringSize_) * sizeof(float));
+    reader_->reset();
     inputCount_ = 0;
     outputCount_ = 0;
+    points_[0] = MapPoint{0, 0};
+    pointsHead_ = 0;
+    pointsCount_ = 1;
+    reading_ = false;
+    nextFeed_ = 0;
+    padPending_ = true;
+}
+
+// Half a window of silence first, so the first sound after a reset is analysed by whole windows
+// and starts as it should instead of fading in. It is given with the first block, at that
+// block's setting. The reader counts from the true start, so the latency is not changed by it.
+void PitchShifter::pad()
+{
+    padPending_ = false;
+    float* zeros = scratch_.get();
+    std::fill(zeros, zeros + 2 * kMaxBlock, 0.0f);
+    const float* in[2] = {zeros, zeros + kMaxBlock};
+    for (int64_t left = startPad_; left > 0;) {
+        const size_t n = size_t(std::min<int64_t>(left, kMaxBlock));
+        stretcher_->process(in, n, false);
+        inputCount_ += int64_t(n);
+        left -= int64_t(n);
+        collectOutput();
+        notePosition();
+    }
 }
 
 void PitchShifter::process(const float* inLeft, const float* inRight, float* outLeft,
@@ -121,17 +150,24 @@ void PitchShifter::process(const float* inLeft, const float* inRight, float* out
 {
     if (frames == 0 || frames > kMaxBlock)
         return;
+    if (padPending_)
+        pad();
     float* copyL = scratch_.get();
     float* copyR = copyL + kMaxBlock;
     std::memcpy(copyL, inLeft, frames * sizeof(float));
     std::memcpy(copyR, inRight, frames * sizeof(float));
     const float* in[2] = {copyL, copyR};
     stretcher_->process(in, frames, false);
-    const long long blockStart = inputCount_;
     inputCount_ += frames;
+    collectOutput();
+    notePosition();
+    read(outLeft, outRight, frames);
+}
 
-    // Move everything the stretcher has ready into the ring, by stream index.
-    float* tmpL = copyR + kMaxBlock;
+// Moves everything the stretcher has ready into the ring, by stream index.
+void PitchShifter::collectOutput()
+{
+    float* tmpL = scratch_.get() + 2 * kMaxBlock;
     float* tmpR = tmpL + kMaxBlock;
     const unsigned mask = ringSize_ - 1;
     float* ringL = ring_.get();
@@ -146,28 +182,127 @@ void PitchShifter::process(const float* inLeft, const float* inRight, float* out
         if (got == 0)
             break;
         for (size_t i = 0; i < got; ++i) {
-            const unsigned k =
-                static_cast<unsigned>((outputCount_ + static_cast<long long>(i)) & mask);
+            const unsigned k = static_cast<unsigned>((outputCount_ + int64_t(i)) & mask);
             ringL[k] = tmpL[i];
             ringR[k] = tmpR[i];
         }
-        outputCount_ += static_cast<long long>(got);
+        outputCount_ += static_cast<int64_t>(got);
     }
+}
 
-    // Output frame t is the stretcher's stream frame t - latency + own delay.
-    const long long offset = currentDelay() - static_cast<long long>(latency_);
-    const long long oldest = outputCount_ - static_cast<long long>(ringSize_);
-    for (unsigned i = 0; i < frames; ++i) {
-        const long long r = blockStart + i + offset;
-        if (r >= 0 && r < outputCount_ && r >= oldest) {
-            const unsigned k = static_cast<unsigned>(r & mask);
-            outLeft[i] = ringL[k];
-            outRight[i] = ringR[k];
+// Records where the stretcher's analysis stands. With all its output taken, it reports how much
+// more input it needs for its next window; the window therefore starts that much short of a
+// whole window before the end of the input. Every hop analysed during this block used the scale
+// set for it, so the stream between the previous point and this one follows that scale.
+void PitchShifter::notePosition()
+{
+    const int64_t required = static_cast<int64_t>(stretcher_->getSamplesRequired());
+    if (required <= 0 || required > windowSource_)
+        return;
+    const MapPoint point{inputCount_ - (windowSource_ - required), outputCount_};
+    MapPoint& last = points_[(pointsHead_ + pointsCount_ - 1) % kPoints];
+    if (point.input <= last.input)
+        return;
+    if (pointsCount_ == kPoints) {
+        // Not reached with blocks of at least one frame (see kPoints); should it happen, the
+        // newest segment is extended instead.
+        last = point;
+        return;
+    }
+    points_[(pointsHead_ + pointsCount_) % kPoints] = point;
+    ++pointsCount_;
+}
+
+// The stream frames per input frame at analysis position x, and where that stretch of the map
+// ends. Points the reader has passed are dropped; before the first point and after the last the
+// nearest segment is extended.
+double PitchShifter::slopeAt(int64_t x, int64_t* segmentEnd)
+{
+    while (pointsCount_ >= 3 && points_[(pointsHead_ + 1) % kPoints].input <= x) {
+        pointsHead_ = (pointsHead_ + 1) % kPoints;
+        --pointsCount_;
+    }
+    const MapPoint& a = points_[pointsHead_];
+    const MapPoint& b = points_[(pointsHead_ + 1) % kPoints];
+    *segmentEnd = x < b.input ? b.input : std::numeric_limits<int64_t>::max();
+    return double(b.output - a.output) / double(b.input - a.input);
+}
+
+// Output frame t is made from input frame t - latency, which is the stretcher's input frame
+// t - latency + startPad_. Its hop starts origin_ frames earlier in the stretcher's input (x), and
+// the hop's output lies origin_ frames into the stream after the output made before it, so the
+// reader plays the stream at map(x) + origin_, moving by the map's slope.
+void PitchShifter::read(float* outLeft, float* outRight, unsigned frames)
+{
+    const int64_t firstX = inputCount_ - int64_t(frames) - int64_t(latency_) - origin_;
+    unsigned i = 0;
+    if (!reading_) {
+        // Start once the first hop tells the scale, where the stream position is a few frames
+        // before the stream's start (which is silent there), so nothing of it is missed.
+        if (pointsCount_ >= 2) {
+            int64_t end = 0;
+            const double slope = slopeAt(firstX, &end);
+            const double lead = double(origin_ + SincResampler::kHalfTaps);
+            const int64_t begin = static_cast<int64_t>(std::floor(-lead / slope));
+            if (firstX + int64_t(frames) > begin) {
+                i = static_cast<unsigned>(std::max<int64_t>(0, begin - firstX));
+                const double at = slope * double(firstX + i) + double(origin_);
+                nextFeed_ = static_cast<int64_t>(std::floor(at));
+                reader_->reset();
+                reading_ = true;
+            }
+        }
+        if (!reading_)
+            i = frames;
+        std::fill(outLeft, outLeft + i, 0.0f);
+        std::fill(outRight, outRight + i, 0.0f);
+    }
+    while (i < frames) {
+        const int64_t x = firstX + i;
+        int64_t end = 0;
+        const double slope = slopeAt(x, &end);
+        const unsigned run = static_cast<unsigned>(std::min<int64_t>(frames - i, end - x));
+        reader_->setRates(slope * rate_, rate_);
+        unsigned done = 0;
+        while (done < run) {
+            const int need = reader_->inputNeeded(int(run - done));
+            if (need > 0)
+                feedReader(need);
+            float* out[2] = {outLeft + i + done, outRight + i + done};
+            const int got = reader_->process(out, 2, int(run - done));
+            if (got <= 0 && need <= 0)
+                break;
+            done += unsigned(std::max(got, 0));
+        }
+        if (done < run) {
+            std::fill(outLeft + i + done, outLeft + i + run, 0.0f);
+            std::fill(outRight + i + done, outRight + i + run, 0.0f);
+        }
+        i += run;
+    }
+}
+
+// Gives the reader the next stream frames; frames outside what the ring holds are silence.
+void PitchShifter::feedReader(int frames)
+{
+    float* dstL = reader_->inputWrite(0);
+    float* dstR = reader_->inputWrite(1);
+    const float* ringL = ring_.get();
+    const float* ringR = ringL + ringSize_;
+    const unsigned mask = ringSize_ - 1;
+    const int64_t oldest = std::max<int64_t>(0, outputCount_ - int64_t(ringSize_));
+    for (int k = 0; k < frames; ++k) {
+        const int64_t y = nextFeed_ + k;
+        if (y >= oldest && y < outputCount_) {
+            dstL[k] = ringL[y & mask];
+            dstR[k] = ringR[y & mask];
         } else {
-            outLeft[i] = 0.0f;
-            outRight[i] = 0.0f;
+            dstL[k] = 0.0f;
+            dstR[k] = 0.0f;
         }
     }
+    reader_->commitInput(frames);
+    nextFeed_ += frames;
 }
 
 } // namespace vesk
