@@ -62,10 +62,12 @@ PitchShifter::PitchShifter(double rateHz)
     const int64_t margin = windowSource_ / 10;
     latency_ = static_cast<unsigned>(std::ceil(needed) + double(windowSource_ - origin_ + margin));
 
-    // The stream runs up to the fastest scale times ahead of the reader, plus a block's output.
+    // The newest stream frame is at most the fastest scale times (latency + origin + one block)
+    // input frames ahead of the reader's, which also keeps the interpolator's history; a block's
+    // worth of stream more is spare.
     const double fastest = scaleOf(kMaxSemitones);
-    const double span = fastest * double(int64_t(latency_) + origin_ + 2 * int64_t(kMaxBlock)) +
-                        double(origin_ + 2 * int64_t(kMaxBlock));
+    const double span = fastest * double(int64_t(latency_) + origin_ + int64_t(kMaxBlock)) +
+                        double(origin_ + SincResampler::kHalfTaps + int64_t(kMaxBlock));
     ringSize_ = 1;
     while (double(ringSize_) < span)
         ringSize_ <<= 1;
