@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -72,7 +71,7 @@ PitchShifter::PitchShifter(double rateHz)
     while (double(ringSize_) < span)
         ringSize_ <<= 1;
     ring_ = std::make_unique<float[]>(2 * static_cast<size_t>(ringSize_));
-    scratch_ = std::make_unique<float[]>(4 * static_cast<size_t>(kMaxBlock));
+    silence_ = std::make_unique<float[]>(kMaxBlock);
     points_ = std::make_unique<MapPoint[]>(kPoints);
 
     reset();
@@ -100,8 +99,7 @@ void PitchShifter::setShift(float pitchSemitones, float formantSemitones)
         return;
     pitch_ = p;
     formant_ = f;
-    scale_ = scaleOf(p);
-    stretcher_->setTimeRatio(scale_);
+    stretcher_->setTimeRatio(scaleOf(p));
     // Without a formant shift the formants move with the pitch, which is what reading the
     // stretched stream faster or slower does. With one, the stretcher keeps an envelope of its own
     // and moves it by the formant scale before the reader transposes everything: the formants end
@@ -134,9 +132,7 @@ void PitchShifter::reset()
 void PitchShifter::pad()
 {
     padPending_ = false;
-    float* zeros = scratch_.get();
-    std::fill(zeros, zeros + 2 * kMaxBlock, 0.0f);
-    const float* in[2] = {zeros, zeros + kMaxBlock};
+    const float* in[2] = {silence_.get(), silence_.get()};
     for (int64_t left = startPad_; left > 0;) {
         const size_t n = size_t(std::min<int64_t>(left, kMaxBlock));
         stretcher_->process(in, n, false);
@@ -154,11 +150,9 @@ void PitchShifter::process(const float* inLeft, const float* inRight, float* out
         return;
     if (padPending_)
         pad();
-    float* copyL = scratch_.get();
-    float* copyR = copyL + kMaxBlock;
-    std::memcpy(copyL, inLeft, frames * sizeof(float));
-    std::memcpy(copyR, inRight, frames * sizeof(float));
-    const float* in[2] = {copyL, copyR};
+    // The stretcher takes in the whole block before anything is written to the outputs, so the
+    // inputs may alias them.
+    const float* in[2] = {inLeft, inRight};
     stretcher_->process(in, frames, false);
     inputCount_ += frames;
     collectOutput();
@@ -166,11 +160,10 @@ void PitchShifter::process(const float* inLeft, const float* inRight, float* out
     read(outLeft, outRight, frames);
 }
 
-// Moves everything the stretcher has ready into the ring, by stream index.
+// Moves everything the stretcher has ready into the ring, by stream index, a contiguous stretch
+// of the ring at a time.
 void PitchShifter::collectOutput()
 {
-    float* tmpL = scratch_.get() + 2 * kMaxBlock;
-    float* tmpR = tmpL + kMaxBlock;
     const unsigned mask = ringSize_ - 1;
     float* ringL = ring_.get();
     float* ringR = ringL + ringSize_;
@@ -178,16 +171,12 @@ void PitchShifter::collectOutput()
         const int available = stretcher_->available();
         if (available <= 0)
             break;
-        const size_t want = std::min<size_t>(static_cast<size_t>(available), kMaxBlock);
-        float* out[2] = {tmpL, tmpR};
+        const unsigned at = static_cast<unsigned>(outputCount_ & mask);
+        const size_t want = std::min<size_t>(static_cast<size_t>(available), ringSize_ - at);
+        float* out[2] = {ringL + at, ringR + at};
         const size_t got = stretcher_->retrieve(out, want);
         if (got == 0)
             break;
-        for (size_t i = 0; i < got; ++i) {
-            const unsigned k = static_cast<unsigned>((outputCount_ + int64_t(i)) & mask);
-            ringL[k] = tmpL[i];
-            ringR[k] = tmpR[i];
-        }
         outputCount_ += static_cast<int64_t>(got);
     }
 }

@@ -75,7 +75,7 @@ private:
     std::unique_ptr<RubberBand::RubberBandStretcher> stretcher_;
     std::unique_ptr<SincResampler> reader_;
     std::unique_ptr<float[]> ring_;      // 2 x ringSize_: the stretched stream by stream index
-    std::unique_ptr<float[]> scratch_;   // 2 x kMaxBlock: input copies and retrieval buffers
+    std::unique_ptr<float[]> silence_;   // kMaxBlock zeros for the start pad
     std::unique_ptr<MapPoint[]> points_; // kPoints, oldest at pointsHead_
     unsigned ringSize_ = 0;              // power of two
     unsigned latency_ = 0;
@@ -89,7 +89,6 @@ private:
     bool padPending_ = true; // the silent start is still to be given
     bool reading_ = false;   // the reader has started on the stream
     int64_t nextFeed_ = 0;   // stream index of the next frame given to the reader
-    double scale_ = 1.0;     // time ratio given to the stretcher (= the pitch scale)
     float pitch_ = 0.0f;
     float formant_ = 0.0f;
     bool formantsKept_ = false; // the stretcher's formant handling is on
