@@ -1,29 +1,59 @@
 // Disperser: up to 32 second-order all-pass stages (state-variable form) per channel, smearing
 // the phase around 30..600 Hz, optionally spread over +-2.5 octaves and driven into tanh.
+//
+// A sample has to pass the stages one after another, and each stage's state follows on from the
+// previous sample, so a plain loop waits on one multiply-add after another. The stages therefore
+// run as a skewed pipeline: four stages share one vector, and at each step stage i works on
+// sample t - i, taking its input from stage i - 1's output of the step before. Every stage does
+// exactly the arithmetic of the plain loop on exactly the same values, so the output is the same
+// to the bit; only the order in which independent work is done changes.
+#include "engine/CpuFeatures.h"
 #include "fx/FXKnobs.h"
 #include "fx/FXModuleSupport.h"
 
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <type_traits>
 
 namespace vesk::DisperserFX {
 
 namespace {
 
 constexpr int kMaxStages = 32;
+constexpr int kLanes = 4; // stages per vector
+constexpr int kGroups = kMaxStages / kLanes;
+constexpr int kChunk = 512; // frames per pass through the pipeline
+
+// The coefficients of a chunk. While the knobs glide, g and k move every sample and the stage
+// coefficients are worked out per stage and sample from them, exactly as the plain loop would;
+// once settled they are fixed per stage.
+struct Coefficients
+{
+    bool steady;
+    double mult[kMaxStages]; // spread factor per stage
+    // Steady: per stage.
+    double gi[kMaxStages], h[kMaxStages], a[kMaxStages], p[kMaxStages];
+    double fourK;
+    // Gliding: g and k of each sample of the chunk, at index n + kMaxStages; the entries around
+    // them are only read by lanes that are masked off.
+    double g[kChunk + 2 * kMaxStages];
+    double k[kChunk + 2 * kMaxStages];
+};
 
 struct Impl
 {
     double rate = 48000.0;
-    float s1[kMaxStages][2] = {};
-    float s2[kMaxStages][2] = {};
+    float s1[2][kMaxStages] = {}; // per channel, per stage
+    float s2[2][kMaxStages] = {};
     double g = 0.0;       // frequency coefficient, smoothed
     double k = 0.0;       // damping, smoothed
     double smoothing = 0; // per-sample coefficient (5 ms)
     double mult[kMaxStages] = {};
     float cachedSpread = -1.0f;
     int cachedStages = -1;
+    Coefficients coefficients{};
+    double chunk[2][kChunk] = {}; // the samples passing through the stages, per channel
 };
 
 struct State
@@ -80,6 +110,170 @@ void setSampleRate(void* block, double rate)
         setRate(*m, rate);
 }
 
+// Four doubles as one value; the compiler maps the arithmetic onto the vector unit each kernel is
+// built for (two SSE2 or NEON registers, or one AVX register).
+using Double4 = double __attribute__((vector_size(32)));
+using Float4 = float __attribute__((vector_size(16)));
+using Mask4 = long long __attribute__((vector_size(32)));
+
+// Passed by reference: these helpers are inlined into kernels built for different vector units,
+// where a vector returned by value would have a different calling convention in each.
+[[gnu::always_inline]] inline void load(Double4& v, const double* p)
+{
+    __builtin_memcpy(&v, p, sizeof v);
+}
+
+// Runs `frames` samples of both channels (as doubles in v[c][n], replaced by the output of the
+// last stage) through `stages` stages.
+[[gnu::always_inline]] inline void runPipeline(Impl& m, const Coefficients& co, int stages,
+                                               double (*v)[kChunk], int frames)
+{
+    const int groups = (stages + kLanes - 1) / kLanes;
+    Double4 s1[2][kGroups], s2[2][kGroups], out[2][kGroups];
+    Double4 gi[kGroups], twoGi[kGroups], h[kGroups], a[kGroups], p[kGroups], mult[kGroups];
+    Double4 lane[kGroups];
+    for (int j = 0; j < groups; ++j) {
+        for (int c = 0; c < 2; ++c) {
+            Float4 f1, f2;
+            __builtin_memcpy(&f1, &m.s1[c][j * kLanes], sizeof f1);
+            __builtin_memcpy(&f2, &m.s2[c][j * kLanes], sizeof f2);
+            s1[c][j] = __builtin_convertvector(f1, Double4);
+            s2[c][j] = __builtin_convertvector(f2, Double4);
+            out[c][j] = Double4{};
+        }
+        load(gi[j], co.gi + j * kLanes);
+        twoGi[j] = 2.0 * gi[j];
+        load(h[j], co.h + j * kLanes);
+        load(a[j], co.a + j * kLanes);
+        load(p[j], co.p + j * kLanes);
+        load(mult[j], co.mult + j * kLanes);
+        for (int l = 0; l < kLanes; ++l)
+            lane[j][l] = double(j * kLanes + l);
+    }
+    const int last = groups - 1;
+    const Double4 lastStage = Double4{} + double(stages - 1);
+    // Lanes past the last stage in use keep their state: it is put back after the chunk.
+    const Double4 keep1[2] = {s1[0][last], s1[1][last]};
+    const Double4 keep2[2] = {s2[0][last], s2[1][last]};
+    const Double4 zero = {};
+    const Double4 tiny = Double4{} + 1e-20;
+    const Double4 fourKSteady = Double4{} + co.fourK;
+
+    // One step: stage i works on sample t - i. While the pipeline fills and drains (`masked`),
+    // lanes whose sample lies outside the chunk or whose stage is not in use are left alone. In
+    // between, every stage in use has a sample; lanes past the last stage in use run on, but only
+    // feed lanes after them, and their state is put back at the end.
+    const auto step = [&](int t, auto masked, auto gliding) [[gnu::always_inline]] {
+        const Double4 now = Double4{} + double(t);
+        const Double4 first = Double4{} + double(t - frames);
+        // Last group first: each group takes the previous group's output of the step before.
+        for (int j = last; j >= 0; --j) {
+            Double4 cgi = gi[j], c2gi = twoGi[j], ch = h[j], ca = a[j], cp = p[j];
+            Double4 fourK = fourKSteady;
+            if constexpr (decltype(gliding)::value) {
+                // g and k of samples t - 4j .. t - 4j - 3, lane by lane.
+                const int at = t - j * kLanes - (kLanes - 1) + kMaxStages;
+                Double4 gr, kr;
+                load(gr, co.g + at);
+                load(kr, co.k + at);
+                const Double4 g = __builtin_shufflevector(gr, gr, 3, 2, 1, 0);
+                const Double4 k = __builtin_shufflevector(kr, kr, 3, 2, 1, 0);
+                cgi = g * mult[j];
+                c2gi = 2.0 * cgi;
+                ch = 1.0 / (cgi * cgi + 2.0 * k * cgi + 1.0);
+                ca = cgi * ch;
+                cp = 1.0 - 4.0 * k * ca;
+                fourK = 4.0 * k;
+            }
+            for (int c = 0; c < 2; ++c) {
+                // Input: the previous stage's output of the last step, one lane along.
+                const double entering =
+                    j == 0 ? (t < frames ? v[c][t] : 0.0) : out[c][j - 1][kLanes - 1];
+                const Double4 in =
+                    __builtin_shufflevector(out[c][j], Double4{} + entering, 4, 0, 1, 2);
+                const Double4 rest = (s1[c][j] - cgi * s2[c][j]) * ch;
+                const Double4 bp = ca * in + rest;
+                const Double4 o = cp * in - fourK * rest;
+                const Double4 n1 = 2.0 * bp - s1[c][j];
+                const Double4 n2 = s2[c][j] + c2gi * bp;
+                // Stored as float, and values below 1e-20 as 0, as the state is kept.
+                const Mask4 small1 = (n1 < tiny) & (n1 > -tiny);
+                const Mask4 small2 = (n2 < tiny) & (n2 > -tiny);
+                const Double4 r1 =
+                    __builtin_convertvector(__builtin_convertvector(n1, Float4), Double4);
+                const Double4 r2 =
+                    __builtin_convertvector(__builtin_convertvector(n2, Float4), Double4);
+                if constexpr (decltype(masked)::value) {
+                    const Mask4 valid =
+                        (lane[j] <= now) & (lane[j] > first) & (lane[j] <= lastStage);
+                    s1[c][j] = valid ? (small1 ? zero : r1) : s1[c][j];
+                    s2[c][j] = valid ? (small2 ? zero : r2) : s2[c][j];
+                    out[c][j] = valid ? o : in;
+                } else {
+                    s1[c][j] = small1 ? zero : r1;
+                    s2[c][j] = small2 ? zero : r2;
+                    out[c][j] = o;
+                }
+            }
+        }
+        // The last stage in use finished sample t - (stages - 1).
+        const int done = t - (stages - 1);
+        if (done >= 0) {
+            const int l = (stages - 1) % kLanes;
+            v[0][done] = out[0][last][l];
+            v[1][done] = out[1][last][l];
+        }
+    };
+    const auto run = [&](auto gliding) [[gnu::always_inline]] {
+        const std::true_type masked;
+        const std::false_type open;
+        const int filled = std::min(stages - 1, frames);
+        const int steps = frames + stages - 1;
+        int t = 0;
+        for (; t < filled; ++t)
+            step(t, masked, gliding);
+        for (; t < frames; ++t)
+            step(t, open, gliding);
+        for (; t < steps; ++t)
+            step(t, masked, gliding);
+    };
+    if (co.steady)
+        run(std::false_type{});
+    else
+        run(std::true_type{});
+
+    for (int c = 0; c < 2; ++c) {
+        s1[c][last] = lane[last] <= lastStage ? s1[c][last] : keep1[c];
+        s2[c][last] = lane[last] <= lastStage ? s2[c][last] : keep2[c];
+    }
+    for (int j = 0; j < groups; ++j) {
+        for (int c = 0; c < 2; ++c) {
+            const Float4 f1 = __builtin_convertvector(s1[c][j], Float4);
+            const Float4 f2 = __builtin_convertvector(s2[c][j], Float4);
+            __builtin_memcpy(&m.s1[c][j * kLanes], &f1, sizeof f1);
+            __builtin_memcpy(&m.s2[c][j * kLanes], &f2, sizeof f2);
+        }
+    }
+}
+
+using PipelineFn = void (*)(Impl&, const Coefficients&, int, double (*)[kChunk], int);
+
+void pipelinePortable(Impl& m, const Coefficients& co, int stages, double (*v)[kChunk], int frames)
+{
+    runPipeline(m, co, stages, v, frames);
+}
+
+#if VESK_HAS_AVX2_BUILD
+// Without fused multiply-add, so it rounds exactly as the portable build.
+VESK_TARGET_AVX2_NO_FMA void pipelineAvx2(Impl& m, const Coefficients& co, int stages,
+                                          double (*v)[kChunk], int frames)
+{
+    runPipeline(m, co, stages, v, frames);
+}
+#endif
+
+const PipelineFn kPipeline = VESK_CHOOSE_BUILD(pipelineAvx2, pipelinePortable);
+
 void process(float* left, float* right, unsigned frames, const float* params, void* block, double)
 {
     Impl* m = fxsupport::stateOf<State>(block).impl;
@@ -111,18 +305,12 @@ void process(float* left, float* right, unsigned frames, const float* params, vo
     const bool driving = driveKnob > 0.001f;
     const double drive = 1.0 + 9.0 * driveKnob * driveKnob;
     const double sm = m->smoothing;
+
     // Per stage: the frequency coefficient gi and, with h = 1 / (gi^2 + 2 k gi + 1), the band-pass
     // as bp = a v + (s1 - gi s2) h with a = gi h, and the output v - 4 k bp = p v - 4 k (s1 - gi
-    // s2) h with p = 1 - 4 k a. Only the multiply-adds by a and p wait for the previous stage.
-    double gi[kMaxStages], h[kMaxStages], a[kMaxStages], p[kMaxStages];
-    const auto plan = [&](double g, double k) {
-        for (int i = 0; i < stages; ++i) {
-            gi[i] = spreading ? g * m->mult[i] : g;
-            h[i] = 1.0 / (gi[i] * gi[i] + 2.0 * k * gi[i] + 1.0);
-            a[i] = gi[i] * h[i];
-            p[i] = 1.0 - 4.0 * k * a[i];
-        }
-    };
+    // s2) h with p = 1 - 4 k a.
+    Coefficients& co = m->coefficients;
+    std::copy(m->mult, m->mult + kMaxStages, co.mult);
     // Once the smoothing is within rounding of its targets they are taken as reached, and the
     // coefficients hold for the whole block.
     const auto settle = [](double& value, double target) {
@@ -131,33 +319,37 @@ void process(float* left, float* right, unsigned frames, const float* params, vo
     };
     settle(m->g, gTarget);
     settle(m->k, kTarget);
-    const bool steady = m->g == gTarget && m->k == kTarget;
-    if (steady)
-        plan(gTarget, kTarget);
-    float* io[2] = {left, right};
-    for (unsigned n = 0; n < frames; ++n) {
-        if (!steady) {
-            m->g += (gTarget - m->g) * sm;
-            m->k += (kTarget - m->k) * sm;
-            plan(m->g, m->k);
+    co.steady = m->g == gTarget && m->k == kTarget;
+    if (co.steady) {
+        for (int i = 0; i < kMaxStages; ++i) {
+            co.gi[i] = gTarget * co.mult[i];
+            co.h[i] = 1.0 / (co.gi[i] * co.gi[i] + 2.0 * kTarget * co.gi[i] + 1.0);
+            co.a[i] = co.gi[i] * co.h[i];
+            co.p[i] = 1.0 - 4.0 * kTarget * co.a[i];
         }
-        const double fourK = 4.0 * m->k;
-        double v[2] = {io[0][n], io[1][n]};
-        for (int i = 0; i < stages; ++i) {
-            for (int c = 0; c < 2; ++c) {
-                double s1 = m->s1[i][c];
-                double s2 = m->s2[i][c];
-                const double rest = (s1 - gi[i] * s2) * h[i];
-                const double bp = a[i] * v[c] + rest;
-                v[c] = p[i] * v[c] - fourK * rest;
-                s1 = 2.0 * bp - s1;
-                s2 = s2 + 2.0 * gi[i] * bp;
-                m->s1[i][c] = std::abs(s1) < 1e-20 ? 0.0f : static_cast<float>(s1);
-                m->s2[i][c] = std::abs(s2) < 1e-20 ? 0.0f : static_cast<float>(s2);
+        co.fourK = 4.0 * kTarget;
+    }
+
+    float* io[2] = {left, right};
+    double(*v)[kChunk] = m->chunk;
+    for (unsigned start = 0; start < frames; start += kChunk) {
+        const int n = static_cast<int>(std::min<unsigned>(kChunk, frames - start));
+        if (!co.steady) {
+            for (int i = 0; i < n; ++i) {
+                m->g += (gTarget - m->g) * sm;
+                m->k += (kTarget - m->k) * sm;
+                co.g[i + kMaxStages] = m->g;
+                co.k[i + kMaxStages] = m->k;
             }
         }
         for (int c = 0; c < 2; ++c)
-            io[c][n] = static_cast<float>(driving ? std::tanh(drive * v[c]) : v[c]);
+            for (int i = 0; i < n; ++i)
+                v[c][i] = io[c][start + i];
+        kPipeline(*m, co, stages, v, n);
+        for (int c = 0; c < 2; ++c)
+            for (int i = 0; i < n; ++i)
+                io[c][start + i] =
+                    static_cast<float>(driving ? std::tanh(drive * v[c][i]) : v[c][i]);
     }
 }
 

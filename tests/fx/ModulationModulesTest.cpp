@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <vector>
 
 namespace vesk {
@@ -138,6 +140,110 @@ struct Identity
     size_t settle; // samples to skip while smoothed values reach their targets
     double maxErrorDb;
 };
+
+// The Disperser's stages, written plainly: one sample at a time through every stage, with the
+// knobs and the 5 ms glide of its frequency and damping as the module reads them.
+class PlainDisperser
+{
+public:
+    void process(float* l, float* r, unsigned frames, const float* k)
+    {
+        const auto unit = [](float v) { return std::clamp(v, 0.0f, 1.0f); };
+        const int stages = int(std::lround(unit(k[2]) * 32));
+        if (stages == 0)
+            return;
+        const double fc = 30.0 * std::pow(20.0, double(unit(k[0])));
+        const double gTarget =
+            std::tan(std::numbers::pi * std::min(0.5 * kRate - 100.0, fc) / kRate);
+        const double q = unit(k[3]);
+        const double kTarget = 1.0 / (2.0 * std::max(0.5 + 7.5 * q * q * q, 0.1));
+        const float spread = unit(k[1]);
+        double mult[32];
+        for (int i = 0; i < stages; ++i)
+            mult[i] = spread > 0.001f && stages != 1
+                          ? std::exp2(2.5 * spread * (2.0 * i / (stages - 1) - 1.0))
+                          : 1.0;
+        const float driveKnob = unit(k[4]);
+        const double drive = 1.0 + 9.0 * driveKnob * driveKnob;
+        const double sm = 1.0 - std::exp(-1.0 / (0.005 * kRate));
+        const auto settle = [](double& v, double target) {
+            if (std::abs(target - v) <= 1e-12 * std::abs(target))
+                v = target;
+        };
+        settle(g_, gTarget);
+        settle(k_, kTarget);
+        const bool steady = g_ == gTarget && k_ == kTarget;
+        float* io[2] = {l, r};
+        for (unsigned n = 0; n < frames; ++n) {
+            if (!steady) {
+                g_ += (gTarget - g_) * sm;
+                k_ += (kTarget - k_) * sm;
+            }
+            for (int c = 0; c < 2; ++c) {
+                double v = io[c][n];
+                for (int i = 0; i < stages; ++i) {
+                    const double gi = g_ * mult[i];
+                    const double h = 1.0 / (gi * gi + 2.0 * k_ * gi + 1.0);
+                    const double rest = (s1_[i][c] - gi * s2_[i][c]) * h;
+                    const double bp = gi * h * v + rest;
+                    v = (1.0 - 4.0 * k_ * (gi * h)) * v - 4.0 * k_ * rest;
+                    const double n1 = 2.0 * bp - s1_[i][c];
+                    const double n2 = s2_[i][c] + 2.0 * gi * bp;
+                    s1_[i][c] = std::abs(n1) < 1e-20 ? 0.0f : float(n1);
+                    s2_[i][c] = std::abs(n2) < 1e-20 ? 0.0f : float(n2);
+                }
+                io[c][n] = float(driveKnob > 0.001f ? std::tanh(drive * v) : v);
+            }
+        }
+    }
+
+private:
+    float s1_[32][2] = {};
+    float s2_[32][2] = {};
+    double g_ = 0.0;
+    double k_ = 0.0;
+};
+
+// The module runs its stages as a pipeline over whole chunks; the sound must be exactly that of
+// the plain loop, while the knobs glide, the number of stages changes (stages left out keep their
+// state) and blocks of any size cut across its chunks.
+TEST(DisperserFX, SoundsExactlyLikeItsStagesRunOneAfterAnother)
+{
+    static constexpr unsigned kSizes[] = {512, 1, 64, 4096, 513, 1000, 37, 2048};
+    const struct
+    {
+        const char* name;
+        float knobs[5];
+        bool moving;
+    } cases[] = {
+        {"defaults", {0.4f, 0.0f, 0.4f, 0.4f, 0.0f}, false},
+        {"all stages, spread", {0.7f, 0.6f, 1.0f, 0.8f, 0.0f}, false},
+        {"one stage, driven", {0.1f, 0.3f, 0.03f, 0.2f, 0.5f}, false},
+        {"every knob moving", {}, true},
+    };
+    for (const auto& tc : cases) {
+        ModuleRunner module(FXType::Disperser);
+        PlainDisperser plain;
+        std::vector<float> l = test::noise(size_t(kRate), 5, 0.5);
+        std::vector<float> r = test::noise(size_t(kRate), 6, 0.5);
+        std::vector<float> pl = l, pr = r;
+        uint32_t seed = 7;
+        for (size_t pos = 0, k = 0; pos < l.size(); ++k) {
+            const unsigned n = unsigned(std::min<size_t>(kSizes[k % 8], l.size() - pos));
+            std::copy(tc.knobs, tc.knobs + 5, module.params);
+            if (tc.moving)
+                for (float& knob : module.params) {
+                    seed = seed * 1664525u + 1013904223u;
+                    knob = float(seed >> 8) / 16777216.0f;
+                }
+            module.processBlock(l.data() + pos, r.data() + pos, n);
+            plain.process(pl.data() + pos, pr.data() + pos, n, module.params);
+            pos += n;
+        }
+        EXPECT_TRUE(l == pl && r == pr) << tc.name;
+        EXPECT_EQ(module.counts.total(), 0u) << tc.name;
+    }
+}
 
 TEST(ModulationModules, NeutralSettingsAreTransparent)
 {

@@ -44,6 +44,12 @@ public:
             info_.vtable->process(l.data() + a, r.data() + a, n, params, block_, rate_);
         }
     }
+    // One block of `frames` frames in place, as the lane would call it.
+    void processBlock(float* l, float* r, unsigned frames)
+    {
+        ScopedAllocCount scope(counts);
+        info_.vtable->process(l, r, frames, params, block_, rate_);
+    }
     std::pair<std::vector<float>, std::vector<float>>
     run(std::vector<float> l, std::vector<float> r, unsigned blockSize = 256)
     {
