@@ -14,7 +14,6 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
-#include <type_traits>
 
 namespace vesk::DisperserFX {
 
@@ -123,133 +122,149 @@ using Mask4 = long long __attribute__((vector_size(32)));
     __builtin_memcpy(&v, p, sizeof v);
 }
 
+// The pipeline's working set for one chunk: the stage states and last outputs per channel and
+// group of four stages, and the coefficients.
+struct Pipeline
+{
+    const Coefficients& co;
+    double (*v)[kChunk]; // in: the chunk's samples; out: the last stage's output
+    int frames;
+    int stages;
+    int last; // the last group in use
+    Double4 s1[2][kGroups], s2[2][kGroups], out[2][kGroups];
+    Double4 gi[kGroups], twoGi[kGroups], h[kGroups], a[kGroups], p[kGroups], mult[kGroups];
+    Double4 lane[kGroups]; // stage numbers
+};
+
+// One step: stage i works on sample t - i. While the pipeline fills and drains (Masked), lanes
+// whose sample lies outside the chunk or whose stage is not in use are left alone. In between,
+// every stage in use has a sample; lanes past the last stage in use run on, but only feed lanes
+// after them, and their state is put back at the end.
+template <bool Masked, bool Gliding> [[gnu::always_inline]] inline void step(Pipeline& q, int t)
+{
+    const Coefficients& co = q.co;
+    const Double4 zero = {};
+    const Double4 tiny = Double4{} + 1e-20;
+    const Double4 now = Double4{} + double(t);
+    const Double4 first = Double4{} + double(t - q.frames);
+    const Double4 lastStage = Double4{} + double(q.stages - 1);
+    // Last group first: each group takes the previous group's output of the step before.
+    for (int j = q.last; j >= 0; --j) {
+        Double4 cgi = q.gi[j], c2gi = q.twoGi[j], ch = q.h[j], ca = q.a[j], cp = q.p[j];
+        Double4 fourK = Double4{} + co.fourK;
+        if constexpr (Gliding) {
+            // g and k of samples t - 4j .. t - 4j - 3, lane by lane.
+            const int at = t - j * kLanes - (kLanes - 1) + kMaxStages;
+            Double4 gr, kr;
+            load(gr, co.g + at);
+            load(kr, co.k + at);
+            const Double4 g = __builtin_shufflevector(gr, gr, 3, 2, 1, 0);
+            const Double4 k = __builtin_shufflevector(kr, kr, 3, 2, 1, 0);
+            cgi = g * q.mult[j];
+            c2gi = 2.0 * cgi;
+            ch = 1.0 / (cgi * cgi + 2.0 * k * cgi + 1.0);
+            ca = cgi * ch;
+            cp = 1.0 - 4.0 * k * ca;
+            fourK = 4.0 * k;
+        }
+        for (int c = 0; c < 2; ++c) {
+            // Input: the previous stage's output of the last step, one lane along.
+            const double entering =
+                j == 0 ? (t < q.frames ? q.v[c][t] : 0.0) : q.out[c][j - 1][kLanes - 1];
+            const Double4 in =
+                __builtin_shufflevector(q.out[c][j], Double4{} + entering, 4, 0, 1, 2);
+            Double4& s1 = q.s1[c][j];
+            Double4& s2 = q.s2[c][j];
+            const Double4 rest = (s1 - cgi * s2) * ch;
+            const Double4 bp = ca * in + rest;
+            const Double4 o = cp * in - fourK * rest;
+            const Double4 n1 = 2.0 * bp - s1;
+            const Double4 n2 = s2 + c2gi * bp;
+            // Stored as float, and values below 1e-20 as 0, as the state is kept.
+            const Mask4 small1 = (n1 < tiny) & (n1 > -tiny);
+            const Mask4 small2 = (n2 < tiny) & (n2 > -tiny);
+            const Double4 r1 =
+                __builtin_convertvector(__builtin_convertvector(n1, Float4), Double4);
+            const Double4 r2 =
+                __builtin_convertvector(__builtin_convertvector(n2, Float4), Double4);
+            if constexpr (Masked) {
+                const Mask4 valid =
+                    (q.lane[j] <= now) & (q.lane[j] > first) & (q.lane[j] <= lastStage);
+                s1 = valid ? (small1 ? zero : r1) : s1;
+                s2 = valid ? (small2 ? zero : r2) : s2;
+                q.out[c][j] = valid ? o : in;
+            } else {
+                s1 = small1 ? zero : r1;
+                s2 = small2 ? zero : r2;
+                q.out[c][j] = o;
+            }
+        }
+    }
+    // The last stage in use finished sample t - (stages - 1).
+    const int done = t - (q.stages - 1);
+    if (done >= 0) {
+        const int l = (q.stages - 1) % kLanes;
+        q.v[0][done] = q.out[0][q.last][l];
+        q.v[1][done] = q.out[1][q.last][l];
+    }
+}
+
+template <bool Gliding> [[gnu::always_inline]] inline void runSteps(Pipeline& q)
+{
+    const int filled = std::min(q.stages - 1, q.frames);
+    const int steps = q.frames + q.stages - 1;
+    int t = 0;
+    for (; t < filled; ++t)
+        step<true, Gliding>(q, t);
+    for (; t < q.frames; ++t)
+        step<false, Gliding>(q, t);
+    for (; t < steps; ++t)
+        step<true, Gliding>(q, t);
+}
+
 // Runs `frames` samples of both channels (as doubles in v[c][n], replaced by the output of the
 // last stage) through `stages` stages.
 [[gnu::always_inline]] inline void runPipeline(Impl& m, const Coefficients& co, int stages,
                                                double (*v)[kChunk], int frames)
 {
     const int groups = (stages + kLanes - 1) / kLanes;
-    Double4 s1[2][kGroups], s2[2][kGroups], out[2][kGroups];
-    Double4 gi[kGroups], twoGi[kGroups], h[kGroups], a[kGroups], p[kGroups], mult[kGroups];
-    Double4 lane[kGroups];
+    Pipeline q{co, v, frames, stages, groups - 1, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}};
     for (int j = 0; j < groups; ++j) {
         for (int c = 0; c < 2; ++c) {
             Float4 f1, f2;
             __builtin_memcpy(&f1, &m.s1[c][j * kLanes], sizeof f1);
             __builtin_memcpy(&f2, &m.s2[c][j * kLanes], sizeof f2);
-            s1[c][j] = __builtin_convertvector(f1, Double4);
-            s2[c][j] = __builtin_convertvector(f2, Double4);
-            out[c][j] = Double4{};
+            q.s1[c][j] = __builtin_convertvector(f1, Double4);
+            q.s2[c][j] = __builtin_convertvector(f2, Double4);
         }
-        load(gi[j], co.gi + j * kLanes);
-        twoGi[j] = 2.0 * gi[j];
-        load(h[j], co.h + j * kLanes);
-        load(a[j], co.a + j * kLanes);
-        load(p[j], co.p + j * kLanes);
-        load(mult[j], co.mult + j * kLanes);
+        load(q.gi[j], co.gi + j * kLanes);
+        q.twoGi[j] = 2.0 * q.gi[j];
+        load(q.h[j], co.h + j * kLanes);
+        load(q.a[j], co.a + j * kLanes);
+        load(q.p[j], co.p + j * kLanes);
+        load(q.mult[j], co.mult + j * kLanes);
         for (int l = 0; l < kLanes; ++l)
-            lane[j][l] = double(j * kLanes + l);
+            q.lane[j][l] = double(j * kLanes + l);
     }
-    const int last = groups - 1;
-    const Double4 lastStage = Double4{} + double(stages - 1);
     // Lanes past the last stage in use keep their state: it is put back after the chunk.
-    const Double4 keep1[2] = {s1[0][last], s1[1][last]};
-    const Double4 keep2[2] = {s2[0][last], s2[1][last]};
-    const Double4 zero = {};
-    const Double4 tiny = Double4{} + 1e-20;
-    const Double4 fourKSteady = Double4{} + co.fourK;
+    const int last = q.last;
+    const Double4 keep1[2] = {q.s1[0][last], q.s1[1][last]};
+    const Double4 keep2[2] = {q.s2[0][last], q.s2[1][last]};
 
-    // One step: stage i works on sample t - i. While the pipeline fills and drains (`masked`),
-    // lanes whose sample lies outside the chunk or whose stage is not in use are left alone. In
-    // between, every stage in use has a sample; lanes past the last stage in use run on, but only
-    // feed lanes after them, and their state is put back at the end.
-    const auto step = [&](int t, auto masked, auto gliding) [[gnu::always_inline]] {
-        const Double4 now = Double4{} + double(t);
-        const Double4 first = Double4{} + double(t - frames);
-        // Last group first: each group takes the previous group's output of the step before.
-        for (int j = last; j >= 0; --j) {
-            Double4 cgi = gi[j], c2gi = twoGi[j], ch = h[j], ca = a[j], cp = p[j];
-            Double4 fourK = fourKSteady;
-            if constexpr (decltype(gliding)::value) {
-                // g and k of samples t - 4j .. t - 4j - 3, lane by lane.
-                const int at = t - j * kLanes - (kLanes - 1) + kMaxStages;
-                Double4 gr, kr;
-                load(gr, co.g + at);
-                load(kr, co.k + at);
-                const Double4 g = __builtin_shufflevector(gr, gr, 3, 2, 1, 0);
-                const Double4 k = __builtin_shufflevector(kr, kr, 3, 2, 1, 0);
-                cgi = g * mult[j];
-                c2gi = 2.0 * cgi;
-                ch = 1.0 / (cgi * cgi + 2.0 * k * cgi + 1.0);
-                ca = cgi * ch;
-                cp = 1.0 - 4.0 * k * ca;
-                fourK = 4.0 * k;
-            }
-            for (int c = 0; c < 2; ++c) {
-                // Input: the previous stage's output of the last step, one lane along.
-                const double entering =
-                    j == 0 ? (t < frames ? v[c][t] : 0.0) : out[c][j - 1][kLanes - 1];
-                const Double4 in =
-                    __builtin_shufflevector(out[c][j], Double4{} + entering, 4, 0, 1, 2);
-                const Double4 rest = (s1[c][j] - cgi * s2[c][j]) * ch;
-                const Double4 bp = ca * in + rest;
-                const Double4 o = cp * in - fourK * rest;
-                const Double4 n1 = 2.0 * bp - s1[c][j];
-                const Double4 n2 = s2[c][j] + c2gi * bp;
-                // Stored as float, and values below 1e-20 as 0, as the state is kept.
-                const Mask4 small1 = (n1 < tiny) & (n1 > -tiny);
-                const Mask4 small2 = (n2 < tiny) & (n2 > -tiny);
-                const Double4 r1 =
-                    __builtin_convertvector(__builtin_convertvector(n1, Float4), Double4);
-                const Double4 r2 =
-                    __builtin_convertvector(__builtin_convertvector(n2, Float4), Double4);
-                if constexpr (decltype(masked)::value) {
-                    const Mask4 valid =
-                        (lane[j] <= now) & (lane[j] > first) & (lane[j] <= lastStage);
-                    s1[c][j] = valid ? (small1 ? zero : r1) : s1[c][j];
-                    s2[c][j] = valid ? (small2 ? zero : r2) : s2[c][j];
-                    out[c][j] = valid ? o : in;
-                } else {
-                    s1[c][j] = small1 ? zero : r1;
-                    s2[c][j] = small2 ? zero : r2;
-                    out[c][j] = o;
-                }
-            }
-        }
-        // The last stage in use finished sample t - (stages - 1).
-        const int done = t - (stages - 1);
-        if (done >= 0) {
-            const int l = (stages - 1) % kLanes;
-            v[0][done] = out[0][last][l];
-            v[1][done] = out[1][last][l];
-        }
-    };
-    const auto run = [&](auto gliding) [[gnu::always_inline]] {
-        const std::true_type masked;
-        const std::false_type open;
-        const int filled = std::min(stages - 1, frames);
-        const int steps = frames + stages - 1;
-        int t = 0;
-        for (; t < filled; ++t)
-            step(t, masked, gliding);
-        for (; t < frames; ++t)
-            step(t, open, gliding);
-        for (; t < steps; ++t)
-            step(t, masked, gliding);
-    };
     if (co.steady)
-        run(std::false_type{});
+        runSteps<false>(q);
     else
-        run(std::true_type{});
+        runSteps<true>(q);
 
+    const Mask4 inUse = q.lane[last] <= Double4{} + double(stages - 1);
     for (int c = 0; c < 2; ++c) {
-        s1[c][last] = lane[last] <= lastStage ? s1[c][last] : keep1[c];
-        s2[c][last] = lane[last] <= lastStage ? s2[c][last] : keep2[c];
+        q.s1[c][last] = inUse ? q.s1[c][last] : keep1[c];
+        q.s2[c][last] = inUse ? q.s2[c][last] : keep2[c];
     }
     for (int j = 0; j < groups; ++j) {
         for (int c = 0; c < 2; ++c) {
-            const Float4 f1 = __builtin_convertvector(s1[c][j], Float4);
-            const Float4 f2 = __builtin_convertvector(s2[c][j], Float4);
+            const Float4 f1 = __builtin_convertvector(q.s1[c][j], Float4);
+            const Float4 f2 = __builtin_convertvector(q.s2[c][j], Float4);
             __builtin_memcpy(&m.s1[c][j * kLanes], &f1, sizeof f1);
             __builtin_memcpy(&m.s2[c][j * kLanes], &f2, sizeof f2);
         }
