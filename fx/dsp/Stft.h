@@ -10,8 +10,8 @@
 // Everything is allocated and planned in the constructor, so `process` is real-time safe.
 //
 // The input history and the overlap-add accumulator are rings of four hop-sized slots, so a hop
-// moves no samples around: the slot being filled with input is also the one being played, and
-// the transforms read and write the rings and the spectra directly.
+// moves no samples around: the slot being filled with input is also the one being played. The two
+// channels share one complex transform each way (left as the real part, right as the imaginary).
 #pragma once
 
 #include "engine/CpuFeatures.h"

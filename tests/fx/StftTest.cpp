@@ -87,5 +87,50 @@ TEST(Stft, SpectrumScaleAndChannelsAreSeparate)
     EXPECT_LT(lastRight, 1e-3f);
 }
 
+TEST(Stft, EachSpectrumActsOnItsOwnChannelOnly)
+{
+    // Both channels share the transforms: a change to one channel's spectrum must reach that
+    // channel and leave the other exactly as it was.
+    struct Case
+    {
+        float leftGain;
+        float rightGain;
+    };
+    for (const Case c : {Case{0.0f, 1.0f}, Case{1.0f, 0.0f}, Case{0.5f, 1.0f}, Case{1.0f, -2.0f}}) {
+        SCOPED_TRACE(testing::Message() << "gains " << c.leftGain << ", " << c.rightGain);
+        Stft stft;
+        const size_t n = 12000;
+        const auto inL = test::noise(n, 3);
+        const auto inR = test::sine(440.0, 48000.0, n, 0.5);
+        auto l = inL;
+        auto r = inR;
+        runBlocks(stft, l, r, [&](Stft::Bin* a, Stft::Bin* b) {
+            for (int k = 0; k < Stft::kBins; ++k) {
+                a[k] *= c.leftGain;
+                b[k] *= c.rightGain;
+            }
+        });
+        const size_t lat = Stft::kLatencyFrames;
+        const size_t m = n - lat;
+        const auto scaled = [&](const std::vector<float>& x, float g) {
+            std::vector<float> y(x.begin(), x.begin() + static_cast<std::ptrdiff_t>(m));
+            for (float& v : y)
+                v *= g;
+            return y;
+        };
+        const std::vector<float>* out[2] = {&l, &r};
+        const std::vector<float>* in[2] = {&inL, &inR};
+        const float gains[2] = {c.leftGain, c.rightGain};
+        for (int ch = 0; ch < 2; ++ch) {
+            const float* got = out[ch]->data() + lat;
+            if (gains[ch] == 0.0f)
+                EXPECT_LT(test::peak(got, m), 1e-5) << "channel " << ch;
+            else
+                EXPECT_LT(test::errorDb(scaled(*in[ch], gains[ch]).data(), got, m), -100.0)
+                    << "channel " << ch;
+        }
+    }
+}
+
 } // namespace
 } // namespace vesk
