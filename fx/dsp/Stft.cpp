@@ -27,6 +27,20 @@ namespace {
 // Kaiser shape parameter: about 60 dB side lobes, main lobe a little over three bins wide.
 constexpr double kKaiserBeta = 8.0;
 
+constexpr int kChannels = Stft::kChannels;
+
+// What a hop works on: the rings, the frames and the spectra of both channels.
+struct HopArrays
+{
+    const float* window;
+    float* history[kChannels];
+    float* overlap[kChannels];
+    float* frame[kChannels];
+    float* re;
+    float* im;
+    float* spectrum[kChannels]; // interleaved complex, kBins each
+};
+
 } // namespace
 
 // Both channels go through one complex transform of left + i*right, held as separate real and
@@ -36,13 +50,13 @@ constexpr double kKaiserBeta = 8.0;
 // and combined again before the inverse one.
 struct Stft::Plans
 {
+    float* block = nullptr;       // every array below, in one allocation
     float* frame[kChannels] = {}; // kWindow each: the windowed frames, and the inverse's output
     float* re = nullptr;          // kWindow: the complex spectrum of left + i*right
     float* im = nullptr;
-    fftwf_complex* spectra[kChannels] = {}; // kBins each, the callers' spectra
     fftwf_plan forward = nullptr;
     fftwf_plan inverse = nullptr;
-    std::vector<float> storage; // the window, the input history and the overlap-add rings
+    HopArrays arrays{}; // the Stft's arrays and these, for the hop's loops
 
     Plans() = default;
     Plans(const Plans&) = delete;
@@ -62,32 +76,49 @@ struct Stft::Plans
             forward = nullptr;
             inverse = nullptr;
         }
-        for (float** a : {&frame[0], &frame[1], &re, &im}) {
-            fftwf_free(*a);
-            *a = nullptr;
-        }
-        for (fftwf_complex*& s : spectra) {
-            fftwf_free(s);
-            s = nullptr;
-        }
+        fftwf_free(block);
+        block = nullptr;
     }
 };
 
 Stft::Stft() : plans_(std::make_unique<Plans>())
 {
     Plans& p = *plans_;
-    // fftwf_alloc gives every array FFTW's preferred alignment.
-    bool ok = true;
-    for (float** a : {&p.frame[0], &p.frame[1], &p.re, &p.im}) {
-        *a = fftwf_alloc_real(kWindow);
-        ok = ok && *a != nullptr;
-    }
-    for (fftwf_complex*& s : p.spectra) {
-        s = fftwf_alloc_complex(kBins);
-        ok = ok && s != nullptr;
-    }
-    if (!ok)
+    // One block holds the window, the rings, the frames and the spectra. fftwf_alloc aligns it
+    // for FFTW's vector code, and every array starts a whole number of cache lines further on.
+    constexpr size_t kStride = kWindow;         // floats from one array to the next
+    constexpr size_t kSpectrumFloats = 2 * 528; // kBins complex values, rounded up likewise
+    constexpr size_t kArrays = 9;
+    p.block = fftwf_alloc_real(kArrays * kStride + kChannels * kSpectrumFloats);
+    if (p.block == nullptr)
         throw std::bad_alloc();
+    std::fill(p.block, p.block + kArrays * kStride + kChannels * kSpectrumFloats, 0.0f);
+    float* cursor = p.block;
+    const auto take = [&cursor](size_t floats) {
+        float* a = cursor;
+        cursor += floats;
+        return a;
+    };
+    window_ = take(kStride);
+    for (int ch = 0; ch < kChannels; ++ch) {
+        history_[ch] = take(kStride);
+        overlap_[ch] = take(kStride);
+        p.frame[ch] = take(kStride);
+    }
+    p.re = take(kStride);
+    p.im = take(kStride);
+    for (int ch = 0; ch < kChannels; ++ch)
+        spectrum_[ch] = reinterpret_cast<Bin*>(take(kSpectrumFloats));
+    p.arrays = {window_,
+                {history_[0], history_[1]},
+                {overlap_[0], overlap_[1]},
+                {p.frame[0], p.frame[1]},
+                p.re,
+                p.im,
+                {reinterpret_cast<float*>(spectrum_[0]), reinterpret_cast<float*>(spectrum_[1])}};
+    static_assert(kSpectrumFloats >= 2 * kBins && (kSpectrumFloats * 4) % 64 == 0);
+    static_assert((kStride * 4) % 64 == 0);
+
     {
         std::lock_guard<std::mutex> lock(fftwPlannerMutex());
         const fftwf_iodim dims{kWindow, 1, 1};
@@ -100,20 +131,6 @@ Stft::Stft() : plans_(std::make_unique<Plans>())
     }
     if (p.forward == nullptr || p.inverse == nullptr)
         throw std::bad_alloc();
-
-    const size_t floats = kWindow + kChannels * 2 * kWindow;
-    p.storage.assign(floats, 0.0f);
-    float* cursor = p.storage.data();
-    window_ = cursor;
-    cursor += kWindow;
-    for (int ch = 0; ch < kChannels; ++ch) {
-        history_[ch] = cursor;
-        cursor += kWindow;
-        overlap_[ch] = cursor;
-        cursor += kWindow;
-        spectrum_[ch] = reinterpret_cast<Bin*>(p.spectra[ch]);
-        std::fill(spectrum_[ch], spectrum_[ch] + kBins, Bin{});
-    }
 
     // Periodic Kaiser window, then scaled so that sum over the overlapping frames of w^2 is 1
     // at every sample (perfect reconstruction with the same window on both sides).
@@ -201,77 +218,128 @@ void Stft::magnitudes(const Bin* spectrum, float* out)
 
 namespace {
 
-// Four floats as one value (SSE or NEON registers), for the loops that pair each bin with its
-// mirror image, which the compiler leaves scalar.
+// Four or eight floats as one value: four for the portable build (SSE or NEON registers), eight
+// for the AVX2 build. The hop's loops are written once over these and built for both; they only
+// add, subtract, multiply and move values, without fused multiply-add, so both builds give the
+// same bits.
 using Float4 = float __attribute__((vector_size(16)));
+using Float8 = float __attribute__((vector_size(32)));
 
-inline Float4 load4(const float* p)
+template <class V> constexpr int kWidthOf = int(sizeof(V) / sizeof(float));
+
+// Passed by reference: these helpers are inlined into functions built for different vector
+// units, and an eight-float value passed by value would be passed differently in each.
+template <class V> [[gnu::always_inline]] inline void load(V& v, const float* p)
 {
-    Float4 v;
     std::memcpy(&v, p, sizeof v);
-    return v;
 }
 
-inline void store4(float* p, Float4 v)
+template <class V> [[gnu::always_inline]] inline void store(float* p, const V& v)
 {
     std::memcpy(p, &v, sizeof v);
 }
 
-inline Float4 reversed(Float4 v)
+// The values of p[0..w) in reverse order.
+[[gnu::always_inline]] inline void loadReversed(Float4& v, const float* p)
 {
-    return __builtin_shufflevector(v, v, 3, 2, 1, 0);
+    load(v, p);
+    v = __builtin_shufflevector(v, v, 3, 2, 1, 0);
 }
 
-// p[0..7] = re0 im0 re1 im1 re2 im2 re3 im3.
-inline void storeInterleaved(float* p, Float4 re, Float4 im)
+[[gnu::always_inline]] inline void loadReversed(Float8& v, const float* p)
 {
-    store4(p, __builtin_shufflevector(re, im, 0, 4, 1, 5));
-    store4(p + 4, __builtin_shufflevector(re, im, 2, 6, 3, 7));
+    load(v, p);
+    v = __builtin_shufflevector(v, v, 7, 6, 5, 4, 3, 2, 1, 0);
 }
 
-inline void loadInterleaved(const float* p, Float4& re, Float4& im)
+[[gnu::always_inline]] inline void storeReversed(float* p, const Float4& v)
 {
-    const Float4 a = load4(p);
-    const Float4 c = load4(p + 4);
+    store(p, __builtin_shufflevector(v, v, 3, 2, 1, 0));
+}
+
+[[gnu::always_inline]] inline void storeReversed(float* p, const Float8& v)
+{
+    store(p, __builtin_shufflevector(v, v, 7, 6, 5, 4, 3, 2, 1, 0));
+}
+
+// p[0..2w) = re0 im0 re1 im1 ...
+[[gnu::always_inline]] inline void storeInterleaved(float* p, const Float4& re, const Float4& im)
+{
+    store(p, __builtin_shufflevector(re, im, 0, 4, 1, 5));
+    store(p + 4, __builtin_shufflevector(re, im, 2, 6, 3, 7));
+}
+
+[[gnu::always_inline]] inline void storeInterleaved(float* p, const Float8& re, const Float8& im)
+{
+    store(p, __builtin_shufflevector(re, im, 0, 8, 1, 9, 2, 10, 3, 11));
+    store(p + 8, __builtin_shufflevector(re, im, 4, 12, 5, 13, 6, 14, 7, 15));
+}
+
+[[gnu::always_inline]] inline void loadInterleaved(const float* p, Float4& re, Float4& im)
+{
+    Float4 a, c;
+    load(a, p);
+    load(c, p + 4);
     re = __builtin_shufflevector(a, c, 0, 2, 4, 6);
     im = __builtin_shufflevector(a, c, 1, 3, 5, 7);
 }
 
-} // namespace
-
-void Stft::analyse()
+[[gnu::always_inline]] inline void loadInterleaved(const float* p, Float8& re, Float8& im)
 {
-    Plans& p = *plans_;
-    for (int ch = 0; ch < kChannels; ++ch) {
-        // The frame is the ring's slots from the oldest (the one after slot_) to slot_.
+    Float8 a, c;
+    load(a, p);
+    load(c, p + 8);
+    re = __builtin_shufflevector(a, c, 0, 2, 4, 6, 8, 10, 12, 14);
+    im = __builtin_shufflevector(a, c, 1, 3, 5, 7, 9, 11, 13, 15);
+}
+
+constexpr int kWindow = Stft::kWindow;
+constexpr int kHop = Stft::kHop;
+constexpr unsigned kSlots = kWindow / kHop;
+
+// Windows the last kWindow input samples of each channel into its frame. The frame is the ring's
+// slots from the oldest (the one after `slot`, the slot just filled and played) to `slot`.
+template <class V>
+[[gnu::always_inline]] inline void windowFrames(const HopArrays& a, unsigned slot)
+{
+    constexpr int w = kWidthOf<V>;
+    for (int ch = 0; ch < Stft::kChannels; ++ch) {
         for (unsigned k = 0; k < kSlots; ++k) {
-            const float* h = history_[ch] + ((slot_ + 1 + k) % kSlots) * kHop;
-            const float* w = window_ + k * kHop;
-            float* t = p.frame[ch] + k * kHop;
-            for (int n = 0; n < kHop; ++n)
-                t[n] = h[n] * w[n];
+            const float* h = a.history[ch] + ((slot + 1 + k) % kSlots) * kHop;
+            const float* win = a.window + k * kHop;
+            float* t = a.frame[ch] + k * kHop;
+            for (int n = 0; n < kHop; n += w) {
+                V x, y;
+                load(x, h + n);
+                load(y, win + n);
+                store(t + n, x * y);
+            }
         }
     }
-    fftwf_execute(p.forward);
+}
 
-    // Z = L + i*R with L and R Hermitian, so L[b] = (Z[b] + conj Z[N-b]) / 2 and
-    // R[b] = (Z[b] - conj Z[N-b]) / 2i. Halving is exact, so each spectrum is the one a real
-    // transform of its channel gives, to rounding.
-    const float* re = p.re;
-    const float* im = p.im;
-    float* l = reinterpret_cast<float*>(p.spectra[0]);
-    float* r = reinterpret_cast<float*>(p.spectra[1]);
+// Z = L + i*R with L and R Hermitian, so L[b] = (Z[b] + conj Z[N-b]) / 2 and
+// R[b] = (Z[b] - conj Z[N-b]) / 2i. Halving is exact, so each spectrum is the one a real
+// transform of its channel gives, to rounding.
+template <class V> [[gnu::always_inline]] inline void splitSpectra(const HopArrays& a)
+{
+    constexpr int w = kWidthOf<V>;
+    const float* re = a.re;
+    const float* im = a.im;
+    float* l = a.spectrum[0];
+    float* r = a.spectrum[1];
     l[0] = re[0];
     l[1] = 0.0f;
     r[0] = im[0];
     r[1] = 0.0f;
     int b = 1;
-    for (; b + 4 <= kWindow / 2; b += 4) {
-        const int m = kWindow - b - 3; // bins N-b-3 .. N-b, the mirror images of b+3 .. b
-        const Float4 reB = load4(re + b);
-        const Float4 imB = load4(im + b);
-        const Float4 reM = reversed(load4(re + m));
-        const Float4 imM = reversed(load4(im + m));
+    for (; b + w <= kWindow / 2; b += w) {
+        const int m = kWindow - b - (w - 1); // the mirror images of bins b + w - 1 .. b
+        V reB, imB, reM, imM;
+        load(reB, re + b);
+        load(imB, im + b);
+        loadReversed(reM, re + m);
+        loadReversed(imM, im + m);
         storeInterleaved(l + 2 * b, 0.5f * (reB + reM), 0.5f * (imB - imM));
         storeInterleaved(r + 2 * b, 0.5f * (imB + imM), 0.5f * (reM - reB));
     }
@@ -288,28 +356,28 @@ void Stft::analyse()
     r[kWindow + 1] = 0.0f;
 }
 
-void Stft::synthesise()
+// Y = L + i*R over the whole circle, with the upper half from the Hermitian symmetry of each
+// spectrum; its inverse is left + i*right. As with a real inverse transform, the imaginary
+// parts of the first and last bins are ignored.
+template <class V> [[gnu::always_inline]] inline void joinSpectra(const HopArrays& a)
 {
-    Plans& p = *plans_;
-    // Y = L + i*R over the whole circle, with the upper half from the Hermitian symmetry of each
-    // spectrum; its inverse is left + i*right. As with a real inverse transform, the imaginary
-    // parts of the first and last bins are ignored.
-    const float* l = reinterpret_cast<const float*>(p.spectra[0]);
-    const float* r = reinterpret_cast<const float*>(p.spectra[1]);
-    float* re = p.re;
-    float* im = p.im;
+    constexpr int w = kWidthOf<V>;
+    const float* l = a.spectrum[0];
+    const float* r = a.spectrum[1];
+    float* re = a.re;
+    float* im = a.im;
     re[0] = l[0];
     im[0] = r[0];
     int b = 1;
-    for (; b + 4 <= kWindow / 2; b += 4) {
-        const int m = kWindow - b - 3;
-        Float4 lr, li, rr, ri;
+    for (; b + w <= kWindow / 2; b += w) {
+        const int m = kWindow - b - (w - 1);
+        V lr, li, rr, ri;
         loadInterleaved(l + 2 * b, lr, li);
         loadInterleaved(r + 2 * b, rr, ri);
-        store4(re + b, lr - ri);
-        store4(im + b, li + rr);
-        store4(re + m, reversed(lr + ri));
-        store4(im + m, reversed(rr - li));
+        store(re + b, lr - ri);
+        store(im + b, li + rr);
+        storeReversed(re + m, lr + ri);
+        storeReversed(im + m, rr - li);
     }
     for (; b < kWindow / 2; ++b) {
         const int m = kWindow - b;
@@ -320,27 +388,89 @@ void Stft::synthesise()
     }
     re[kWindow / 2] = l[kWindow];
     im[kWindow / 2] = r[kWindow];
-    fftwf_execute(p.inverse);
+}
 
-    constexpr float kInverseScale = 1.0f / kWindow; // FFTW's inverse is unnormalised
-    for (int ch = 0; ch < kChannels; ++ch) {
-        const float* time = p.frame[ch];
-        // The frame's first three hops add to the sums of the frames before it; its last hop
-        // lands in slot_, which has just been played out, and starts that slot's sum afresh.
-        // The slot after slot_ now has all its frames: it is played during the next hop.
+// Windows the inverse transform's frames and adds them into the overlap-add rings. A frame's
+// first three hops add to the sums of the frames before it; its last hop lands in `slot`, which
+// has just been played out, and starts that slot's sum afresh. The slot after `slot` now has all
+// its frames: it is played during the next hop.
+template <class V> [[gnu::always_inline]] inline void overlapAdd(const HopArrays& a, unsigned slot)
+{
+    constexpr int w = kWidthOf<V>;
+    V scale; // FFTW's inverse is unnormalised
+    for (int c = 0; c < w; ++c)
+        scale[c] = 1.0f / kWindow;
+    for (int ch = 0; ch < Stft::kChannels; ++ch) {
         for (unsigned k = 0; k < kSlots; ++k) {
-            float* acc = overlap_[ch] + ((slot_ + 1 + k) % kSlots) * kHop;
-            const float* w = window_ + k * kHop;
-            const float* t = time + k * kHop;
-            if (k + 1 < kSlots) {
-                for (int n = 0; n < kHop; ++n)
-                    acc[n] += t[n] * w[n] * kInverseScale;
-            } else {
-                for (int n = 0; n < kHop; ++n)
-                    acc[n] = t[n] * w[n] * kInverseScale;
+            float* acc = a.overlap[ch] + ((slot + 1 + k) % kSlots) * kHop;
+            const float* win = a.window + k * kHop;
+            const float* t = a.frame[ch] + k * kHop;
+            const bool last = k + 1 == kSlots;
+            for (int n = 0; n < kHop; n += w) {
+                V x, y, sum;
+                load(x, t + n);
+                load(y, win + n);
+                if (last)
+                    sum = x * y * scale;
+                else {
+                    load(sum, acc + n);
+                    sum += x * y * scale;
+                }
+                store(acc + n, sum);
             }
         }
     }
+}
+
+struct HopKernels
+{
+    void (*analyse)(const HopArrays&, unsigned, fftwf_plan);
+    void (*synthesise)(const HopArrays&, unsigned, fftwf_plan);
+};
+
+void analysePortable(const HopArrays& a, unsigned slot, fftwf_plan forward)
+{
+    windowFrames<Float4>(a, slot);
+    fftwf_execute(forward);
+    splitSpectra<Float4>(a);
+}
+
+void synthesisePortable(const HopArrays& a, unsigned slot, fftwf_plan inverse)
+{
+    joinSpectra<Float4>(a);
+    fftwf_execute(inverse);
+    overlapAdd<Float4>(a, slot);
+}
+
+#if VESK_HAS_AVX2_BUILD
+VESK_TARGET_AVX2_NO_FMA void analyseAvx2(const HopArrays& a, unsigned slot, fftwf_plan forward)
+{
+    windowFrames<Float8>(a, slot);
+    fftwf_execute(forward);
+    splitSpectra<Float8>(a);
+}
+
+VESK_TARGET_AVX2_NO_FMA void synthesiseAvx2(const HopArrays& a, unsigned slot, fftwf_plan inverse)
+{
+    joinSpectra<Float8>(a);
+    fftwf_execute(inverse);
+    overlapAdd<Float8>(a, slot);
+}
+#endif
+
+const HopKernels kHopKernels = VESK_CHOOSE_BUILD((HopKernels{analyseAvx2, synthesiseAvx2}),
+                                                 (HopKernels{analysePortable, synthesisePortable}));
+
+} // namespace
+
+void Stft::analyse()
+{
+    kHopKernels.analyse(plans_->arrays, slot_, plans_->forward);
+}
+
+void Stft::synthesise()
+{
+    kHopKernels.synthesise(plans_->arrays, slot_, plans_->inverse);
 }
 
 } // namespace vesk
