@@ -49,7 +49,7 @@ struct Impl
     float timeMedian[kBins] = {};
     float freqMedian[kLanes * kStretch] = {};           // kBins used
     float extended[kLanes * kStretch + 2 * kEdge] = {}; // power, mirrored past both ends
-    float lanes[kMaxWidth][kLanes] = {}; // the eight frequency windows, one column each
+    float lanes[kMaxWidth + 1][kLanes] = {}; // the eight frequency windows, one column each
     int writeIndex = 0;
     int filled = 0;
     int hops = 0;
@@ -57,8 +57,8 @@ struct Impl
     // Time-median windows: row j holds, for every bin, the value of rank j among the bin's most
     // recent history frames. Kept up to date frame by frame (the leaving frame's value out, the
     // new one in) instead of selecting the median afresh on every hop; rebuilt when the median
-    // length changes or after they were dropped.
-    alignas(64) float sorted[kHistory][kPaddedBins] = {}; // rows start on cache lines
+    // length changes or after they were dropped. The row after the last holds +infinity.
+    alignas(64) float sorted[kHistory + 1][kPaddedBins] = {}; // rows start on cache lines
     float leaving[kPaddedBins] = {};
     float entering[kPaddedBins] = {};
     int sortedCount = 0;   // frames in every bin's window
@@ -156,10 +156,10 @@ template <class V> [[gnu::always_inline]] inline void splat(V& v, float x)
 // Takes leaving[c] out of sorted column c and puts entering[c] in, for kWidthOf<V> side-by-side
 // columns and without branches. Column c holds `count` values, rows[j * stride + c] for
 // j = 0..count-1, among them leaving[c] (a column that is to grow by one has +infinity in its last
-// row and as the leaving value). Both steps go row by row in one pass: taking the leaving value
-// out, a row below it keeps its value and the others take the next row's (+infinity past the
-// last row); putting the entering value in, row j becomes max(row j - 1, min(entering, row j))
-// of the shortened column (-infinity before the first row).
+// row and as the leaving value), and row `count` holds +infinity. Both steps go row by row in one
+// pass: taking the leaving value out, a row below it keeps its value and the others take the next
+// row's; putting the entering value in, row j becomes max(row j - 1, min(entering, row j)) of the
+// shortened column (-infinity before the first row).
 template <class V, int Groups = 1>
 [[gnu::always_inline]] inline void replaceInColumns(float* rows, size_t stride, int count,
                                                     const float* leaving, const float* entering)
@@ -176,9 +176,8 @@ template <class V, int Groups = 1>
     }
     for (int j = 0; j < count; ++j) {
         for (int g = 0; g < Groups; ++g) {
-            V next = top;
-            if (j + 1 < count)
-                load(next, rows + size_t(j + 1) * stride + g * w);
+            V next;
+            load(next, rows + size_t(j + 1) * stride + g * w);
             const V shortened = value[g] < a[g] ? value[g] : next;
             const V lower = v[g] < shortened ? v[g] : shortened;
             const V out = previous[g] < lower ? lower : previous[g];
@@ -225,10 +224,11 @@ template <class V>
     float a[kLanes];
     float v[kLanes];
     std::fill(a, a + kLanes, inf); // nothing leaves while the windows fill
+    std::fill(&lanes[0][0], &lanes[0][0] + kLanes, inf);
     for (int i = 0; i < width; ++i) {
         for (int c = 0; c < kLanes; ++c) {
             v[c] = first[c * kStretch + i];
-            lanes[i][c] = inf;
+            lanes[i + 1][c] = inf;
         }
         for (int c = 0; c < kLanes; c += kWidthOf<V>)
             replaceInColumns<V>(&lanes[0][c], kLanes, i + 1, a + c, v + c);
@@ -296,11 +296,12 @@ void pushFrame(Impl& m)
             const int leaving = (m.writeIndex - m.sortedCount + kHistory) % kHistory;
             std::copy(m.history[leaving], m.history[leaving] + kBins, m.leaving);
         } else {
-            // The windows grow by one: an empty last row, and nothing leaves.
+            // The windows grow by one: an empty last row (the +infinity row already there), a new
+            // +infinity row after it, and nothing leaves.
             std::fill(m.leaving, m.leaving + kPaddedBins, std::numeric_limits<float>::infinity());
+            ++rows;
             std::fill(m.sorted[rows], m.sorted[rows] + kPaddedBins,
                       std::numeric_limits<float>::infinity());
-            ++rows;
         }
         kKernels.updateTime(&m.sorted[0][0], rows, m.leaving, m.entering);
         m.sortedCount = rows;
@@ -322,6 +323,7 @@ void rebuildWindows(Impl& m, int n)
         for (int j = 0; j < n; ++j)
             m.sorted[j][b] = column[j];
     }
+    std::fill(m.sorted[n], m.sorted[n] + kPaddedBins, std::numeric_limits<float>::infinity());
     m.sortedCount = n;
     m.sortedLength = m.timeLength;
     m.sortedValid = true;
