@@ -10,8 +10,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <memory>
+#include <utility>
 
 namespace vesk::HPSSFX {
 
@@ -247,10 +249,112 @@ template <class V>
     }
 }
 
+// Narrow frequency windows take their medians with a selection network instead: the window's
+// values are loaded for eight bins side by side and put through fixed compare-and-exchange steps,
+// all in registers. The network is Batcher's odd-even merge sort for the next power of two, less
+// every step that touches a position past the window (those positions would hold +infinity and
+// never move) and every step whose outputs the middle position does not depend on; a step of
+// which only one output is used computes only that one.
+constexpr int kMaxNetworkWidth = 17; // wider, sliding the window is quicker
+
+struct Exchange
+{
+    int low = 0;  // gets the smaller value
+    int high = 0; // gets the larger value
+    bool keepLow = false;
+    bool keepHigh = false;
+};
+
+template <int Width> struct MedianNetwork
+{
+    static constexpr int kMaxSteps = 512;
+    Exchange steps[kMaxSteps] = {};
+    int count = 0;
+
+    constexpr MedianNetwork()
+    {
+        int size = 1;
+        while (size < Width)
+            size *= 2;
+        Exchange all[kMaxSteps] = {};
+        int n = 0;
+        for (int p = 1; p < size; p *= 2)
+            for (int k = p; k >= 1; k /= 2)
+                for (int j = k % p; j + k < size; j += 2 * k)
+                    for (int i = 0; i < k && i + j + k < size; ++i)
+                        if ((i + j) / (2 * p) == (i + j + k) / (2 * p) && i + j + k < Width)
+                            all[n++] = Exchange{i + j, i + j + k, true, true};
+        // Backwards from the middle position: a step is kept when one of its outputs is needed,
+        // and then both its inputs are.
+        bool needed[Width] = {};
+        needed[Width / 2] = true;
+        bool kept[kMaxSteps] = {};
+        for (int s = n - 1; s >= 0; --s) {
+            Exchange& e = all[s];
+            e.keepLow = needed[e.low];
+            e.keepHigh = needed[e.high];
+            kept[s] = e.keepLow || e.keepHigh;
+            if (kept[s])
+                needed[e.low] = needed[e.high] = true;
+        }
+        for (int s = 0; s < n; ++s)
+            if (kept[s])
+                steps[count++] = all[s];
+    }
+};
+
+template <int Width> constexpr MedianNetwork<Width> kNetwork{};
+
+template <class V, int Low, int High, bool KeepLow, bool KeepHigh>
+[[gnu::always_inline]] inline void exchange(V* x)
+{
+    const V a = x[Low];
+    const V b = x[High];
+    // Two comparisons rather than one shared: each is then a single min or max instruction.
+    if constexpr (KeepLow)
+        x[Low] = a < b ? a : b;
+    if constexpr (KeepHigh)
+        x[High] = b < a ? a : b;
+}
+
+template <class V, int Width, int... S>
+[[gnu::always_inline]] inline void runNetwork(V* x, std::integer_sequence<int, S...>)
+{
+    constexpr const Exchange* e = kNetwork<Width>.steps;
+    (exchange<V, e[S].low, e[S].high, e[S].keepLow, e[S].keepHigh>(x), ...);
+}
+
+// Written out rather than looped, so the values are loaded straight into registers.
+template <class V, int... T>
+[[gnu::always_inline]] inline void loadWindow(V* x, const float* p,
+                                              std::integer_sequence<int, T...>)
+{
+    (load(x[T], p + T), ...);
+}
+
+// out[b] = the median of power[mirrored(b - Width/2 .. b + Width/2)] for b = 0..kLanes*kStretch-1,
+// from `extended` as for frequencyMedians.
+template <class V, int Width>
+[[gnu::always_inline]] inline void networkMedians(const float* extended, float* out)
+{
+    constexpr int w = kWidthOf<V>;
+    static_assert((kLanes * kStretch) % w == 0);
+    const float* first = extended + kEdge - Width / 2;
+    for (int b = 0; b < kLanes * kStretch; b += w) {
+        V x[Width];
+        loadWindow(x, first + b, std::make_integer_sequence<int, Width>{});
+        runNetwork<V, Width>(x, std::make_integer_sequence<int, kNetwork<Width>.count>{});
+        store(out + b, x[Width / 2]);
+    }
+}
+
+using NetworkFn = void (*)(const float*, float*);
+
 struct MedianKernels
 {
     void (*updateTime)(float*, int, const float*, const float*);
     void (*frequency)(const float*, int, float*, float (*)[kLanes]);
+    const NetworkFn* networks; // by width: 3, 5, .. kMaxNetworkWidth
 };
 
 void updateTimePortable(float* sorted, int count, const float* leaving, const float* entering)
@@ -262,6 +366,16 @@ void frequencyPortable(const float* power, int width, float* out, float (*lanes)
 {
     frequencyMedians<Float4>(power, width, out, lanes);
 }
+
+template <int Width> void networkPortable(const float* extended, float* out)
+{
+    networkMedians<Float4, Width>(extended, out);
+}
+
+constexpr NetworkFn kNetworksPortable[] = {
+    networkPortable<3>,  networkPortable<5>,  networkPortable<7>,  networkPortable<9>,
+    networkPortable<11>, networkPortable<13>, networkPortable<15>, networkPortable<17>};
+static_assert(std::size(kNetworksPortable) == (kMaxNetworkWidth - 1) / 2);
 
 #if VESK_HAS_AVX2_BUILD
 // The same kernels eight columns at a time for AVX2, chosen at run time. They only compare and
@@ -277,11 +391,21 @@ VESK_TARGET_AVX2 void frequencyAvx2(const float* power, int width, float* out,
 {
     frequencyMedians<Float8>(power, width, out, lanes);
 }
+
+template <int Width> VESK_TARGET_AVX2 void networkAvx2(const float* extended, float* out)
+{
+    networkMedians<Float8, Width>(extended, out);
+}
+
+constexpr NetworkFn kNetworksAvx2[] = {networkAvx2<3>,  networkAvx2<5>,  networkAvx2<7>,
+                                       networkAvx2<9>,  networkAvx2<11>, networkAvx2<13>,
+                                       networkAvx2<15>, networkAvx2<17>};
+static_assert(std::size(kNetworksAvx2) == (kMaxNetworkWidth - 1) / 2);
 #endif
 
 const MedianKernels kKernels =
-    VESK_CHOOSE_BUILD((MedianKernels{updateTimeAvx2, frequencyAvx2}),
-                      (MedianKernels{updateTimePortable, frequencyPortable}));
+    VESK_CHOOSE_BUILD((MedianKernels{updateTimeAvx2, frequencyAvx2, kNetworksAvx2}),
+                      (MedianKernels{updateTimePortable, frequencyPortable, kNetworksPortable}));
 
 // Appends an averaged frame to the history and, while they are kept, to the time-median windows.
 void pushFrame(Impl& m)
@@ -426,7 +550,10 @@ void processHop(Impl& m, Stft::Bin* l, Stft::Bin* r)
         m.extended[i + kEdge] = m.power[mirrored(i)];
     for (int i = kBins; i < kLanes * kStretch + kEdge; ++i)
         m.extended[i + kEdge] = m.power[mirrored(i)];
-    kKernels.frequency(m.extended, m.width, m.freqMedian, m.lanes);
+    if (m.width <= kMaxNetworkWidth)
+        kKernels.networks[(m.width - 3) / 2](m.extended, m.freqMedian);
+    else
+        kKernels.frequency(m.extended, m.width, m.freqMedian, m.lanes);
 
     kMask(m.timeMedian, m.freqMedian, gH, gP, m.exponent, reinterpret_cast<float*>(l),
           reinterpret_cast<float*>(r));

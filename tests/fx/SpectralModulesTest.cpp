@@ -226,7 +226,9 @@ TEST(HPSSFX, MediansEqualADirectComputationWhileTheKnobsMoveAndTriggersRestart)
         float low, high;
     } cases[] = {{"time sweep, sharp 2", {0.2f, 0.3f, 0.44f, 2.0f}, 1, 0.0f, 0.4f},
                  {"layer through 0.5, sharp 4", {0.8f, 0.2f, 0.1f, 4.0f}, 0, 0.3f, 0.7f},
-                 {"wide, sharp 3", {0.0f, 0.9f, 1.0f, 3.0f}, 1, 0.85f, 1.0f}};
+                 {"wide, sharp 3", {0.0f, 0.9f, 1.0f, 3.0f}, 1, 0.85f, 1.0f},
+                 // Widths of 3 to 21 bins, across the change from networks to sliding windows.
+                 {"width sweep, sharp 1", {0.3f, 0.25f, 0.0f, 1.0f}, 2, 0.0f, 0.62f}};
     const size_t n = 48000;
     std::vector<float> a = test::noise(n, 31, 0.3);
     const std::vector<float> tone = test::sine(700.0, kRate, n, 0.2);
