@@ -1,5 +1,7 @@
 #include "fx/dsp/FdnReverb.h"
 
+#include "engine/VectorValues.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -19,18 +21,11 @@ constexpr double kDiffusionSpan = 0.4; // first stage spans 40 % of the room, la
 // Eight lanes, one per line; the compiler maps the arithmetic onto whatever vector unit there is.
 // Vector values stay inside the functions that use them (no passing by value).
 using Double8 = double __attribute__((vector_size(64)));
-using Float8 = float __attribute__((vector_size(32)));
+using vec::Float8;
 using Int8 = int32_t __attribute__((vector_size(32)));
 
-template <typename V, typename T> [[gnu::always_inline]] inline void load(V& v, const T* p)
-{
-    std::memcpy(&v, p, sizeof v);
-}
-
-template <typename V, typename T> [[gnu::always_inline]] inline void store(T* p, const V& v)
-{
-    std::memcpy(p, &v, sizeof v);
-}
+using vec::load;
+using vec::store;
 
 double finiteOr(double v, double fallback)
 {

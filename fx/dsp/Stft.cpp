@@ -1,5 +1,6 @@
 #include "fx/dsp/Stft.h"
 
+#include "engine/VectorValues.h"
 #include "fx/dsp/FftwPlanner.h"
 
 #include <fftw3.h>
@@ -218,26 +219,14 @@ void Stft::magnitudes(const Bin* spectrum, float* out)
 
 namespace {
 
-// Four or eight floats as one value: four for the portable build (SSE or NEON registers), eight
-// for the AVX2 build. The hop's loops are written once over these and built for both; they only
-// add, subtract, multiply and move values, without fused multiply-add, so both builds give the
-// same bits.
-using Float4 = float __attribute__((vector_size(16)));
-using Float8 = float __attribute__((vector_size(32)));
-
-template <class V> constexpr int kWidthOf = int(sizeof(V) / sizeof(float));
-
-// Passed by reference: these helpers are inlined into functions built for different vector
-// units, and an eight-float value passed by value would be passed differently in each.
-template <class V> [[gnu::always_inline]] inline void load(V& v, const float* p)
-{
-    std::memcpy(&v, p, sizeof v);
-}
-
-template <class V> [[gnu::always_inline]] inline void store(float* p, const V& v)
-{
-    std::memcpy(p, &v, sizeof v);
-}
+// The hop's loops are written once over four floats (the portable build: SSE or NEON
+// registers) or eight (the AVX2 build). They only add, subtract, multiply and move values,
+// without fused multiply-add, so both builds give the same bits.
+using vec::Float4;
+using vec::Float8;
+using vec::kWidthOf;
+using vec::load;
+using vec::store;
 
 // The values of p[0..w) in reverse order.
 [[gnu::always_inline]] inline void loadReversed(Float4& v, const float* p)

@@ -2,6 +2,7 @@
 // is steady over time (time median) counts as harmonic, one that is spread over frequency
 // (frequency median) as percussive; Layer blends the two parts with a soft mask.
 #include "engine/CpuFeatures.h"
+#include "engine/VectorValues.h"
 #include "fx/FXKnobs.h"
 #include "fx/FXModuleSupport.h"
 #include "fx/FXVTables.h"
@@ -131,29 +132,14 @@ void setSampleRate(void* block, double rate)
     }
 }
 
-// Four or eight floats as one value: four for the portable build (SSE2 or NEON registers; wider
-// vectors would be split up there), eight for the AVX2 build. Passed by reference: these helpers
-// are inlined into functions built for different vector units.
-using Float4 = float __attribute__((vector_size(16)));
-using Float8 = float __attribute__((vector_size(32)));
-
-template <class V> constexpr int kWidthOf = int(sizeof(V) / sizeof(float));
-
-template <class V> [[gnu::always_inline]] inline void load(V& v, const float* p)
-{
-    std::memcpy(&v, p, sizeof v);
-}
-
-template <class V> [[gnu::always_inline]] inline void store(float* p, const V& v)
-{
-    std::memcpy(p, &v, sizeof v);
-}
-
-template <class V> [[gnu::always_inline]] inline void splat(V& v, float x)
-{
-    for (int c = 0; c < kWidthOf<V>; ++c)
-        v[c] = x;
-}
+// Four floats side by side for the portable build (SSE2 or NEON registers; wider vectors would be
+// split up there), eight for the AVX2 build.
+using vec::Float4;
+using vec::Float8;
+using vec::kWidthOf;
+using vec::load;
+using vec::splat;
+using vec::store;
 
 // Takes leaving[c] out of sorted column c and puts entering[c] in, for kWidthOf<V> side-by-side
 // columns and without branches. Column c holds `count` values, rows[j * stride + c] for
