@@ -17,8 +17,10 @@
 #include "engine/CpuFeatures.h"
 
 #include <algorithm>
+#include <cmath>
 #include <complex>
 #include <cstring>
+#include <limits>
 #include <memory>
 
 namespace vesk {
@@ -65,7 +67,11 @@ public:
             const unsigned at = slot_ * kHop + fill_;
             for (int ch = 0; ch < kChannels; ++ch) {
                 float* x = io[ch] + done;
-                std::memcpy(history_[ch] + at, x, n * sizeof(float));
+                // A sample that is not finite is taken as silence: the channels share their
+                // transforms, and it would spoil every bin of both for a whole window.
+                float* h = history_[ch] + at;
+                for (unsigned i = 0; i < n; ++i)
+                    h[i] = std::fabs(x[i]) <= kLargest ? x[i] : 0.0f;
                 std::memcpy(x, overlap_[ch] + at, n * sizeof(float));
             }
             fill_ += n;
@@ -88,6 +94,7 @@ private:
     void synthesise();
 
     static constexpr unsigned kSlots = kWindow / kHop;
+    static constexpr float kLargest = std::numeric_limits<float>::max();
     static_assert(kWindow % kHop == 0);
 
     struct Plans;

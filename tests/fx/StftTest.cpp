@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <vector>
 
 namespace vesk {
@@ -130,6 +131,28 @@ TEST(Stft, EachSpectrumActsOnItsOwnChannelOnly)
                     << "channel " << ch;
         }
     }
+}
+
+TEST(Stft, ANonFiniteSampleIsTakenAsSilence)
+{
+    // NaN and infinity on the left at a few places: the right channel comes out exactly as with a
+    // silent left, and the left stays finite.
+    Stft stft;
+    Stft reference;
+    const size_t n = 8000;
+    auto l = test::noise(n, 5);
+    auto r = test::sine(300.0, 48000.0, n, 0.5);
+    auto quietL = l;
+    auto quietR = r;
+    for (size_t i : {100u, 2000u, 2001u, 5000u}) {
+        l[i] = i % 2 != 0 ? std::numeric_limits<float>::quiet_NaN()
+                          : -std::numeric_limits<float>::infinity();
+        quietL[i] = 0.0f;
+    }
+    runBlocks(stft, l, r, [](Stft::Bin*, Stft::Bin*) {});
+    runBlocks(reference, quietL, quietR, [](Stft::Bin*, Stft::Bin*) {});
+    EXPECT_EQ(r, quietR);
+    EXPECT_EQ(l, quietL);
 }
 
 } // namespace
