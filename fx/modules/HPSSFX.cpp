@@ -13,7 +13,6 @@
 #include <cstring>
 #include <iterator>
 #include <limits>
-#include <memory>
 #include <utility>
 
 namespace vesk::HPSSFX {
@@ -37,7 +36,10 @@ struct Impl
 {
     Stft stft;
     double rate = 48000.0;
-    int group = 1; // hops averaged per history frame
+    int group = 1; // hops averaged per history frame, from the rate
+
+    // [audio thread] Clears the transform, the history, the medians and every counter.
+    void clear();
 
     // Per block.
     float harmonicGain = 1.0f;
@@ -91,46 +93,17 @@ void restartAnalysis(Impl& m)
     m.sortedCount = 0;
 }
 
-void clear(Impl& m)
+void Impl::clear()
 {
-    m.stft.reset();
-    restartAnalysis(m);
-    std::memset(m.history, 0, sizeof(m.history));
-    std::fill(m.timeMedian, m.timeMedian + kBins, 0.0f);
-    std::fill(m.freqMedian, m.freqMedian + kBins, 0.0f);
-    std::fill(m.power, m.power + kBins, 0.0f);
+    stft.reset();
+    restartAnalysis(*this);
+    std::memset(history, 0, sizeof(history));
+    std::fill(timeMedian, timeMedian + kBins, 0.0f);
+    std::fill(freqMedian, freqMedian + kBins, 0.0f);
+    std::fill(power, power + kBins, 0.0f);
 }
 
-void construct(void* block, double rate)
-{
-    State& s = fxsupport::createState<State>(block);
-    auto impl = std::make_unique<Impl>();
-    impl->rate = fxsupport::safeRate(rate);
-    impl->group = groupFor(rate);
-    s.impl = impl.release();
-}
-
-void destroy(void* block)
-{
-    State& s = fxsupport::stateOf<State>(block);
-    delete s.impl;
-    s.impl = nullptr;
-}
-
-void reset(void* block)
-{
-    if (Impl* m = fxsupport::stateOf<State>(block).impl)
-        clear(*m);
-}
-
-void setSampleRate(void* block, double rate)
-{
-    if (Impl* m = fxsupport::stateOf<State>(block).impl) {
-        m->rate = fxsupport::safeRate(rate);
-        m->group = groupFor(rate);
-        clear(*m);
-    }
-}
+using Lifecycle = fxsupport::HeapImplLifecycle<State, Impl>;
 
 // Four floats side by side for the portable build (SSE2 or NEON registers; wider vectors would be
 // split up there), eight for the AVX2 build.
@@ -550,6 +523,7 @@ void process(float* left, float* right, unsigned frames, const float* params, vo
     Impl* m = fxsupport::stateOf<State>(block).impl;
     if (m == nullptr || frames == 0 || frames > 4096)
         return;
+    m->group = groupFor(m->rate);
     const float layer = fxsupport::clamp01(params[0]);
     m->harmonicGain = std::min(2.0f * layer, 1.0f);
     m->percussiveGain = std::min(2.0f - 2.0f * layer, 1.0f);
@@ -566,8 +540,9 @@ void process(float* left, float* right, unsigned frames, const float* params, vo
 
 } // namespace
 
-extern const FXModuleVTable kVTable = {sizeof(State), construct,     destroy,
-                                       reset,         setSampleRate, process};
+extern const FXModuleVTable kVTable = {
+    sizeof(State),    Lifecycle::construct,     Lifecycle::destroy,
+    Lifecycle::reset, Lifecycle::setSampleRate, process};
 
 // [audio thread] A trigger restarts the analysis: the history already kept is no longer used.
 void notifyTrigger(void* block)
