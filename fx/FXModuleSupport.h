@@ -42,16 +42,23 @@ inline float clampTo(float v, float lo, float hi)
     return v > lo ? (v < hi ? v : hi) : lo; // NaN gives lo
 }
 
-// [main thread] Makes `lines` hold two channels of `frames` samples each, reallocating only when
-// the length changes (construct and rate changes; never while processing).
-inline void resizeStereoLine(float*& lines, unsigned& size, unsigned frames)
+// [main thread] Makes `lines` hold `count` lines of `frames` samples each, reallocating only when
+// the length changes (construct and rate changes; never while processing). The contents are left
+// for the caller to clear.
+inline void resizeLines(float*& lines, unsigned& size, size_t count, unsigned frames)
 {
     if (lines == nullptr || frames != size) {
-        float* fresh = new float[2 * size_t(frames)];
+        float* fresh = new float[count * size_t(frames)];
         delete[] lines;
         lines = fresh;
         size = frames;
     }
+}
+
+// [main thread] resizeLines for the two channels of one stereo delay line.
+inline void resizeStereoLine(float*& lines, unsigned& size, unsigned frames)
+{
+    resizeLines(lines, size, 2, frames);
 }
 
 // The usable rate for coefficient formulas: anything non-finite or non-positive becomes 48 kHz.

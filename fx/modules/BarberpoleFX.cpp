@@ -59,13 +59,8 @@ void configure(State& s, double rate)
 {
     rate = usableRate(rate);
     const unsigned size = lineSize(rate);
-    if (s.lines == nullptr || size != s.size) {
-        float* lines = new float[NumLines * size];
-        delete[] s.lines;
-        s.lines = lines;
-        s.size = size;
-        s.mask = size - 1;
-    }
+    fxsupport::resizeLines(s.lines, s.size, NumLines, size);
+    s.mask = size - 1;
     s.minDelay = 0.001 * rate;
     s.maxDelay = 0.0015 * rate;
     clear(s);

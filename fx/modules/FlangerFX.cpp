@@ -41,13 +41,8 @@ void configure(State& s, double rate)
 {
     s.rate = fxsupport::safeRate(rate);
     const unsigned size = lineSize(s.rate);
-    if (s.lines == nullptr || size != s.size) {
-        float* lines = new float[2 * size];
-        delete[] s.lines;
-        s.lines = lines;
-        s.size = size;
-        s.mask = size - 1;
-    }
+    fxsupport::resizeStereoLine(s.lines, s.size, size);
+    s.mask = size - 1;
     clear(s);
 }
 

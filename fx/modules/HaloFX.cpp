@@ -54,13 +54,8 @@ void configure(State& s, double rate)
 {
     s.rate = fxsupport::safeRate(rate);
     const unsigned size = lineSize(s.rate);
-    if (s.lines == nullptr || size != s.size) {
-        float* lines = new float[kCombs * size];
-        delete[] s.lines;
-        s.lines = lines;
-        s.size = size;
-        s.mask = size - 1;
-    }
+    fxsupport::resizeLines(s.lines, s.size, kCombs, size);
+    s.mask = size - 1;
     clear(s);
 }
 
