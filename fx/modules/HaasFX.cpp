@@ -32,17 +32,6 @@ void configure(State& s, double rate)
     clear(s);
 }
 
-inline float readBack(const float* line, unsigned size, unsigned write, double delay)
-{
-    const unsigned n = static_cast<unsigned>(delay);
-    const double f = delay - n;
-    unsigned a = write + size - n;
-    if (a >= size)
-        a -= size;
-    const unsigned b = a == 0 ? size - 1 : a - 1;
-    return static_cast<float>(line[a] * (1.0 - f) + line[b] * f);
-}
-
 void process(float* left, float* right, unsigned frames, const float* params, void* block, double)
 {
     State& s = fxsupport::stateOf<State>(block);
@@ -58,8 +47,8 @@ void process(float* left, float* right, unsigned frames, const float* params, vo
     for (unsigned i = 0; i < frames; ++i) {
         lineL[s.write] = left[i];
         lineR[s.write] = right[i];
-        left[i] = readBack(lineL, s.size, s.write, delayL);
-        right[i] = readBack(lineR, s.size, s.write, delayR);
+        left[i] = static_cast<float>(fxsupport::readFractional(lineL, s.size, s.write, delayL));
+        right[i] = static_cast<float>(fxsupport::readFractional(lineR, s.size, s.write, delayR));
         if (++s.write == s.size)
             s.write = 0;
     }
