@@ -317,8 +317,11 @@ double hostOrDisplayScale(const VeskPlugin& self)
 
 void destroyWindow(VeskPlugin& self)
 {
-    delete self.guiWindow;
-    self.guiWindow = nullptr;
+    if (self.guiWindow != nullptr) {
+        delete self.guiWindow;
+        self.guiWindow = nullptr;
+        platform::endEditorWindow();
+    }
     delete self.guiPump;
     self.guiPump = nullptr;
     // No "closed" for a window that no longer exists.
@@ -394,6 +397,7 @@ std::unique_ptr<GuiWindow> createGuiWindow(GuiMode mode, uint32_t width, uint32_
         guiLog("createGuiWindow: juce init FAILED");
         return nullptr;
     }
+    platform::beginEditorWindow();
     try {
         auto root = makeRoot(int(width), int(height), backend, std::move(hostScale));
         if (mode == GuiMode::Embedded)
@@ -402,6 +406,7 @@ std::unique_ptr<GuiWindow> createGuiWindow(GuiMode mode, uint32_t width, uint32_
         return std::make_unique<FloatingWindow>(std::move(window));
     } catch (...) {
         guiLog("createGuiWindow: threw");
+        platform::endEditorWindow();
         return nullptr;
     }
 }

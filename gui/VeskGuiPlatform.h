@@ -11,11 +11,16 @@ const char* windowApi();
 // (on X11: the atoms JUCE only looks up exist, even without a window manager) and remembers the
 // process's own error handlers. False when there is no display to open.
 bool prepareWindowSystem();
-// [main thread] Right after JUCE opened its display: errors on the editor's own connection are
-// ignored (windows the host already destroyed), everything else goes to the process's handlers.
-void adoptWindowSystem();
-// [main thread] After JUCE shut down: the process's handlers as they were before.
-void releaseWindowSystem();
+// [main thread] Right after JUCE opened its display (which installs handlers of its own): the
+// process's handlers as they were.
+void restoreProcessHandlers();
+
+// [main thread] Around the life of each editor window. While one exists, errors on the editor's
+// own connection are ignored (a window the host destroyed first with its parent) and everything
+// else goes to the process's handler; when the last one is gone, every error of its teardown has
+// been handled and the process's handler is back in place.
+void beginEditorWindow();
+void endEditorWindow();
 
 // The display's scale from the desktop settings (X11: Xft.dpi / 96, else GDK_SCALE), or 0 when
 // the platform leaves it to JUCE. Opens no connection of its own once JUCE runs.

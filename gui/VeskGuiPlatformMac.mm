@@ -15,9 +15,11 @@ bool prepareWindowSystem()
     return true;
 }
 
-void adoptWindowSystem() {}
+void restoreProcessHandlers() {}
 
-void releaseWindowSystem() {}
+void beginEditorWindow() {}
+
+void endEditorWindow() {}
 
 double desktopScale()
 {

@@ -17,10 +17,10 @@ namespace vesk::platform {
 
 namespace {
 
-// The process's handlers from before the editor started; restored when it shuts down.
+// The process's handlers, put back whenever no editor window is open.
 XErrorHandler s_processErrorHandler = nullptr;
 XIOErrorHandler s_processIOErrorHandler = nullptr;
-bool s_adopted = false;
+int s_editorWindows = 0;
 
 ::Display* editorDisplay()
 {
@@ -84,13 +84,11 @@ const char* windowApi()
 
 bool prepareWindowSystem()
 {
-    if (!s_adopted) {
-        // XSet*Handler(nullptr) installs Xlib's defaults and returns what was there.
-        s_processErrorHandler = XSetErrorHandler(nullptr);
-        XSetErrorHandler(s_processErrorHandler);
-        s_processIOErrorHandler = XSetIOErrorHandler(nullptr);
-        XSetIOErrorHandler(s_processIOErrorHandler);
-    }
+    // XSet*Handler(nullptr) installs Xlib's defaults and returns what was there.
+    s_processErrorHandler = XSetErrorHandler(nullptr);
+    XSetErrorHandler(s_processErrorHandler);
+    s_processIOErrorHandler = XSetIOErrorHandler(nullptr);
+    XSetIOErrorHandler(s_processIOErrorHandler);
     ::Display* display = XOpenDisplay(nullptr);
     if (display == nullptr)
         return false;
@@ -104,27 +102,36 @@ bool prepareWindowSystem()
     return true;
 }
 
-void adoptWindowSystem()
+void restoreProcessHandlers()
 {
-    // JUCE installed handlers of its own; the error handler becomes ours (which passes the host's
-    // errors on), the I/O error handler the process's again.
-    XSetErrorHandler(editorErrorHandler);
+    XSetErrorHandler(s_processErrorHandler);
     XSetIOErrorHandler(s_processIOErrorHandler);
-    s_adopted = true;
 }
 
-void releaseWindowSystem()
+void beginEditorWindow()
 {
-    if (!s_adopted)
+    if (s_editorWindows++ > 0)
+        return;
+    const XErrorHandler current = XSetErrorHandler(editorErrorHandler);
+    if (current != editorErrorHandler)
+        s_processErrorHandler = current;
+}
+
+void endEditorWindow()
+{
+    if (::Display* display = editorDisplay()) {
+        // Errors of the window just torn down arrive here, while the editor's handler is in place.
+        juce::XWindowSystemUtilities::ScopedXLock lock;
+        XSync(display, False);
+    }
+    if (s_editorWindows == 0 || --s_editorWindows > 0)
         return;
     const XErrorHandler current = XSetErrorHandler(s_processErrorHandler);
-    if (current != editorErrorHandler && current != nullptr) {
-        // Someone installed a handler after ours: leave theirs in place.
+    if (current != editorErrorHandler) {
+        // Someone installed a handler over ours: theirs stays.
         XSetErrorHandler(current);
         guiLog("X error handler changed by someone else; left in place");
     }
-    XSetIOErrorHandler(s_processIOErrorHandler);
-    s_adopted = false;
 }
 
 double desktopScale()

@@ -43,15 +43,15 @@ bool juceRuntime::ensureInitialised()
         juce::initialiseJuce_GUI();
         juce::MessageManager::getInstance()->setCurrentThreadAsMessageThread();
 #if JUCE_LINUX || JUCE_BSD
-        // Opens JUCE's display now, so its error handlers can be wrapped before any window.
-        if (!juce::XWindowSystem::getInstance()->isX11Available()) {
+        // Opens JUCE's display now, so the handlers it installs can be taken back at once.
+        const bool haveDisplay = juce::XWindowSystem::getInstance()->isX11Available();
+        platform::restoreProcessHandlers();
+        if (!haveDisplay) {
             guiLog("juceRuntime: JUCE could not open the display");
             juce::shutdownJuce_GUI();
-            platform::releaseWindowSystem();
             return false;
         }
 #endif
-        platform::adoptWindowSystem();
         r.lookAndFeel = std::make_unique<VeskLookAndFeel>();
         r.lookAndFeel->setDefaultSansSerifTypefaceName(
             fonts::embedded() ? juce::String(fonts::kInterfaceName) : ".AppleSystemUIFont");
@@ -81,7 +81,6 @@ void juceRuntime::shutdown()
     juce::Typeface::clearTypefaceCache();
     juce::shutdownJuce_GUI();
     r.lookAndFeel.reset();
-    platform::releaseWindowSystem();
     r.initialised = false;
     guiLog("juceRuntime: shut down");
 }
