@@ -37,11 +37,11 @@ struct Registry
     }
 };
 
-// Never destroyed: instances may outlive static destruction in a host that leaks them.
+// Lives as long as the plug-in file is loaded; hosts destroy every instance before they unload it.
 Registry& registry()
 {
-    static Registry* r = new Registry();
-    return *r;
+    static Registry r;
+    return r;
 }
 
 } // namespace
