@@ -1,6 +1,7 @@
 #include "Sampler.h"
 
 #include "CpuFeatures.h"
+#include "TriggerSeed.h"
 
 #include <algorithm>
 #include <cmath>
@@ -236,6 +237,12 @@ void Sampler::trigger(uint64_t seed, int note)
     }
     if (cloudCount > 0)
         emitWalkCloud(rng, clouds, cloudCount, note);
+}
+
+void Sampler::triggerSalted(uint64_t salt, uint64_t seed, int note)
+{
+    trigger(drawSeed(salt, seed), note);
+    lastSeed = seed;
 }
 
 void Sampler::triggerVoiceAndUpdateCache(int poolIndex, const VoiceParams& params)
@@ -513,6 +520,14 @@ void Sampler::stop()
             voice.beginStop();
         resetWalk(i);
     }
+    for (CloudGrain& grain : grains)
+        grain.active.store(false, std::memory_order_relaxed);
+}
+
+void Sampler::cut()
+{
+    for (int i = 0; i < kNumPools; ++i)
+        cutPoolPlayback(i);
     for (CloudGrain& grain : grains)
         grain.active.store(false, std::memory_order_relaxed);
 }

@@ -109,6 +109,11 @@ public:
     // cloud. Seeds 0 and 1 give the same trigger.
     void trigger(uint64_t seed, int note);
 
+    // The trigger of a message seed in an instance with this salt: draws from drawSeed(salt,
+    // seed) (TriggerSeed.h); lastSeed shows the message seed. Every path that turns a message
+    // seed into sound goes through here, so the same instance and seed give the same draw.
+    void triggerSalted(uint64_t salt, uint64_t seed, int note);
+
     // Draws one trigger's parameters for a pool; updates its pick history and the randomizers'
     // last quarters. The number and order of generator steps are fixed: stored seeds replay.
     static VoiceParams evaluatePoolParams(SamplePool& pool, XS64Rand& rng, int note);
@@ -133,6 +138,10 @@ public:
 
     // Stops everything: voices fade out, grains and walks end at once.
     void stop();
+
+    // Cuts everything at once: voices, grains and walks end without a fade, nothing is left to
+    // play later (the track's mute).
+    void cut();
 
     // ---- Rendering. [audio thread] [main thread], under the state mutex. ----
 

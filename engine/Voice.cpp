@@ -200,6 +200,55 @@ float Voice::envelopeProgress() const
     return std::clamp(float(moved / double(runLength)), 0.0f, 1.0f);
 }
 
+void Voice::updateParameters()
+{
+    float v = readOr(volumeBase, 0.0f) + volumeOffsetDb;
+    v = v < kMinVolumeDb ? kSilentDb : std::min(v, kMaxVolumeDb);
+    const double g = std::exp(double(v) * kLn10Over20);
+    const float panKnob = readOr(panBase, 0.0f) + panOffset;
+    double pan = panKnob < -100.0f ? -1.0 : double(std::min(panKnob, 100.0f)) * 0.01;
+    double semis = double(readOr(pitchBase, 0.0f)) + double(pitchOffset);
+
+    float t = 0.0f;
+    if (state == kPlaying && runLength > 0) {
+        const double moved =
+            reverse ? double(startPosition - position) : double(position - startPosition);
+        t = std::clamp(float(moved / double(runLength)), 0.0f, 1.0f);
+    }
+    if (envelopeOn(pitchEnv))
+        semis += evaluateEnvelope(*pitchEnv, t, 0.0f);
+    double m = 1.0;
+    if (envelopeOn(volumeEnv)) {
+        const float db = std::min(evaluateEnvelope(*volumeEnv, t, 0.0f), kMaxEnvelopeDb);
+        m = std::exp(double(db) * kLn10Over20);
+    }
+    if (envelopeOn(panEnv))
+        pan = std::clamp(pan + double(evaluateEnvelope(*panEnv, t, 0.0f)) * 0.01, -1.0, 1.0);
+
+    const double theta = (pan + 1.0) * M_PI * 0.25;
+    gainL = m * std::cos(theta) * g * M_SQRT2;
+    gainR = m * std::sin(theta) * g * M_SQRT2;
+
+    float h = readOr(hpfHz, 0.0f);
+    float l = readOr(lpfHz, 20000.0f);
+    if (envelopeOn(hpfEnv))
+        h = evaluateEnvelope(*hpfEnv, t, h);
+    if (envelopeOn(lpfEnv))
+        l = evaluateEnvelope(*lpfEnv, t, l);
+    useHp = h > 0.0f;
+    useLp = l < 20000.0f;
+    if (useHp)
+        hpCoeffs = svfCoefficients(h, sampleRate);
+    if (useLp)
+        lpCoeffs = svfCoefficients(l, sampleRate);
+
+    semis = std::clamp(semis, double(kMinPitchSemitones), double(kMaxPitchSemitones));
+    const double inRate = std::max(fileRate * std::exp2(semis / 12.0), 1.0);
+    const double outRate = std::max(sampleRate, 1.0);
+    if (inRate != resampler.inRate() || outRate != resampler.outRate())
+        resampler.setRates(inRate, outRate);
+}
+
 float Voice::render(float* left, float* right, uint32_t frames)
 {
     if (state != kPlaying && state != kStopping)
@@ -264,55 +313,19 @@ float Voice::render(float* left, float* right, uint32_t frames)
     float* const outs[2] = {outL, outR};
     float peak = 0.0f;
 
+    // With an envelope on, the parameters move on a grid of the voice's own output frames, so
+    // the sound does not depend on the blocks it is rendered in; otherwise they follow the knobs
+    // at every chunk.
+    const bool stepped = envelopeOn(volumeEnv) || envelopeOn(panEnv) || envelopeOn(pitchEnv) ||
+                         envelopeOn(hpfEnv) || envelopeOn(lpfEnv);
     while (written < frames) {
-        const uint32_t chunk = std::min(frames - written, kChunkFrames);
+        uint32_t chunk = std::min(frames - written, kChunkFrames);
+        const uint32_t intoStep = uint32_t(outputCount % int64_t(kEnvelopeStepFrames));
+        if (stepped)
+            chunk = std::min(chunk, kEnvelopeStepFrames - intoStep);
 
-        // Live knobs, once per chunk.
-        float v = readOr(volumeBase, 0.0f) + volumeOffsetDb;
-        v = v < kMinVolumeDb ? kSilentDb : std::min(v, kMaxVolumeDb);
-        const double g = std::exp(double(v) * kLn10Over20);
-        const float panKnob = readOr(panBase, 0.0f) + panOffset;
-        double pan = panKnob < -100.0f ? -1.0 : double(std::min(panKnob, 100.0f)) * 0.01;
-        double semis = double(readOr(pitchBase, 0.0f)) + double(pitchOffset);
-
-        float t = 0.0f;
-        if (state == kPlaying && runLength > 0) {
-            const double moved =
-                reverse ? double(startPosition - position) : double(position - startPosition);
-            t = std::clamp(float(moved / double(runLength)), 0.0f, 1.0f);
-        }
-        if (envelopeOn(pitchEnv))
-            semis += evaluateEnvelope(*pitchEnv, t, 0.0f);
-        double m = 1.0;
-        if (envelopeOn(volumeEnv)) {
-            const float db = std::min(evaluateEnvelope(*volumeEnv, t, 0.0f), kMaxEnvelopeDb);
-            m = std::exp(double(db) * kLn10Over20);
-        }
-        if (envelopeOn(panEnv))
-            pan = std::clamp(pan + double(evaluateEnvelope(*panEnv, t, 0.0f)) * 0.01, -1.0, 1.0);
-
-        const double theta = (pan + 1.0) * M_PI * 0.25;
-        const double gainL = m * std::cos(theta) * g * M_SQRT2;
-        const double gainR = m * std::sin(theta) * g * M_SQRT2;
-
-        float h = readOr(hpfHz, 0.0f);
-        float l = readOr(lpfHz, 20000.0f);
-        if (envelopeOn(hpfEnv))
-            h = evaluateEnvelope(*hpfEnv, t, h);
-        if (envelopeOn(lpfEnv))
-            l = evaluateEnvelope(*lpfEnv, t, l);
-        const bool useHp = h > 0.0f;
-        const bool useLp = l < 20000.0f;
-        if (useHp)
-            hpCoeffs = svfCoefficients(h, sampleRate);
-        if (useLp)
-            lpCoeffs = svfCoefficients(l, sampleRate);
-
-        semis = std::clamp(semis, double(kMinPitchSemitones), double(kMaxPitchSemitones));
-        const double inRate = std::max(fileRate * std::exp2(semis / 12.0), 1.0);
-        const double outRate = std::max(sampleRate, 1.0);
-        if (inRate != resampler.inRate() || outRate != resampler.outRate())
-            resampler.setRates(inRate, outRate);
+        if (!stepped || intoStep == 0)
+            updateParameters();
 
         // Pull frames through the interpolator until the chunk is full or the input runs out.
         int produced = 0;

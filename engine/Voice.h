@@ -42,6 +42,9 @@ public:
     static constexpr int32_t kStopping = 2;
     // Output frames per block of parameter updates (volume, pan, pitch, envelopes, filters).
     static constexpr uint32_t kChunkFrames = 2048;
+    // While an envelope is on, the parameters are updated every this many output frames counted
+    // from the voice's first frame, whatever the blocks it is rendered in.
+    static constexpr uint32_t kEnvelopeStepFrames = 64;
     // The pitch is held within this range of semitones wherever it is used.
     static constexpr float kMinPitchSemitones = -120.0f;
     static constexpr float kMaxPitchSemitones = 60.0f;
@@ -115,9 +118,16 @@ public:
     int32_t state = kIdle;
     // Zeros still to feed after the region's end, so its last frames leave the interpolator.
     int32_t tailRemaining = 0;
+    // The parameters last computed: channel gains and which filters run.
+    double gainL = 0.0;
+    double gainR = 0.0;
+    bool useHp = false;
+    bool useLp = false;
 
 private:
     void end();
+    // Knobs and envelopes at the current position into the gains, filters and pitch.
+    void updateParameters();
 };
 
 // [any thread] Value of a breakpoint envelope at progress t (0..1). `startValue` is where the

@@ -382,6 +382,11 @@ void MasterFX::clearStages()
 void MasterFX::reset()
 {
     clearStages();
+    // A hard stop leaves nothing to decay: the DC blocker's memories go too.
+    for (int c = 0; c < 2; ++c) {
+        dcPrevIn_[c] = 0.0f;
+        dcPrevOut_[c] = 0.0f;
+    }
 }
 
 void MasterFX::softReset()

@@ -171,6 +171,7 @@ bool HostedPlugin::activate(double rate, uint32_t maxBlock)
     active_ = true;
     rate_ = rate;
     maxBlock_ = maxBlock;
+    framesSinceActivation_ = 0;
     processing_ = plugin_->start_processing(plugin_);
     return true;
 }
@@ -258,6 +259,30 @@ bool tryPush(const clap_output_events_t*, const clap_event_header_t*)
     return true;
 }
 
+// The transport at a song position of `seconds`: playing at 120 bpm in 4/4.
+clap_event_transport_t transportAt(double seconds)
+{
+    constexpr double kTempoBpm = 120.0;
+    const double beats = seconds * kTempoBpm / 60.0;
+    clap_event_transport_t t;
+    std::memset(&t, 0, sizeof t);
+    t.header.size = sizeof t;
+    t.header.type = CLAP_EVENT_TRANSPORT;
+    t.header.space_id = CLAP_CORE_EVENT_SPACE_ID;
+    t.flags = CLAP_TRANSPORT_HAS_TEMPO | CLAP_TRANSPORT_HAS_BEATS_TIMELINE |
+              CLAP_TRANSPORT_HAS_SECONDS_TIMELINE | CLAP_TRANSPORT_HAS_TIME_SIGNATURE |
+              CLAP_TRANSPORT_IS_PLAYING;
+    t.song_pos_beats = clap_beattime(std::llround(beats * double(CLAP_BEATTIME_FACTOR)));
+    t.song_pos_seconds = clap_sectime(std::llround(seconds * double(CLAP_SECTIME_FACTOR)));
+    t.tempo = kTempoBpm;
+    const double bar = std::floor(beats / 4.0);
+    t.bar_start = clap_beattime(std::llround(bar * 4.0 * double(CLAP_BEATTIME_FACTOR)));
+    t.bar_number = int32_t(bar);
+    t.tsig_num = 4;
+    t.tsig_denom = 4;
+    return t;
+}
+
 EventStorage toClap(const TimedEvent& e, uint32_t offset)
 {
     EventStorage s;
@@ -322,8 +347,11 @@ RenderStats HostedPlugin::render(uint64_t frames, uint32_t blockSize,
     size_t nextEvent = 0;
     left.reserve(left.size() + frames);
     right.reserve(right.size() + frames);
+    clap_event_transport_t transport{};
     for (uint64_t done = 0; done < frames;) {
         const uint32_t n = uint32_t(std::min<uint64_t>(blockSize, frames - done));
+        if (beforeBlock)
+            beforeBlock(done, n);
         inList.events.clear();
         while (nextEvent < events.size() && events[nextEvent].frame < done + n) {
             const uint64_t at = events[nextEvent].frame < done ? 0 : events[nextEvent].frame - done;
@@ -334,6 +362,11 @@ RenderStats HostedPlugin::render(uint64_t frames, uint32_t blockSize,
         process.steady_time = steadyTime_;
         process.frames_count = n;
         process.transport = nullptr;
+        if (options_.sendTransport) {
+            transport = transportAt(options_.transportStartSeconds +
+                                    double(framesSinceActivation_) / rate_);
+            process.transport = &transport;
+        }
         process.audio_inputs = nullptr;
         process.audio_outputs = &output;
         process.audio_inputs_count = 0;
@@ -355,6 +388,7 @@ RenderStats HostedPlugin::render(uint64_t frames, uint32_t blockSize,
         left.insert(left.end(), outL.begin(), outL.begin() + n);
         right.insert(right.end(), outR.begin(), outR.begin() + n);
         steadyTime_ += n;
+        framesSinceActivation_ += n;
         done += n;
         stats.frames += n;
         if (pumpMainThread())

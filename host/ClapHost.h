@@ -70,6 +70,10 @@ struct HostOptions
     bool offerTrackInfo = true;
     // Extra host extensions (the fake REAPER plugs in here); null for ids it does not know.
     std::function<const void*(const char* id)> extraExtension;
+    // A playing transport with every block (seconds and beats timelines, 120 bpm, 4/4) whose song
+    // position at the first frame after activation is transportStartSeconds; none when false.
+    bool sendTransport = false;
+    double transportStartSeconds = 0.0;
 };
 
 struct RenderStats
@@ -127,6 +131,10 @@ public:
     // Called right before and right after each process call (allocation counting in tests).
     std::function<void()> beforeProcess;
     std::function<void()> afterProcess;
+    // Called before each block with its first frame (counted from the start of the render call)
+    // and its length, on the main thread: the place to send messages or change the fake REAPER
+    // at a chosen time.
+    std::function<void(uint64_t frame, uint32_t frames)> beforeBlock;
 
     bool saveState(std::vector<uint8_t>& out) const;
     bool loadState(const std::vector<uint8_t>& bytes);
@@ -167,6 +175,7 @@ private:
     std::atomic<uint32_t> callbackRequests_{0};
     int64_t steadyTime_ = 0;
     std::vector<std::string> logLines_;
+    uint64_t framesSinceActivation_ = 0; // the transport's song position
 };
 
 // Peak and RMS of a channel.

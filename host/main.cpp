@@ -3,6 +3,7 @@
 #include "host/FakeReaper.h"
 
 #include "audio_files/WavWriter.h"
+#include "plugin/Messages.h"
 
 #include <algorithm>
 #include <cmath>
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -42,7 +44,17 @@ const char* kUsage =
     "  --reaper-json FILE    write the REAPER project as JSON at the end\n"
     "  --export-stems        after rendering, export the last trigger as stems (as the editor's\n"
     "                        export button does) and wait up to 120 s for the result\n"
-    "  --export-mix          the same for the mix\n";
+    "  --export-mix          the same for the mix\n"
+    "  --transport SECONDS   send a playing transport (120 bpm, 4/4) with every block, at song\n"
+    "                        position SECONDS at the first frame\n"
+    "  --random F:SEED       send the editor's Random trigger with SEED (decimal or 0x..) before\n"
+    "                        the block holding frame F (it sounds at that block's start)\n"
+    "  --instances N         N instances in this process (default 1), all created before any\n"
+    "                        loads its state, rendered one after the other with the same options;\n"
+    "                        with N > 1, instance k writes its --out and --save-state files with\n"
+    "                        -k before the extension\n"
+    "  --reaper-mute-at S    the first REAPER track is muted from S seconds into the render\n"
+    "  --reaper-unmute-at S  ... and unmuted from S seconds (both repeatable)\n";
 
 bool parseNumber(const std::string& s, double& out)
 {
@@ -67,6 +79,23 @@ std::vector<std::string> split(const std::string& s, char sep)
     std::exit(2);
 }
 
+// The file of instance k (1-based) of n: with n > 1, "-k" goes before the extension.
+std::string instancePath(const std::string& path, int k, int n)
+{
+    if (n <= 1 || path.empty())
+        return path;
+    const size_t slash = path.find_last_of('/');
+    const size_t dot = path.find_last_of('.');
+    const bool hasExtension =
+        dot != std::string::npos && (slash == std::string::npos || dot > slash);
+    std::string named = hasExtension ? path.substr(0, dot) : path;
+    named += '-';
+    named += std::to_string(k);
+    if (hasExtension)
+        named += path.substr(dot);
+    return named;
+}
+
 double median(std::vector<double> v)
 {
     if (v.empty())
@@ -89,6 +118,9 @@ int main(int argc, char** argv)
     std::string reaperJsonPath;
     std::vector<std::string> reaperTracks, reaperOmitted;
     vesk::host::FakeReaper fakeReaper;
+    int instanceCount = 1;
+    std::vector<std::pair<uint64_t, uint64_t>> randomTriggers; // frame, seed
+    std::vector<std::pair<double, bool>> muteChanges;          // seconds, muted
 
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -181,6 +213,32 @@ int main(int argc, char** argv)
         } else if (arg == "--reaper-json") {
             reaper = true;
             reaperJsonPath = value();
+        } else if (arg == "--transport") {
+            if (!parseNumber(value(), options.transportStartSeconds) ||
+                std::fabs(options.transportStartSeconds) > 1.0e6)
+                fail("bad --transport");
+            options.sendTransport = true;
+        } else if (arg == "--random") {
+            const auto p = split(value(), ':');
+            double f = 0;
+            char* end = nullptr;
+            if (p.size() != 2 || !parseNumber(p[0], f) || f < 0)
+                fail("bad --random (F:SEED)");
+            const uint64_t seed = std::strtoull(p[1].c_str(), &end, 0);
+            if (p[1].empty() || *end != '\0')
+                fail("bad --random seed");
+            randomTriggers.emplace_back(uint64_t(f), seed);
+        } else if (arg == "--instances") {
+            double n = 0;
+            if (!parseNumber(value(), n) || n < 1 || n > 16 || n != std::floor(n))
+                fail("bad --instances (1..16)");
+            instanceCount = int(n);
+        } else if (arg == "--reaper-mute-at" || arg == "--reaper-unmute-at") {
+            double at = 0;
+            if (!parseNumber(value(), at) || at < 0)
+                fail("bad " + arg);
+            reaper = true;
+            muteChanges.emplace_back(at, arg == "--reaper-mute-at");
         } else {
             fail("unknown option " + arg + "\n" + kUsage);
         }
@@ -215,24 +273,29 @@ int main(int argc, char** argv)
         if (desc == nullptr)
             fail("no plug-in with id " + pluginId);
 
-        HostedPlugin plugin(library, desc->id, options);
-        if (!options.trackName.empty()) {
-            if (const auto* ti = plugin.extension<clap_plugin_track_info_t>(CLAP_EXT_TRACK_INFO))
-                ti->changed(plugin.plugin());
-        }
+        // Every instance exists before any of them loads its state (a duplicated track).
+        std::vector<std::unique_ptr<HostedPlugin>> instances;
+        for (int k = 0; k < instanceCount; ++k)
+            instances.push_back(std::make_unique<HostedPlugin>(library, desc->id, options));
+        HostedPlugin& plugin = *instances.front();
         const uint32_t latencyBefore = plugin.latency();
-        if (!loadStatePath.empty()) {
-            std::vector<uint8_t> bytes;
-            if (!readFile(loadStatePath, bytes))
-                fail("cannot read " + loadStatePath);
-            if (!plugin.loadState(bytes))
+        std::vector<uint8_t> loadedState;
+        if (!loadStatePath.empty() && !readFile(loadStatePath, loadedState))
+            fail("cannot read " + loadStatePath);
+        for (auto& instance : instances) {
+            if (!options.trackName.empty()) {
+                if (const auto* ti =
+                        instance->extension<clap_plugin_track_info_t>(CLAP_EXT_TRACK_INFO))
+                    ti->changed(instance->plugin());
+            }
+            if (!loadStatePath.empty() && !instance->loadState(loadedState))
                 std::fprintf(stderr, "vesk-host: the plug-in did not accept %s\n",
                              loadStatePath.c_str());
+            if (offline)
+                instance->setRenderMode(true);
+            if (!instance->activate(rate, uint32_t(block)))
+                fail("activation failed");
         }
-        if (offline)
-            plugin.setRenderMode(true);
-        if (!plugin.activate(rate, uint32_t(block)))
-            fail("activation failed");
 
         std::ostringstream summary;
         const std::string described = describePluginJson(*desc, plugin, latencyBefore);
@@ -241,37 +304,75 @@ int main(int argc, char** argv)
             return 0;
         }
 
-        std::vector<float> left, right;
-        const uint64_t frames = uint64_t(std::llround(seconds * rate));
-        const RenderStats stats = plugin.render(frames, uint32_t(block), events, left, right);
-        plugin.pumpMainThread();
+        // The timed messages and mute changes, sent before the block they fall into.
+        std::sort(muteChanges.begin(), muteChanges.end());
+        auto timedActions = [&](HostedPlugin& target) {
+            return [&, target = &target](uint64_t frame, uint32_t n) {
+                for (const auto& [at, seed] : randomTriggers)
+                    if (at >= frame && at < frame + n && !target->send(vesk::msg::Trigger{seed}))
+                        fail("the plug-in did not take the Random trigger");
+                for (const auto& [at, muted] : muteChanges) {
+                    const uint64_t f = uint64_t(std::llround(at * rate));
+                    if (f >= frame && f < frame + n && !fakeReaper.tracks.empty())
+                        fakeReaper.tracks.front()->muted = muted;
+                }
+            };
+        };
 
-        // An export: the command goes down the editor's ring (which asks for a main-thread pass);
-        // that pass starts the job, and the job asks for one more pass when its files are
-        // written. The count is taken before the first pass, so a job that finishes at once is
-        // still seen.
-        for (const bool mix : exports) {
-            if (!(mix ? plugin.send(vesk::msg::RenderMix{})
-                      : plugin.send(vesk::msg::RenderStems{})))
-                fail("the plug-in did not take the export command");
-            const uint32_t before = plugin.callbackRequests();
-            plugin.pumpMainThread(); // applies the command, posts the job
-            if (!plugin.pumpUntil([&] { return plugin.callbackRequests() > before; }, 120000))
-                fail("the export did not finish within 120 s");
-            plugin.pumpMainThread(); // places the result
+        const uint64_t frames = uint64_t(std::llround(seconds * rate));
+        std::vector<float> left, right;
+        RenderStats stats;
+        std::ostringstream perInstance;
+        for (int k = 0; k < instanceCount; ++k) {
+            HostedPlugin& p = *instances[size_t(k)];
+            if (reaper && !fakeReaper.tracks.empty())
+                fakeReaper.tracks.front()->muted = reaperMuted;
+            std::vector<float> l, r;
+            p.beforeBlock = timedActions(p);
+            const RenderStats s = p.render(frames, uint32_t(block), events, l, r);
+            p.beforeBlock = nullptr;
+            p.pumpMainThread();
+
+            // An export: the command goes down the editor's ring (which asks for a main-thread
+            // pass); that pass starts the job, and the job asks for one more pass when its files
+            // are written. The count is taken before the first pass, so a job that finishes at
+            // once is still seen.
+            for (const bool mix : exports) {
+                if (!(mix ? p.send(vesk::msg::RenderMix{}) : p.send(vesk::msg::RenderStems{})))
+                    fail("the plug-in did not take the export command");
+                const uint32_t before = p.callbackRequests();
+                p.pumpMainThread(); // applies the command, posts the job
+                if (!p.pumpUntil([&] { return p.callbackRequests() > before; }, 120000))
+                    fail("the export did not finish within 120 s");
+                p.pumpMainThread(); // places the result
+            }
+
+            const std::string out = instancePath(outPath, k + 1, instanceCount);
+            if (!out.empty() && !l.empty() && !vesk::writeWav(out, l, r, rate))
+                fail("cannot write " + out);
+            const std::string saveTo = instancePath(saveStatePath, k + 1, instanceCount);
+            if (!saveTo.empty()) {
+                std::vector<uint8_t> bytes;
+                if (!p.saveState(bytes) || !writeFile(saveTo, bytes))
+                    fail("cannot save the state to " + saveTo);
+            }
+            const ChannelLevel il = measure(l), ir = measure(r);
+            perInstance << (k == 0 ? "" : ", ") << "{\"dirty_count\": " << p.dirtyCount()
+                        << ", \"output\": {\"file\": " << jsonString(out)
+                        << ", \"left\": {\"peak\": " << il.peak << ", \"rms\": " << il.rms
+                        << "}, \"right\": {\"peak\": " << ir.peak << ", \"rms\": " << ir.rms
+                        << "}}}";
+            if (k == 0) {
+                left = std::move(l);
+                right = std::move(r);
+                stats = s;
+            }
         }
 
         if (reaper && !reaperJsonPath.empty()) {
             const std::string project = fakeReaper.json();
             if (!writeFile(reaperJsonPath, std::vector<uint8_t>(project.begin(), project.end())))
                 fail("cannot write " + reaperJsonPath);
-        }
-        if (!outPath.empty() && !left.empty() && !vesk::writeWav(outPath, left, right, rate))
-            fail("cannot write " + outPath);
-        if (!saveStatePath.empty()) {
-            std::vector<uint8_t> bytes;
-            if (!plugin.saveState(bytes) || !writeFile(saveStatePath, bytes))
-                fail("cannot save the state to " + saveStatePath);
         }
 
         const ChannelLevel l = measure(left), r = measure(right);
@@ -284,13 +385,14 @@ int main(int argc, char** argv)
                 << ",\n  \"block\": " << uint32_t(block) << ",\n  \"frames\": " << stats.frames
                 << ",\n  \"dirty_count\": " << plugin.dirtyCount()
                 << ",\n  \"main_thread_callbacks\": " << stats.mainThreadCallbacks
-                << ",\n  \"output\": {\"file\": " << jsonString(outPath)
+                << ",\n  \"output\": {\"file\": "
+                << jsonString(instancePath(outPath, 1, instanceCount))
                 << ", \"left\": {\"peak\": " << l.peak << ", \"rms\": " << l.rms
                 << "}, \"right\": {\"peak\": " << r.peak << ", \"rms\": " << r.rms << "}}"
                 << ",\n  \"block_micros\": {\"mean\": "
                 << (stats.blockMicros.empty() ? 0.0 : sumBlock / double(stats.blockMicros.size()))
                 << ", \"median\": " << median(stats.blockMicros) << ", \"max\": " << maxBlock
-                << "}\n}\n";
+                << "},\n  \"instances\": [" << perInstance.str() << "]\n}\n";
         std::cout << summary.str();
         if (!jsonPath.empty()) {
             const std::string s = summary.str();

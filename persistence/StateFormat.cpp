@@ -375,4 +375,33 @@ bool serializeFrozenParams(StateSerializer& s, VoiceParams& params, const Sample
     return true;
 }
 
+bool writeSaltChunk(StateSerializer& s, uint64_t salt)
+{
+    if (!s.writing)
+        return false;
+    uint32_t tag = kSaltChunkTag;
+    uint32_t length = 8;
+    return s.io(tag) && s.io(length) && s.io(salt);
+}
+
+bool readSaltChunk(StateSerializer& s, uint64_t& salt)
+{
+    if (s.writing)
+        return false;
+    for (;;) {
+        uint32_t tag = 0;
+        uint32_t length = 0;
+        if (s.remaining() < 8 || !s.io(tag) || !s.io(length) || length > s.remaining())
+            return false;
+        if (tag == kSaltChunkTag && length == 8) {
+            uint64_t value = 0;
+            if (!s.io(value))
+                return false;
+            salt = value;
+            return true;
+        }
+        s.position += length;
+    }
+}
+
 } // namespace vesk

@@ -63,6 +63,35 @@ bool serializeLane(StateSerializer& s, FXLane& lane);
 // centre values, so a locked pool sounds the same after reopening.
 bool serializeFrozenParams(StateSerializer& s, VoiceParams& params, const SamplePool& pool);
 
+// ---- Tagged chunks after the version-1 body ----
+//
+// The body ends with the eight frozen draws; every build ignores what follows its last field. Data
+// added since travel there, as tagged chunks one after another, so a stream loads both ways: an
+// older build ignores the chunks, and this build reads a stream without them as before.
+//
+//   offset  size  field
+//   0       4     tag: four ASCII bytes (read as a little-endian uint32)
+//   4       4     payload length L, uint32
+//   8       L     payload
+//
+// Chunks written today:
+//   "SALT"  L = 8  uint64: the instance's seed salt (plugin/SeedSalt.h)
+//
+// Reading looks at the chunks only after the whole body has been read, so a damaged chunk never
+// costs the body. A chunk with an unknown tag, and a "SALT" chunk whose length is not 8, are
+// skipped by their length; a header cut short, or a length that runs past the end of the stream,
+// ends the reading (the rest is ignored, as bytes after the body always were). The first
+// well-formed "SALT" chunk counts. No length read here sizes anything.
+inline constexpr uint32_t kSaltChunkTag = 0x544C4153; // bytes "S", "A", "L", "T"
+inline constexpr uint32_t kSaltChunkBytes = 4 + 4 + 8;
+
+// Appends the salt chunk (writing only).
+bool writeSaltChunk(StateSerializer& s, uint64_t salt);
+
+// Reads the chunks from the reader's position to its end; true, with the salt, when a
+// well-formed salt chunk is among them.
+bool readSaltChunk(StateSerializer& s, uint64_t& salt);
+
 // Non-finite → fallback, then clamped into lo..hi.
 inline float sanitizeFloat(float v, float lo, float hi, float fallback)
 {

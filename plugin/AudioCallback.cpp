@@ -2,10 +2,11 @@
 #include "Messages.h"
 #include "VeskPlugin.h"
 
+#include "engine/TriggerSeed.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <ctime>
 
 #if defined(__SSE2__) || defined(__x86_64__)
 #include <xmmintrin.h>
@@ -36,6 +37,39 @@ void requestCallback(const clap_host_t* host)
 // Scratch for muted pools: they keep time, their sound is discarded.
 constexpr uint32_t kSilentPiece = 1024;
 
+// The song position a host transport gives, in samples at `rateHz`: from its seconds timeline,
+// else from its beats timeline at its tempo. False when it carries neither, or nothing usable.
+bool transportPositionSamples(const clap_event_transport_t& t, double rateHz, int64_t& out)
+{
+    double seconds = 0.0;
+    if ((t.flags & CLAP_TRANSPORT_HAS_SECONDS_TIMELINE) != 0) {
+        seconds = double(t.song_pos_seconds) / double(CLAP_SECTIME_FACTOR);
+    } else if ((t.flags & CLAP_TRANSPORT_HAS_BEATS_TIMELINE) != 0 &&
+               (t.flags & CLAP_TRANSPORT_HAS_TEMPO) != 0 && std::isfinite(t.tempo) &&
+               t.tempo > 0.0) {
+        seconds = double(t.song_pos_beats) / double(CLAP_BEATTIME_FACTOR) * 60.0 / t.tempo;
+    } else {
+        return false;
+    }
+    const double samples = std::round(seconds * rateHz);
+    if (!(std::fabs(samples) < 4.0e18))
+        return false;
+    out = int64_t(samples);
+    return true;
+}
+
+// A raw MIDI message as a note: 0x9n with a velocity above 0 is a note-on, 0x8n and 0x9n with
+// velocity 0 are note-offs.
+bool isMidiNoteOn(const clap_event_midi_t& e)
+{
+    return (e.data[0] & 0xF0) == 0x90 && (e.data[2] & 0x7F) != 0;
+}
+bool isMidiNoteOff(const clap_event_midi_t& e)
+{
+    const uint8_t kind = e.data[0] & 0xF0;
+    return kind == 0x80 || (kind == 0x90 && (e.data[2] & 0x7F) == 0);
+}
+
 } // namespace
 
 clap_process_status VeskPlugin::clapProcess(const clap_plugin_t* plugin,
@@ -46,6 +80,16 @@ clap_process_status VeskPlugin::clapProcess(const clap_plugin_t* plugin,
         return CLAP_PROCESS_CONTINUE;
     flushDenormals();
     const uint32_t frames = process->frames_count;
+    const bool offline = self->offlineRender.load(std::memory_order_relaxed);
+
+    // Where the block starts in the song, in samples: only offline note seeds use it. The host's
+    // transport when it gives one (a transport event in the block moves it on), else the frames
+    // processed since activation.
+    int64_t songBase = self->framesSinceActivation;
+    uint32_t songBaseFrame = 0;
+    if (offline && process->transport != nullptr)
+        transportPositionSamples(*process->transport, self->sampleRate, songBase);
+    self->framesSinceActivation += frames;
 
     // Pacing of the main-thread pass while audio runs (about every 33 ms).
     self->callbackCounter += frames;
@@ -56,7 +100,7 @@ clap_process_status VeskPlugin::clapProcess(const clap_plugin_t* plugin,
 
     // The one lock between the main and the audio thread.
     bool locked;
-    if (self->offlineRender.load(std::memory_order_relaxed)) {
+    if (offline) {
         self->stateMutex.lock();
         locked = true;
     } else {
@@ -88,11 +132,10 @@ clap_process_status VeskPlugin::clapProcess(const clap_plugin_t* plugin,
         bool isTrigger = true;
         switch (uint8_t(slot.type)) {
         case vesk::CmdTrigger: {
-            // A payload too short for the seed takes the clock's.
+            // A payload too short for the seed draws a fresh one.
             vesk::msg::Trigger m;
             t.kind = DeferredTrigger::Kind::Random;
-            t.seed =
-                vesk::msg::decode(slot.payload, size, m) ? m.seed : uint64_t(std::time(nullptr));
+            t.seed = vesk::msg::decode(slot.payload, size, m) ? m.seed : self->nextFreshSeed();
             wantCallback = true;
             break;
         }
@@ -165,31 +208,22 @@ clap_process_status VeskPlugin::clapProcess(const clap_plugin_t* plugin,
         }
     };
 
-    // Track mute (REAPER): silence, and stop everything once per muted period.
+    // Track mute (REAPER): silence, and nothing left to sound later. The first muted block resets
+    // the FX buses and the master chain; every muted block cuts all voices and grains at once
+    // (no stop fade would ever be rendered), also those that triggers during the mute started.
     if (self->trackMuted.load(std::memory_order_relaxed)) {
-        if (!self->muteLatch && locked) {
-            self->sampler.stop();
-            for (vesk::FXLane& lane : self->lanes)
-                lane.resetModules();
-            self->masterFx.reset();
-            self->muteLatch = true;
+        if (locked) {
+            if (!self->muteLatch) {
+                for (vesk::FXLane& lane : self->lanes)
+                    lane.resetModules();
+                self->masterFx.reset();
+                self->muteLatch = true;
+            }
+            self->sampler.cut();
         }
         writeSilence();
         // Note bookkeeping continues while muted (no triggers), so no channel stays held.
-        if (const clap_input_events_t* in = process->in_events) {
-            const uint32_t n = (in->size != nullptr && in->get != nullptr) ? in->size(in) : 0;
-            for (uint32_t i = 0; i < n; ++i) {
-                const clap_event_header_t* h = in->get(in, i);
-                if (h == nullptr || h->space_id != CLAP_CORE_EVENT_SPACE_ID)
-                    continue;
-                if (h->type == CLAP_EVENT_NOTE_ON && h->size >= sizeof(clap_event_note_t))
-                    self->pressChannel(reinterpret_cast<const clap_event_note_t*>(h)->channel);
-                else if ((h->type == CLAP_EVENT_NOTE_OFF || h->type == CLAP_EVENT_NOTE_CHOKE ||
-                          h->type == CLAP_EVENT_NOTE_END) &&
-                         h->size >= sizeof(clap_event_note_t))
-                    self->releaseChannel(reinterpret_cast<const clap_event_note_t*>(h)->channel);
-            }
-        }
+        self->followNotesWhileMuted(process->in_events);
         if (locked)
             self->stateMutex.unlock();
         return CLAP_PROCESS_CONTINUE;
@@ -208,6 +242,28 @@ clap_process_status VeskPlugin::clapProcess(const clap_plugin_t* plugin,
     // Events, rendering up to each note so notes start on their frame.
     float levels[vesk::kNumPools] = {};
     uint32_t cursor = 0;
+    // A host note-on (CLAP, or raw MIDI): a trigger at its frame, its velocity, its channel held.
+    auto noteOn = [&](uint32_t time, int key, int channel, float velocity) {
+        const uint32_t t = std::min(time, frames);
+        if (render && cursor < t) {
+            self->renderRange(left, right, cursor, t, routing, levels);
+            cursor = t;
+        }
+        DeferredTrigger trig;
+        trig.kind = DeferredTrigger::Kind::Note;
+        trig.target = key;
+        // Offline, the seed follows from where the note sits in the song, so every bounce draws
+        // alike; live, every note draws afresh.
+        trig.seed =
+            offline ? vesk::offlineNoteSeed(songBase + (int64_t(t) - songBaseFrame), key, channel)
+                    : self->nextFreshSeed();
+        if (locked)
+            self->executeTrigger(trig);
+        else
+            self->deferTrigger(trig);
+        self->modInput.velocity = std::isfinite(velocity) ? std::clamp(velocity, 0.0f, 1.0f) : 1.0f;
+        self->pressChannel(channel);
+    };
     if (const clap_input_events_t* in = process->in_events) {
         const uint32_t n = (in->size != nullptr && in->get != nullptr) ? in->size(in) : 0;
         for (uint32_t i = 0; i < n; ++i) {
@@ -219,28 +275,16 @@ clap_process_status VeskPlugin::clapProcess(const clap_plugin_t* plugin,
                 if (h->size < sizeof(clap_event_note_t))
                     break;
                 const auto* e = reinterpret_cast<const clap_event_note_t*>(h);
-                const uint32_t t = std::min(h->time, frames);
-                if (render && cursor < t) {
-                    self->renderRange(left, right, cursor, t, routing, levels);
-                    cursor = t;
-                }
-                DeferredTrigger trig;
-                trig.kind = DeferredTrigger::Kind::Note;
-                // The clock has one-second resolution: the per-instance note counter makes
-                // every note draw afresh.
-                trig.seed = uint64_t(std::time(nullptr)) ^ (uint64_t(i) << 16) ^
-                            (self->noteCounter++ * 0x9E3779B97F4A7C15ULL);
                 const uint16_t key = uint16_t(e->key);
-                trig.target = key <= 127 ? int32_t(key) : 60;
-                if (locked)
-                    self->executeTrigger(trig);
-                else
-                    self->deferTrigger(trig);
-                const float vel = float(e->velocity);
-                self->modInput.velocity = std::isfinite(vel) ? std::clamp(vel, 0.0f, 1.0f) : 1.0f;
-                self->pressChannel(e->channel);
+                noteOn(h->time, key <= 127 ? int(key) : 60, e->channel, float(e->velocity));
                 break;
             }
+            case CLAP_EVENT_TRANSPORT:
+                if (offline && h->size >= sizeof(clap_event_transport_t) &&
+                    transportPositionSamples(*reinterpret_cast<const clap_event_transport_t*>(h),
+                                             self->sampleRate, songBase))
+                    songBaseFrame = std::min(h->time, frames);
+                break;
             case CLAP_EVENT_NOTE_OFF:
             case CLAP_EVENT_NOTE_CHOKE:
             case CLAP_EVENT_NOTE_END:
@@ -288,9 +332,10 @@ clap_process_status VeskPlugin::clapProcess(const clap_plugin_t* plugin,
                 const ChannelExpression& ce = self->channels;
                 const bool current =
                     ce.channelStackSize > 0 && ce.channelStack[ce.channelStackSize - 1] == ch;
-                if (kind == 0x90 && e->data[2] != 0) {
-                    self->pressChannel(ch);
-                } else if (kind == 0x90 || kind == 0x80) {
+                if (isMidiNoteOn(*e)) {
+                    // A host speaking the MIDI (or MPE) dialect sends its notes so.
+                    noteOn(h->time, e->data[1] & 0x7F, ch, float(e->data[2] & 0x7F) / 127.0f);
+                } else if (isMidiNoteOff(*e)) {
                     self->releaseChannel(ch);
                 } else if (kind == 0xB0 && e->data[1] == 74) {
                     self->channels.channelSlide[ch] = float(e->data[2] & 0x7F) * (1.0f / 127.0f);
@@ -336,6 +381,35 @@ void VeskPlugin::deferTrigger(const DeferredTrigger& trigger)
         return;
     }
     deferredTriggers[deferredTriggerCount++] = trigger;
+}
+
+uint64_t VeskPlugin::nextFreshSeed()
+{
+    return vesk::nextFreshSeed(freshSeedState);
+}
+
+void VeskPlugin::followNotesWhileMuted(const clap_input_events_t* in)
+{
+    const uint32_t n =
+        (in != nullptr && in->size != nullptr && in->get != nullptr) ? in->size(in) : 0;
+    for (uint32_t i = 0; i < n; ++i) {
+        const clap_event_header_t* h = in->get(in, i);
+        if (h == nullptr || h->space_id != CLAP_CORE_EVENT_SPACE_ID)
+            continue;
+        if (h->type == CLAP_EVENT_NOTE_ON && h->size >= sizeof(clap_event_note_t)) {
+            pressChannel(reinterpret_cast<const clap_event_note_t*>(h)->channel);
+        } else if ((h->type == CLAP_EVENT_NOTE_OFF || h->type == CLAP_EVENT_NOTE_CHOKE ||
+                    h->type == CLAP_EVENT_NOTE_END) &&
+                   h->size >= sizeof(clap_event_note_t)) {
+            releaseChannel(reinterpret_cast<const clap_event_note_t*>(h)->channel);
+        } else if (h->type == CLAP_EVENT_MIDI && h->size >= sizeof(clap_event_midi_t)) {
+            const auto* e = reinterpret_cast<const clap_event_midi_t*>(h);
+            if (isMidiNoteOn(*e))
+                pressChannel(e->data[0] & 0x0F);
+            else if (isMidiNoteOff(*e))
+                releaseChannel(e->data[0] & 0x0F);
+        }
+    }
 }
 
 void VeskPlugin::pressChannel(int channel)
@@ -488,10 +562,10 @@ void VeskPlugin::executeTrigger(const DeferredTrigger& t)
     }
     switch (t.kind) {
     case Kind::Note:
-        sampler.trigger(t.seed, t.target);
+        sampler.triggerSalted(seedSalt, t.seed, t.target);
         break;
     case Kind::Random:
-        sampler.trigger(t.seed, 60);
+        sampler.triggerSalted(seedSalt, t.seed, 60);
         break;
     case Kind::PlaySample:
         sampler.playSample(t.target, t.sampleIndex);

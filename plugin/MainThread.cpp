@@ -21,6 +21,10 @@ void VeskPlugin::clapOnMainThread(const clap_plugin_t* plugin)
             gui->closed(self->host, false);
     }
 
+    if (self->saltChangePending) {
+        self->saltChangePending = false;
+        self->markStateChanged();
+    }
     self->pollTrackMute();
     self->drainPendingWork();
     self->insertRenderResults();

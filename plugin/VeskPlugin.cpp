@@ -1,4 +1,6 @@
 #include "VeskPlugin.h"
+#include "OsEntropy.h"
+#include "SeedSalt.h"
 
 #include "audio_files/Resample.h"
 
@@ -33,9 +35,16 @@ VeskPlugin::VeskPlugin(const clap_host_t* h) : host(h)
     trackInfoExt = {clapTrackInfoChanged};
     notePortsExt = {clapNotePortsCount, clapNotePortsGet};
     hostCommandsExt = {hostCommandSend};
+
+    // Last, so a failure before it leaves nothing recorded.
+    freshSeedState = vesk::osEntropy64();
+    seedSalt = vesk::claimFreshSalt(this);
 }
 
-VeskPlugin::~VeskPlugin() = default;
+VeskPlugin::~VeskPlugin()
+{
+    vesk::releaseSalt(this);
+}
 
 const VeskGuiHooks* VeskPlugin::guiHooks = nullptr;
 
@@ -92,6 +101,7 @@ bool VeskPlugin::clapActivate(const clap_plugin_t* plugin, double rate, uint32_t
         rate = 48000.0;
     std::lock_guard<std::mutex> lock(self->stateMutex);
     self->sampleRate = rate;
+    self->framesSinceActivation = 0;
     self->sampler.setSampleRate(rate);
     self->masterFx.setSampleRate(rate);
     for (vesk::FXLane& lane : self->lanes)

@@ -41,7 +41,7 @@ struct DeferredTrigger
         StopAll,
     };
     Kind kind = Kind::Random;
-    uint64_t seed = 0;
+    uint64_t seed = 0;       // the message seed, before the instance's salt is mixed in
     int32_t target = 0;      // note for Note; pool for PlaySample and StopPool
     int32_t sampleIndex = 0; // for PlaySample
 };
@@ -183,6 +183,10 @@ public:
                      const vesk::LaneRouting& routing, float* levels);
     // [audio thread] Queues a trigger that could not run (the mutex was busy).
     void deferTrigger(const DeferredTrigger& trigger);
+    // [audio thread] The next fresh message seed (live notes, a Random message without one).
+    uint64_t nextFreshSeed();
+    // [audio thread] A muted block's notes: channels pressed and released, nothing triggered.
+    void followNotesWhileMuted(const clap_input_events_t* in);
     void pressChannel(int channel);
     void releaseChannel(int channel);
     void refreshModTargets();
@@ -203,6 +207,11 @@ public:
     bool applyFxCommand(uint8_t type, const uint8_t* payload, uint32_t size);
     // [main thread] Drops a kept unreadable state and tells the host the project changed.
     void markStateChanged();
+    // [main thread, stateMutex held] Takes a salt read from a state; false (and the salt stays)
+    // when another live instance holds it.
+    bool adoptSalt(uint64_t salt);
+    // [main thread, stateMutex held] Takes a new salt that no live instance holds.
+    void takeFreshSalt();
     // [main thread] Applies queued commands and finished loads.
     void drainPendingWork();
     // [main thread] The project directory (from REAPER), or the last one known.
@@ -273,7 +282,14 @@ public:
     bool muteLatch = false;
     uint32_t callbackCounter = 0;
     std::atomic<bool> resetPending{false}; // clapReset, carried out by the next locked block
-    uint64_t noteCounter = 0; // advances with every host note, so each note draws afresh
+    // The salt mixed into every trigger's seed (SeedSalt.h): written on the main thread and read
+    // on the audio thread, both under stateMutex.
+    uint64_t seedSalt = 0;
+    uint64_t freshSeedState = 0;       // [audio thread] the run of fresh seeds, from the system
+    int64_t framesSinceActivation = 0; // [audio thread] the song position without a transport
+    // [main thread] A load found its salt held by another instance and took a new one; the next
+    // main-thread pass tells the host the project changed.
+    bool saltChangePending = false;
     vesk::WorkerPool workers;
     std::atomic<int32_t> pendingJobs{0};
     std::mutex loadMutex;

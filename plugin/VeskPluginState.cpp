@@ -1,9 +1,13 @@
 // The state extension: save and load of the whole instance, and the body of the state stream.
 //
-// The stream is an 8-byte header (magic, version 1) and a body that serializeState both writes
-// and reads. A stream this instance cannot read is kept byte for byte and written back by every
-// save until a settings-changing command drops it (markStateChanged), so opening a project made
-// by another version, or a damaged one, and saving it again never loses it.
+// The stream is an 8-byte header (magic, version 1), a body that serializeState both writes and
+// reads, and the tagged chunks after it (persistence/StateFormat.h), today the instance's seed
+// salt. A stream whose header or body this instance cannot read is kept byte for byte and written
+// back by every save until a settings-changing command drops it (markStateChanged), so opening a
+// project made by another version, or a damaged one, and saving it again never loses it. A body
+// that reads but has no usable salt chunk (an older stream, a damaged chunk) loads, and the
+// instance takes a fresh salt.
+#include "SeedSalt.h"
 #include "VeskPlugin.h"
 
 #include "audio_files/WavLoader.h"
@@ -269,7 +273,8 @@ bool VeskPlugin::clapStateSave(const clap_plugin_t* plugin, const clap_ostream_t
     vesk::StateSerializer s = vesk::StateSerializer::writer(bytes);
     uint32_t magic = vesk::StateSerializer::kMagic;
     uint32_t version = vesk::StateSerializer::kVersion;
-    if (!s.io(magic) || !s.io(version) || !self->serializeState(s)) {
+    if (!s.io(magic) || !s.io(version) || !self->serializeState(s) ||
+        !vesk::writeSaltChunk(s, self->seedSalt)) {
         return false;
     }
     return writeAll(stream, bytes);
@@ -309,6 +314,7 @@ bool VeskPlugin::clapStateLoad(const clap_plugin_t* plugin, const clap_istream_t
         std::lock_guard<std::mutex> lock(self->stateMutex);
         self->keptState = bytes;
         self->hasKeptState = true;
+        self->saltChangePending = false;
         uint32_t magic = 0, version = 0;
         vesk::StateSerializer header = vesk::StateSerializer::reader(bytes.data(), bytes.size());
         if (bytes.size() >= kHeaderBytes && header.io(magic) && header.io(version) &&
@@ -319,9 +325,35 @@ bool VeskPlugin::clapStateLoad(const clap_plugin_t* plugin, const clap_istream_t
                 ok = true;
                 self->hasKeptState = false;
                 std::vector<uint8_t>().swap(self->keptState);
+                uint64_t salt = 0;
+                if (!vesk::readSaltChunk(body, salt)) {
+                    self->takeFreshSalt();
+                } else if (!self->adoptSalt(salt)) {
+                    // A duplicate of a live instance (a copied track): it must not draw alike, and
+                    // the project must save the new salt.
+                    self->takeFreshSalt();
+                    self->saltChangePending = true;
+                }
             }
         }
     }
     self->syncState();
+    if (self->saltChangePending) {
+        requestMainThreadCallback(self);
+    }
     return ok;
+}
+
+bool VeskPlugin::adoptSalt(uint64_t salt)
+{
+    if (!vesk::claimSalt(this, salt)) {
+        return false;
+    }
+    seedSalt = salt;
+    return true;
+}
+
+void VeskPlugin::takeFreshSalt()
+{
+    seedSalt = vesk::claimFreshSalt(this);
 }

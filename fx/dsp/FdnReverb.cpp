@@ -138,6 +138,7 @@ void FdnReverb::derive()
     roomGlide_ = onePoleCoef(1.0 / 0.02, sampleRate_); // 20 ms glide
     decayPerSample_ = -std::log(10.0) / (p.rt20Seconds * sampleRate_);
     earlyGain_ = p.early;
+    gainsStale_ = true;
     lowSplit_ = static_cast<float>(onePoleCoef(kLowSplitHz, sampleRate_));
     highSplit_ = static_cast<float>(onePoleCoef(kHighSplitHz, sampleRate_));
     // Pitch deviation of a sine-modulated delay: depth x omega (as a ratio); in cents about
@@ -176,6 +177,22 @@ void FdnReverb::reset()
     for (int c = 0; c < 2; ++c) {
         hpState_[c] = hpPrev_[c] = lpState_[c] = 0.0;
     }
+    passPos_ = 0;
+    gainsStale_ = true;
+}
+
+void FdnReverb::updateLoopGains()
+{
+    for (int c = 0; c < kN; ++c) {
+        const size_t k = static_cast<size_t>(c);
+        const double length = roomSmoothed_ * loopRatio_[k];
+        const double mid = std::exp(decayPerSample_ * length);
+        midGain_[k] = static_cast<float>(mid);
+        lowBlend_[k] = static_cast<float>(std::pow(mid, params_.lowDampRate - 1.0));
+        highBlend_[k] = static_cast<float>(std::pow(mid, params_.highDampRate - 1.0));
+    }
+    gainsRoom_ = roomSmoothed_;
+    gainsStale_ = false;
 }
 
 // The early diffusion only sees the input, so a whole pass of it runs ahead of the loop, one stage
@@ -264,15 +281,6 @@ void FdnReverb::process(const float* inLeft, const float* inRight, float* outLef
         }
         return;
     }
-    // Loop gains for this block, from each line's current mean length.
-    for (int c = 0; c < kN; ++c) {
-        const size_t k = static_cast<size_t>(c);
-        const double length = roomSmoothed_ * loopRatio_[k];
-        const double mid = std::exp(decayPerSample_ * length);
-        midGain_[k] = static_cast<float>(mid);
-        lowBlend_[k] = static_cast<float>(std::pow(mid, params_.lowDampRate - 1.0));
-        highBlend_[k] = static_cast<float>(std::pow(mid, params_.highDampRate - 1.0));
-    }
     const float householder = 2.0f / kN;
     const float earlyGain = static_cast<float>(earlyGain_);
     const double outScale = 1.0 / std::sqrt(static_cast<double>(kN));
@@ -283,16 +291,25 @@ void FdnReverb::process(const float* inLeft, const float* inRight, float* outLef
     load(ap, allpass_.data());
     load(lowS, lowState_.data());
     load(highS, highState_.data());
-    load(mid, midGain_.data());
-    load(lowB, lowBlend_.data());
-    load(highB, highBlend_.data());
-    const Float8 lowRest = 1.0f - lowB;
-    const Float8 highRest = 1.0f - highB;
+    Float8 lowRest, highRest;
+    auto loadGains = [&] {
+        load(mid, midGain_.data());
+        load(lowB, lowBlend_.data());
+        load(highB, highBlend_.data());
+        lowRest = 1.0f - lowB;
+        highRest = 1.0f - highB;
+    };
+    loadGains();
     const float lowSplit = lowSplit_;
     const float highSplit = highSplit_;
 
     for (unsigned done = 0; done < frames;) {
-        const unsigned n = std::min(kChunk, frames - done);
+        // Loop gains at the start of a pass, when the room or the parameters moved.
+        if (passPos_ == 0 && (gainsStale_ || roomSmoothed_ != gainsRoom_)) {
+            updateLoopGains();
+            loadGains();
+        }
+        const unsigned n = std::min(kChunk - passPos_, frames - done);
         diffuse(inLeft + done, inRight + done, n);
         planReads(n);
         uint32_t write = loop_.write;
@@ -343,17 +360,22 @@ void FdnReverb::process(const float* inLeft, const float* inRight, float* outLef
         }
         loop_.write = write;
         done += n;
+        passPos_ += n;
+        if (passPos_ == kChunk) {
+            passPos_ = 0;
+            // Keep the phasors on the unit circle.
+            for (int c = 0; c < kN; ++c) {
+                const size_t k = static_cast<size_t>(c);
+                const double norm =
+                    1.0 / std::sqrt(lfoCos_[k] * lfoCos_[k] + lfoSin_[k] * lfoSin_[k]);
+                lfoCos_[k] *= norm;
+                lfoSin_[k] *= norm;
+            }
+        }
     }
     store(allpass_.data(), ap);
     store(lowState_.data(), lowS);
     store(highState_.data(), highS);
-    // Keep the phasors on the unit circle.
-    for (int c = 0; c < kN; ++c) {
-        const size_t k = static_cast<size_t>(c);
-        const double norm = 1.0 / std::sqrt(lfoCos_[k] * lfoCos_[k] + lfoSin_[k] * lfoSin_[k]);
-        lfoCos_[k] *= norm;
-        lfoSin_[k] *= norm;
-    }
 }
 
 } // namespace vesk::dsp

@@ -66,10 +66,15 @@ private:
         float* line(int c) { return buffer.data() + static_cast<size_t>(c) * stride; }
     };
     // Frames handled per pass of process: the line read positions and allpass coefficients of a
-    // pass are worked out first, then the network runs over them.
+    // pass are worked out first, then the network runs over them. Passes are counted from the
+    // reverb's first frame (after a reset), not from each block's: the loop gains follow the
+    // gliding room at the start of a pass and the phasors are renormalised at its end, so blocks
+    // of any size give the same sound.
     static constexpr unsigned kChunk = 64;
 
     void derive();
+    // The loop gains of each line from its current mean length.
+    void updateLoopGains();
     static void allocate(LineGroup& group, double maxSamples);
     void diffuse(const float* inLeft, const float* inRight, unsigned frames);
     void planReads(unsigned frames);
@@ -106,6 +111,9 @@ private:
     std::array<float, kChannels> lowBlend_{}; // low gain / mid gain
     std::array<float, kChannels> highBlend_{};
     double earlyGain_ = 1.0;
+    unsigned passPos_ = 0;    // frames of the current pass already processed
+    double gainsRoom_ = -1.0; // the room the loop gains were worked out for
+    bool gainsStale_ = true;  // the parameters changed since
 
     // Per pass: the diffused input, and each line's integer read offset and allpass coefficient.
     alignas(64) float early_[kChunk][kChannels] = {};

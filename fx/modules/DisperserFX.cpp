@@ -53,6 +53,7 @@ struct Impl
     int cachedStages = -1;
     Coefficients coefficients{};
     double chunk[2][kChunk] = {}; // the samples passing through the stages, per channel
+    unsigned passPos = 0;         // frames of the current pass of kChunk already processed
 };
 
 struct State
@@ -74,6 +75,7 @@ void clear(Impl& m)
     std::fill(m.mult, m.mult + kMaxStages, 1.0);
     m.cachedSpread = -1.0f;
     m.cachedStages = -1;
+    m.passPos = 0;
 }
 
 void setRate(Impl& m, double rate)
@@ -327,28 +329,30 @@ void process(float* left, float* right, unsigned frames, const float* params, vo
     Coefficients& co = m->coefficients;
     std::copy(m->mult, m->mult + kMaxStages, co.mult);
     // Once the smoothing is within rounding of its targets they are taken as reached, and the
-    // coefficients hold for the whole block.
+    // coefficients hold from then on. That is decided at the start of each pass of kChunk frames,
+    // counted from the module's first frame, so blocks of any size give the same sound.
     const auto settle = [](double& value, double target) {
         if (std::abs(target - value) <= 1e-12 * std::abs(target))
             value = target;
     };
-    settle(m->g, gTarget);
-    settle(m->k, kTarget);
-    co.steady = m->g == gTarget && m->k == kTarget;
-    if (co.steady) {
-        for (int i = 0; i < kMaxStages; ++i) {
-            co.gi[i] = gTarget * co.mult[i];
-            co.h[i] = 1.0 / (co.gi[i] * co.gi[i] + 2.0 * kTarget * co.gi[i] + 1.0);
-            co.a[i] = co.gi[i] * co.h[i];
-            co.p[i] = 1.0 - 4.0 * kTarget * co.a[i];
-        }
-        co.fourK = 4.0 * kTarget;
-    }
-
     float* io[2] = {left, right};
     double(*v)[kChunk] = m->chunk;
-    for (unsigned start = 0; start < frames; start += kChunk) {
-        const int n = static_cast<int>(std::min<unsigned>(kChunk, frames - start));
+    for (unsigned start = 0; start < frames;) {
+        if (m->passPos == 0) {
+            settle(m->g, gTarget);
+            settle(m->k, kTarget);
+        }
+        co.steady = m->g == gTarget && m->k == kTarget;
+        if (co.steady) {
+            for (int i = 0; i < kMaxStages; ++i) {
+                co.gi[i] = gTarget * co.mult[i];
+                co.h[i] = 1.0 / (co.gi[i] * co.gi[i] + 2.0 * kTarget * co.gi[i] + 1.0);
+                co.a[i] = co.gi[i] * co.h[i];
+                co.p[i] = 1.0 - 4.0 * kTarget * co.a[i];
+            }
+            co.fourK = 4.0 * kTarget;
+        }
+        const int n = static_cast<int>(std::min<unsigned>(kChunk - m->passPos, frames - start));
         if (!co.steady) {
             for (int i = 0; i < n; ++i) {
                 m->g += (gTarget - m->g) * sm;
@@ -365,6 +369,8 @@ void process(float* left, float* right, unsigned frames, const float* params, vo
             for (int i = 0; i < n; ++i)
                 io[c][start + i] =
                     static_cast<float>(driving ? std::tanh(drive * v[c][i]) : v[c][i]);
+        start += unsigned(n);
+        m->passPos = (m->passPos + unsigned(n)) % kChunk;
     }
 }
 

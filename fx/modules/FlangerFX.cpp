@@ -1,5 +1,6 @@
-// Flanger: a 0.1..15 ms delay swept by a sine LFO (interpolated per run of 32 samples), with
-// positive or negative feedback.
+// Flanger: a 0.1..15 ms delay swept by a sine LFO (interpolated per run of 32 samples, counted
+// from the module's first frame so blocks of any size give the same sound), with positive or
+// negative feedback.
 #include "fx/FXKnobs.h"
 #include "fx/FXModuleSupport.h"
 
@@ -20,8 +21,11 @@ struct State
     unsigned size;
     unsigned mask;
     unsigned write;
-    double phase; // radians
+    double phase; // radians, at the end of the current run
     double rate;
+    double lfoStart; // the LFO at the start of the current run
+    double lfoStep;  // and its change per frame over the run
+    unsigned runPos; // frames of the current run already processed
 };
 
 unsigned lineSize(double rate)
@@ -35,6 +39,7 @@ void clear(State& s)
     std::memset(s.lines, 0, sizeof(float) * 2 * s.size);
     s.write = 0;
     s.phase = 0.0;
+    s.runPos = 0;
 }
 
 void configure(State& s, double rate)
@@ -64,12 +69,17 @@ void process(float* left, float* right, unsigned frames, const float* params, vo
     float* io[2] = {left, right};
     unsigned done = 0;
     while (done < frames) {
-        const unsigned run = std::min(kRun, frames - done);
-        const double endPhase = s.phase + omega * run;
-        const double lfoStart = std::sin(s.phase);
-        const double lfoStep = (std::sin(endPhase) - lfoStart) / run;
+        if (s.runPos == 0) {
+            const double endPhase = s.phase + omega * kRun;
+            s.lfoStart = std::sin(s.phase);
+            s.lfoStep = (std::sin(endPhase) - s.lfoStart) / kRun;
+            s.phase = endPhase;
+            if (s.phase >= 2.0 * std::numbers::pi)
+                s.phase -= 2.0 * std::numbers::pi;
+        }
+        const unsigned run = std::min(kRun - s.runPos, frames - done);
         for (unsigned k = 0; k < run; ++k) {
-            const double lfo = lfoStart + lfoStep * k;
+            const double lfo = s.lfoStart + s.lfoStep * (s.runPos + k);
             const double t = std::min(std::max(1.0, base + swing * lfo), maxDelay);
             const double p = double(s.write) - t + double(s.size);
             const unsigned whole = static_cast<unsigned>(p);
@@ -85,10 +95,8 @@ void process(float* left, float* right, unsigned frames, const float* params, vo
             }
             s.write = (s.write + 1) & s.mask;
         }
-        s.phase = endPhase;
-        if (s.phase >= 2.0 * std::numbers::pi)
-            s.phase -= 2.0 * std::numbers::pi;
         done += run;
+        s.runPos = (s.runPos + run) % kRun;
     }
 }
 

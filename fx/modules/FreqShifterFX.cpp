@@ -48,8 +48,14 @@ struct Impl
     double phase2 = 0.0;  // output rotation, cycles
     double cos1 = 1.0, sin1 = 0.0;
     double cos2 = 1.0, sin2 = 0.0;
+    unsigned gridPos = 0; // frames into the current resync period
     Splitters split;
 };
+
+// The rotators are put back onto their phase accumulators (and the accumulators wrapped) every
+// kResyncFrames frames counted from the module's first frame, not at each block's end, so the
+// rounding, and so the sound, does not depend on the blocks it is processed in.
+constexpr unsigned kResyncFrames = 256;
 
 struct State
 {
@@ -80,6 +86,7 @@ void clearSignal(Impl& m)
     m.phase1 = m.phase2 = 0.0;
     m.cos1 = m.cos2 = 1.0;
     m.sin1 = m.sin2 = 0.0;
+    m.gridPos = 0;
     std::memset(m.split.x1, 0, sizeof m.split.x1);
     std::memset(m.split.y1, 0, sizeof m.split.y1);
 }
@@ -165,61 +172,71 @@ void process(float* left, float* right, unsigned frames, const float* params, vo
 
     const double twoPi = 2.0 * std::numbers::pi;
     const double invRate = 1.0 / m->rate;
-    // With the shift steady over the block, the rotation advances by a fixed angle per sample:
-    // a rotator instead of a cosine and a sine per sample. It starts from and ends at the values
-    // of the phase accumulator, so its rounding never builds up over blocks.
-    const bool steady = m->shift.remain == 0;
-    const double step = m->shift.value * invRate;
-    const double stepCos = steady ? std::cos(twoPi * step) : 1.0;
-    const double stepSin = steady ? std::sin(twoPi * step) : 0.0;
     Splitters& sp = m->split;
-    for (unsigned i = 0; i < frames; ++i) {
-        const double shift = advance(m->shift);
-        const double mix = advance(m->mix);
-        const double wetGain = mix * (2.0 - mix);
-        const double dryGain = 1.0 - mix * mix;
-        const double xl = left[i];
-        const double xr = right[i];
-        // u = x e^{i phase1}; y = 2 x (positive-frequency part of u).
-        const float inRe[2] = {static_cast<float>(xl * m->cos1), static_cast<float>(xr * m->cos1)};
-        const float inIm[2] = {static_cast<float>(xl * m->sin1), static_cast<float>(xr * m->sin1)};
-        Float8 x = {inRe[0], inRe[0], inIm[0], inIm[0], inRe[1], inRe[1], inIm[1], inIm[1]};
-        for (int k = 0; k < kSections; ++k) {
-            // y[n] = c (x[n] + y[n-1]) - x[n-1], with the part known before x[n] taken first.
-            Float8 c, x1, y1;
-            std::memcpy(&c, sp.coef[k], sizeof c);
-            std::memcpy(&x1, sp.x1[k], sizeof x1);
-            std::memcpy(&y1, sp.y1[k], sizeof y1);
-            const Float8 y = c * x + (c * y1 - x1);
-            std::memcpy(sp.x1[k], &x, sizeof x);
-            std::memcpy(sp.y1[k], &y, sizeof y);
-            x = y;
+    for (unsigned done = 0; done < frames;) {
+        const unsigned n = std::min(kResyncFrames - m->gridPos, frames - done);
+        // With the shift steady, the rotation advances by a fixed angle per sample: a rotator
+        // instead of a cosine and a sine per sample. It starts from and is put back onto the
+        // values of the phase accumulator, so its rounding never builds up.
+        const bool steady = m->shift.remain == 0;
+        const double step = m->shift.value * invRate;
+        const double stepCos = steady ? std::cos(twoPi * step) : 1.0;
+        const double stepSin = steady ? std::sin(twoPi * step) : 0.0;
+        for (unsigned i = done; i < done + n; ++i) {
+            const double shift = advance(m->shift);
+            const double mix = advance(m->mix);
+            const double wetGain = mix * (2.0 - mix);
+            const double dryGain = 1.0 - mix * mix;
+            const double xl = left[i];
+            const double xr = right[i];
+            // u = x e^{i phase1}; y = 2 x (positive-frequency part of u).
+            const float inRe[2] = {static_cast<float>(xl * m->cos1),
+                                   static_cast<float>(xr * m->cos1)};
+            const float inIm[2] = {static_cast<float>(xl * m->sin1),
+                                   static_cast<float>(xr * m->sin1)};
+            Float8 x = {inRe[0], inRe[0], inIm[0], inIm[0], inRe[1], inRe[1], inIm[1], inIm[1]};
+            for (int k = 0; k < kSections; ++k) {
+                // y[n] = c (x[n] + y[n-1]) - x[n-1], with the part known before x[n] taken first.
+                Float8 c, x1, y1;
+                std::memcpy(&c, sp.coef[k], sizeof c);
+                std::memcpy(&x1, sp.x1[k], sizeof x1);
+                std::memcpy(&y1, sp.y1[k], sizeof y1);
+                const Float8 y = c * x + (c * y1 - x1);
+                std::memcpy(sp.x1[k], &x, sizeof x);
+                std::memcpy(sp.y1[k], &y, sizeof y);
+                x = y;
+            }
+            const double wet[2] = {
+                m->cos2 * (double(x[0]) - x[3]) - m->sin2 * (double(x[1]) + x[2]),
+                m->cos2 * (double(x[4]) - x[7]) - m->sin2 * (double(x[5]) + x[6]),
+            };
+            left[i] = static_cast<float>(wetGain * wet[0] + dryGain * xl);
+            right[i] = static_cast<float>(wetGain * wet[1] + dryGain * xr);
+            double& phase = shift >= 0.0 ? m->phase2 : m->phase1;
+            double& co = shift >= 0.0 ? m->cos2 : m->cos1;
+            double& si = shift >= 0.0 ? m->sin2 : m->sin1;
+            phase += shift * invRate;
+            if (steady) {
+                const double c0 = co;
+                co = c0 * stepCos - si * stepSin;
+                si = si * stepCos + c0 * stepSin;
+            } else {
+                co = std::cos(twoPi * phase);
+                si = std::sin(twoPi * phase);
+            }
         }
-        const double wet[2] = {
-            m->cos2 * (double(x[0]) - x[3]) - m->sin2 * (double(x[1]) + x[2]),
-            m->cos2 * (double(x[4]) - x[7]) - m->sin2 * (double(x[5]) + x[6]),
-        };
-        left[i] = static_cast<float>(wetGain * wet[0] + dryGain * xl);
-        right[i] = static_cast<float>(wetGain * wet[1] + dryGain * xr);
-        double& phase = shift >= 0.0 ? m->phase2 : m->phase1;
-        double& co = shift >= 0.0 ? m->cos2 : m->cos1;
-        double& si = shift >= 0.0 ? m->sin2 : m->sin1;
-        phase += shift * invRate;
-        if (steady) {
-            const double c0 = co;
-            co = c0 * stepCos - si * stepSin;
-            si = si * stepCos + c0 * stepSin;
-        } else {
-            co = std::cos(twoPi * phase);
-            si = std::sin(twoPi * phase);
+        done += n;
+        m->gridPos += n;
+        if (m->gridPos == kResyncFrames) {
+            m->gridPos = 0;
+            m->phase1 -= std::floor(m->phase1);
+            m->phase2 -= std::floor(m->phase2);
+            if (steady) {
+                double& phase = m->shift.value >= 0.0 ? m->phase2 : m->phase1;
+                (m->shift.value >= 0.0 ? m->cos2 : m->cos1) = std::cos(twoPi * phase);
+                (m->shift.value >= 0.0 ? m->sin2 : m->sin1) = std::sin(twoPi * phase);
+            }
         }
-    }
-    m->phase1 -= std::floor(m->phase1);
-    m->phase2 -= std::floor(m->phase2);
-    if (steady) {
-        double& phase = m->shift.value >= 0.0 ? m->phase2 : m->phase1;
-        (m->shift.value >= 0.0 ? m->cos2 : m->cos1) = std::cos(twoPi * phase);
-        (m->shift.value >= 0.0 ? m->sin2 : m->sin1) = std::sin(twoPi * phase);
     }
 }
 

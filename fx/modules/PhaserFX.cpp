@@ -11,6 +11,8 @@ namespace vesk::PhaserFX {
 
 namespace {
 
+// The all-pass coefficient moves every kRun frames, counted from the module's first frame (not
+// from each block's), so the sound does not depend on the blocks it is processed in.
 constexpr unsigned kRun = 32;
 constexpr int kStages = 4;
 
@@ -22,6 +24,8 @@ struct State
     float rate;
     float twoPiOverRate;
     float piOverRate;
+    float alpha;     // the all-pass coefficient of the current run
+    unsigned runPos; // frames of the current run already processed
 };
 
 void setRate(State& s, double rate)
@@ -39,6 +43,8 @@ void clear(State& s)
         s.last[c] = 0.0f;
     }
     s.phase = 0.0f;
+    s.alpha = 0.0f;
+    s.runPos = 0;
 }
 
 void construct(void* block, double rate)
@@ -72,11 +78,14 @@ void process(float* left, float* right, unsigned frames, const float* params, vo
     float* io[2] = {left, right};
     unsigned done = 0;
     while (done < frames) {
-        const unsigned run = std::min(kRun, frames - done);
-        const float centre =
-            std::min(maxCentre, 700.0f * std::exp2(2.5f * depth * std::sin(s.phase)));
-        const float t = std::tan(centre * s.piOverRate);
-        const float alpha = (t - 1.0f) / (t + 1.0f);
+        if (s.runPos == 0) {
+            const float centre =
+                std::min(maxCentre, 700.0f * std::exp2(2.5f * depth * std::sin(s.phase)));
+            const float t = std::tan(centre * s.piOverRate);
+            s.alpha = (t - 1.0f) / (t + 1.0f);
+        }
+        const unsigned run = std::min(kRun - s.runPos, frames - done);
+        const float alpha = s.alpha;
         for (unsigned k = 0; k < run; ++k) {
             const unsigned i = done + k;
             for (int c = 0; c < 2; ++c) {
@@ -95,13 +104,17 @@ void process(float* left, float* right, unsigned frames, const float* params, vo
                 s.phase -= kTwoPi;
         }
         done += run;
-    }
-    for (int c = 0; c < 2; ++c) {
-        for (float& m : s.mem[c])
-            if (std::abs(m) < 1e-30f)
-                m = 0.0f;
-        if (std::abs(s.last[c]) < 1e-30f)
-            s.last[c] = 0.0f;
+        s.runPos += run;
+        if (s.runPos == kRun) {
+            s.runPos = 0;
+            for (int c = 0; c < 2; ++c) {
+                for (float& m : s.mem[c])
+                    if (std::abs(m) < 1e-30f)
+                        m = 0.0f;
+                if (std::abs(s.last[c]) < 1e-30f)
+                    s.last[c] = 0.0f;
+            }
+        }
     }
 }
 

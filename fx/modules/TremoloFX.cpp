@@ -51,6 +51,9 @@ inline double lookup(const float* table, double p)
     return table[n] + (table[n + 1] - table[n]) * f;
 }
 
+// The last targets before the first block after a reset.
+constexpr double kUnset = 1000.0;
+
 struct State
 {
     double theta;
@@ -66,8 +69,8 @@ void clear(State& s)
     s.theta = kHalfPi;
     s.speed = 0.0;
     s.depth = 0.0;
-    s.lastSpeedTarget = 1000.0;
-    s.lastDepthTarget = 1000.0;
+    s.lastSpeedTarget = kUnset;
+    s.lastDepthTarget = kUnset;
 }
 
 void construct(void* block, double rate)
@@ -97,6 +100,13 @@ void process(float* left, float* right, unsigned frames, const float* params, vo
     const double speedKnob = fxsupport::clamp01(params[0]);
     const double speedTarget = speedKnob * speedKnob * speedKnob * speedKnob;
     const double depthTarget = fxsupport::clamp01(params[1]);
+    if (s.lastSpeedTarget == kUnset) {
+        // The first block after a reset starts at the knobs (however long the block is).
+        s.speed = speedTarget;
+        s.depth = depthTarget;
+        s.lastSpeedTarget = speedTarget;
+        s.lastDepthTarget = depthTarget;
+    }
     const double chaseSpeed = 300.0 / (std::abs(s.lastSpeedTarget - speedTarget) + 1.0);
     const double chaseDepth = 300.0 / (std::abs(s.lastDepthTarget - depthTarget) + 1.0);
     s.lastSpeedTarget = speedTarget;

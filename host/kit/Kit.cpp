@@ -9,6 +9,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -444,6 +445,23 @@ bool buildKitState(const std::string& kitJson, const std::string& baseDir,
                 }
             }
             p->visiblePools.store(mask);
+            // The seed salt, when the kit names one ("0x" and up to 16 hex digits); otherwise the
+            // instance's own fresh one.
+            const juce::var salt = kit["salt"];
+            if (!salt.isVoid()) {
+                const std::string text = salt.toString().toStdString();
+                uint64_t value = 0;
+                const char* first = text.c_str() + 2;
+                const char* last = text.c_str() + text.size();
+                const auto [end, ec] = std::from_chars(first, last, value, 16);
+                if (!salt.isString() || text.size() < 3 || text.size() > 18 ||
+                    text.compare(0, 2, "0x") != 0 || ec != std::errc() || end != last) {
+                    fail("\"salt\" is \"0x\" followed by up to 16 hexadecimal digits");
+                }
+                if (!p->adoptSalt(value)) {
+                    fail("\"salt\" is held by another instance of this program");
+                }
+            }
         }
         std::vector<uint8_t> bytes;
         clap_ostream_t stream{&bytes, [](const clap_ostream_t* s, const void* b, uint64_t n) {
@@ -580,6 +598,9 @@ bool stateToKitJson(const std::vector<uint8_t>& state, std::string& json, std::s
         root->setProperty("retrigger", p->sampler.retriggerMode ? "single" : "poly");
         root->setProperty("autoSplit", p->autoSplit.load());
         root->setProperty("visiblePools", int(p->visiblePools.load()));
+        char salt[19];
+        std::snprintf(salt, sizeof salt, "0x%016llx", static_cast<unsigned long long>(p->seedSalt));
+        root->setProperty("salt", juce::String(salt));
         json = juce::JSON::toString(rootVar, false, 6).toStdString();
         return true;
     } catch (const std::exception& e) {

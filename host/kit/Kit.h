@@ -17,14 +17,15 @@
 
 namespace vesk::kit {
 
-// Builds the state bytes of a kit. baseDir resolves relative sample paths. On failure returns
+// Builds the state bytes of a kit. baseDir resolves relative sample paths. A kit without a "salt"
+// gets a fresh one, so two builds of it draw differently. On failure returns
 // false with a message in `error` (a missing or unreadable sample file is an error).
 bool buildKitState(const std::string& kitJson, const std::string& baseDir,
                    std::vector<uint8_t>& state, std::string& error);
 
 // The JSON of a state as the plug-in reads it: the kit layout, with "rate", each sample's
-// "missing" flag and the locked draws added. False (with `error`) when the plug-in refuses the
-// state.
+// "missing" flag, the locked draws and the seed "salt" added. False (with `error`) when the plug-in
+// refuses the state.
 bool stateToKitJson(const std::vector<uint8_t>& state, std::string& json, std::string& error);
 
 } // namespace vesk::kit

@@ -1,14 +1,20 @@
 // Fuzzes loading a plug-in state into one long-lived instance. Inputs whose first byte is even
 // are whole streams; the others are edits (position, byte) and a cut applied to a valid stream
 // of a rich setup made at start-up (sample files, envelopes, FX slots, master, locked draws), so
-// the fuzzer reaches every record of the body without discovering the layout first. After each
-// load the instance saves, and when the load failed the save must be the input unchanged.
+// the fuzzer reaches every record of the body without discovering the layout first. With bit 1
+// of the first byte set the edits land in the last 32 bytes (the tagged chunks after the body);
+// with bit 2 set the rest of the input is appended to the stream as further chunks instead.
+// After each load the instance saves: when the load failed the save must be the input
+// unchanged; when it succeeded the save must end with the salt chunk of the instance's salt, and
+// loading that save and saving again must give the same bytes.
 #include "audio_files/WavLoader.h"
 #include "audio_files/WavWriter.h"
+#include "persistence/StateFormat.h"
 #include "persistence/StateSerializer.h"
 #include "plugin/VeskPlugin.h"
 #include "tests/support/InProcessPlugin.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -80,18 +86,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::vector<uint8_t> stream;
     if (size == 0 || (data[0] & 1) == 0) {
         stream.assign(data, data + size);
+    } else if ((data[0] & 4) != 0) {
+        stream = valid;
+        stream.insert(stream.end(), data + 1, data + size);
     } else {
         stream = valid;
+        const bool chunks = (data[0] & 2) != 0;
         size_t at = 1;
         // Two bytes of cut length (0: keep all), then (2-byte position, byte) edits.
         if (at + 2 <= size) {
             const size_t cut = size_t(data[at]) | size_t(data[at + 1]) << 8;
             if (cut > 0 && cut < stream.size())
-                stream.resize(cut);
+                stream.resize(chunks ? stream.size() - cut % 33 : cut);
             at += 2;
         }
         while (at + 3 <= size && !stream.empty()) {
-            const size_t pos = (size_t(data[at]) | size_t(data[at + 1]) << 8) % stream.size();
+            const size_t raw = size_t(data[at]) | size_t(data[at + 1]) << 8;
+            const size_t tail = std::min<size_t>(32, stream.size());
+            const size_t pos = chunks ? stream.size() - 1 - raw % tail : raw % stream.size();
             stream[pos] = data[at + 2];
             at += 3;
         }
@@ -102,5 +114,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::abort();
     if (!loaded && !stream.empty() && saved != stream)
         std::abort(); // an unreadable state must be written back unchanged
+    if (loaded) {
+        // The salt chunk closes the save and carries the instance's salt.
+        if (saved.size() < vesk::kSaltChunkBytes)
+            std::abort();
+        vesk::StateSerializer tail = vesk::StateSerializer::reader(
+            saved.data() + saved.size() - vesk::kSaltChunkBytes, vesk::kSaltChunkBytes);
+        uint64_t salt = 0;
+        if (!vesk::readSaltChunk(tail, salt) || salt != p->seedSalt)
+            std::abort();
+        // What this build saves, it reads back to the same bytes.
+        std::vector<uint8_t> again;
+        if (!loadState(*p, saved.data(), saved.size()) || !saveState(*p, again) || again != saved)
+            std::abort();
+    }
     return 0;
 }

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -299,6 +300,48 @@ TEST(MasterFX, AudioPathDoesNotAllocate)
         m->process(l.data(), r.data(), 100);
     }
     EXPECT_EQ(counts.total(), 0u);
+}
+
+TEST(MasterFX, TheSameBitsInBlocksOfAnySize)
+{
+    // Every stage on, a soft reset (a trigger into silence) and a hard one (a mute) on the way.
+    auto render = [](unsigned block, bool defaults) {
+        auto m = master(48000.0);
+        m->setBypassed(false);
+        if (!defaults) {
+            m->setEQ(3.0f, -2.0f, 4.0f);
+            m->setEnhance(6.0f, 60.0f, -20.0f);
+            m->setEnhanceMulti(true);
+            m->setReverb(0.6f, 0.4f, 2.0f, 0.3f, 0.7f, 1.2f);
+            m->setLimiter(-12.0f, -1.0f, 80.0f);
+        }
+        std::vector<float> l = test::noise(40000, 8, 0.8), r = test::noise(40000, 9, 0.8);
+        std::fill(l.begin() + 12000, l.begin() + 20000, 0.0f);
+        std::fill(r.begin() + 12000, r.begin() + 20000, 0.0f);
+        for (size_t a = 0; a < l.size(); a += block) {
+            const unsigned n = static_cast<unsigned>(std::min<size_t>(block, l.size() - a));
+            m->process(l.data() + a, r.data() + a, n);
+            if (a < 16000 && a + n >= 16000)
+                m->softReset();
+            if (a < 32000 && a + n >= 32000)
+                m->reset();
+        }
+        l.insert(l.end(), r.begin(), r.end());
+        return l;
+    };
+    for (bool defaults : {true, false}) {
+        // Resets come at block ends, so the reference uses blocks that end where they do.
+        const std::vector<float> reference = render(2000, defaults);
+        for (unsigned block : {1u, 100u, 400u, 1000u, 8000u, 16000u}) {
+            const std::vector<float> out = render(block, defaults);
+            size_t first = out.size();
+            for (size_t i = 0; i < out.size() && first == out.size(); ++i)
+                if (std::memcmp(&out[i], &reference[i], sizeof(float)) != 0)
+                    first = i;
+            EXPECT_EQ(first, out.size()) << "blocks of " << block << (defaults ? ", defaults" : "")
+                                         << ": first difference at frame " << first % 40000;
+        }
+    }
 }
 
 // Engines --------------------------------------------------------------------------------------

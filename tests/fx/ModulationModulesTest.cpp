@@ -170,12 +170,14 @@ public:
             if (std::abs(target - v) <= 1e-12 * std::abs(target))
                 v = target;
         };
-        settle(g_, gTarget);
-        settle(k_, kTarget);
-        const bool steady = g_ == gTarget && k_ == kTarget;
         float* io[2] = {l, r};
         for (unsigned n = 0; n < frames; ++n) {
-            if (!steady) {
+            // Whether the glide has arrived is decided every 512 frames from the start.
+            if (frame_++ % 512 == 0) {
+                settle(g_, gTarget);
+                settle(k_, kTarget);
+            }
+            if (g_ != gTarget || k_ != kTarget) {
                 g_ += (gTarget - g_) * sm;
                 k_ += (kTarget - k_) * sm;
             }
@@ -202,6 +204,7 @@ private:
     float s2_[32][2] = {};
     double g_ = 0.0;
     double k_ = 0.0;
+    uint64_t frame_ = 0;
 };
 
 // The module runs its stages as a pipeline over whole chunks; the sound must be exactly that of

@@ -4,6 +4,7 @@
 #include "audio_files/WavWriter.h"
 #include "host/ClapHost.h"
 #include "host/FakeReaper.h"
+#include "persistence/StateFormat.h"
 #include "persistence/StateSerializer.h"
 #include "plugin/Messages.h"
 #include "plugin/VeskPlugin.h"
@@ -216,6 +217,25 @@ uint32_t readU32(const std::vector<uint8_t>& b, size_t at)
     return v;
 }
 
+// The stream without the salt chunk that closes what this build saves.
+std::vector<uint8_t> withoutSalt(const std::vector<uint8_t>& b)
+{
+    if (b.size() < vesk::kSaltChunkBytes)
+        return b;
+    const size_t at = b.size() - vesk::kSaltChunkBytes;
+    if (std::string(b.begin() + long(at), b.begin() + long(at) + 4) != "SALT")
+        return b;
+    return std::vector<uint8_t>(b.begin(), b.begin() + long(at));
+}
+
+uint64_t saltOf(const std::vector<uint8_t>& b)
+{
+    uint64_t salt = 0;
+    if (b.size() >= 8)
+        std::memcpy(&salt, b.data() + b.size() - 8, 8);
+    return salt;
+}
+
 // Offset of the first byte where two streams differ (the shorter size when one is a prefix).
 size_t firstDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b)
 {
@@ -230,9 +250,16 @@ size_t firstDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>
 
 TEST(PluginState, FreshInstanceRoundTripsThroughThePluginFile)
 {
-    HostedPlugin a(library(), kId);
-    const std::vector<uint8_t> first = saveWithHost(a);
+    std::vector<uint8_t> first;
+    {
+        HostedPlugin a(library(), kId);
+        first = saveWithHost(a);
+    } // gone before the project is opened again, so nothing else holds its salt
     ASSERT_GE(first.size(), 8u + 4u + 8u + 4u);
+    // The stream ends with the salt chunk: "SALT", length 8, the salt.
+    const std::vector<uint8_t> body = withoutSalt(first);
+    ASSERT_EQ(body.size() + 16, first.size());
+    EXPECT_EQ(readU32(first, body.size() + 4), 8u);
     EXPECT_EQ(readU32(first, 0), 0x5645534Bu);
     EXPECT_EQ(std::string(first.begin(), first.begin() + 4), "KSEV");
     EXPECT_EQ(readU32(first, 4), 1u);
@@ -271,18 +298,22 @@ TEST(PluginState, RichSetupRoundTripsThroughThePluginFile)
         // of 26 bytes, five unlocked of 1).
         std::vector<uint8_t> seeded = first;
         const uint64_t stored = 777;
-        std::memcpy(seeded.data() + seeded.size() - (3 * 26 + 5) - 6 - 8, &stored, 8);
+        std::memcpy(seeded.data() + seeded.size() - vesk::kSaltChunkBytes - (3 * 26 + 5) - 6 - 8,
+                    &stored, 8);
         ASSERT_TRUE(loadInProcess(*q, seeded));
         EXPECT_EQ(q->sampler.lastSeed, 42u);
     }
 
-    // Loading into an instance that already holds a rich setup replaces all of it.
+    // Loading into an instance that already holds a rich setup replaces all of it (the salt
+    // apart: `fresh` still holds the one saved, so `c` keeps one of its own).
     HostedPlugin c(library(), kId);
     ASSERT_TRUE(c.loadState(first));
     HostedPlugin fresh(library(), kId);
     const std::vector<uint8_t> empty = saveWithHost(fresh);
     ASSERT_TRUE(c.loadState(empty));
-    EXPECT_EQ(saveWithHost(c), empty);
+    const std::vector<uint8_t> replaced = saveWithHost(c);
+    EXPECT_EQ(withoutSalt(replaced), withoutSalt(empty));
+    EXPECT_NE(saltOf(replaced), saltOf(empty));
 }
 
 TEST(PluginState, EveryPrefixFailsAndIsWrittenBackUnchanged)
@@ -301,14 +332,23 @@ TEST(PluginState, EveryPrefixFailsAndIsWrittenBackUnchanged)
         EXPECT_TRUE(q->backend.current().stateUnread);
     }
     HostedPlugin p(library(), kId);
-    for (size_t n = 1; n < full.size(); ++n) {
+    const size_t bodyEnd = full.size() - vesk::kSaltChunkBytes;
+    for (size_t n = 1; n < bodyEnd; ++n) {
         const std::vector<uint8_t> prefix(full.begin(), full.begin() + long(n));
         ASSERT_FALSE(p.loadState(prefix)) << "prefix of " << n << " bytes";
-        if (n % 7 == 0 || n + 64 > full.size()) {
+        if (n % 7 == 0 || n + 64 > bodyEnd) {
             std::vector<uint8_t> saved;
             ASSERT_TRUE(p.saveState(saved));
             ASSERT_EQ(saved, prefix) << "prefix of " << n << " bytes";
         }
+    }
+    // A whole body with its salt chunk cut short loads; the instance takes a fresh salt.
+    for (size_t n = bodyEnd; n < full.size(); ++n) {
+        const std::vector<uint8_t> prefix(full.begin(), full.begin() + long(n));
+        ASSERT_TRUE(p.loadState(prefix)) << "prefix of " << n << " bytes";
+        const std::vector<uint8_t> saved = saveWithHost(p);
+        ASSERT_EQ(withoutSalt(saved), withoutSalt(full)) << "prefix of " << n << " bytes";
+        EXPECT_NE(saltOf(saved), saltOf(full)) << "prefix of " << n << " bytes";
     }
     ASSERT_TRUE(p.loadState(full));
     EXPECT_EQ(saveWithHost(p), full);
@@ -437,8 +477,9 @@ TEST(PluginState, SamplePathsFollowTheProjectFolder)
         EXPECT_EQ(audio->channels, 0);
         EXPECT_EQ(audio->path, "$PROJECT/audio/a.wav");
         EXPECT_EQ(q->backend.current().missingFiles, 1);
-        EXPECT_EQ(q->sampler.pools[0].lastTrigger.sampleIndex, 1); // the first playable one
-        EXPECT_EQ(saveInProcess(*q), saved);
+        EXPECT_EQ(q->sampler.pools[0].lastTrigger.sampleIndex, 1);     // the first playable one
+        EXPECT_EQ(withoutSalt(saveInProcess(*q)), withoutSalt(saved)); // p holds the salt
+
         // Back in place: reopening finds it.
         writeTone(project / "audio" / "a.wav", 1);
         ASSERT_TRUE(loadInProcess(*q, saved));
@@ -594,4 +635,132 @@ TEST(PluginState, AStateSavedAtAnotherRateCoversTheSameAudio)
     const std::vector<uint8_t> again = saveInProcess(*b);
     std::memcpy(&stored, again.data() + 12, 8);
     EXPECT_EQ(stored, 48000.0);
+}
+
+namespace {
+
+std::vector<uint8_t> chunk(const char* tag, uint32_t length, const std::vector<uint8_t>& payload)
+{
+    std::vector<uint8_t> c(8 + payload.size());
+    std::memcpy(c.data(), tag, 4);
+    std::memcpy(c.data() + 4, &length, 4);
+    std::copy(payload.begin(), payload.end(), c.begin() + 8);
+    return c;
+}
+
+std::vector<uint8_t> saltPayload(uint64_t salt)
+{
+    std::vector<uint8_t> p(sizeof salt);
+    std::memcpy(p.data(), &salt, sizeof salt);
+    return p;
+}
+
+std::vector<uint8_t> operator+(std::vector<uint8_t> a, const std::vector<uint8_t>& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+} // namespace
+
+TEST(PluginState, TheSaltChunkCountsWhenWholeAndNeverCostsTheBody)
+{
+    std::vector<uint8_t> full;
+    {
+        HostedPlugin original(library(), kId);
+        full = saveWithHost(original);
+    }
+    const std::vector<uint8_t> body = withoutSalt(full);
+    ASSERT_LT(body.size(), full.size());
+    const uint64_t salt = saltOf(full);
+    const uint64_t other = salt ^ 0x5555AAAA5555AAAAull;
+
+    struct Case
+    {
+        const char* what;
+        std::vector<uint8_t> stream;
+        bool saltKept;
+    };
+    const Case cases[] = {
+        {"whole", full, true},
+        {"no chunk (saved before salts)", body, false},
+        {"salt of 7 bytes", body + chunk("SALT", 7, std::vector<uint8_t>(7, 1)), false},
+        {"salt of 9 bytes", body + chunk("SALT", 9, std::vector<uint8_t>(9, 1)), false},
+        {"length past the end", body + chunk("SALT", 0xFFFFFFFFu, saltPayload(salt)), false},
+        {"header cut short", body + std::vector<uint8_t>{'S', 'A', 'L'}, false},
+        {"payload cut short", std::vector<uint8_t>(full.begin(), full.end() - 1), false},
+        {"garbage after the body", body + std::vector<uint8_t>{9, 8, 7, 6, 5}, false},
+        {"an unknown chunk first",
+         body + chunk("NEXT", 3, {1, 2, 3}) + chunk("SALT", 8, saltPayload(salt)), true},
+        {"an unknown chunk past the end first",
+         body + chunk("NEXT", 1000, {1, 2, 3}) + chunk("SALT", 8, saltPayload(salt)), false},
+        {"two salt chunks: the first counts", full + chunk("SALT", 8, saltPayload(other)), true},
+    };
+    HostedPlugin p(library(), kId);
+    for (const Case& c : cases) {
+        ASSERT_TRUE(p.loadState(c.stream)) << c.what;
+        const std::vector<uint8_t> saved = saveWithHost(p);
+        EXPECT_EQ(withoutSalt(saved), body) << c.what;
+        ASSERT_EQ(saved.size(), body.size() + vesk::kSaltChunkBytes) << c.what;
+        if (c.saltKept)
+            EXPECT_EQ(saltOf(saved), salt) << c.what;
+        else
+            EXPECT_NE(saltOf(saved), salt) << c.what;
+        p.pumpMainThread();
+        EXPECT_EQ(p.dirtyCount(), 0u) << c.what;
+    }
+}
+
+TEST(PluginState, AnUnreadableBodyKeepsItsChunkAndTheInstanceItsSalt)
+{
+    InProcessHost host;
+    Instance a = makeInstance(host);
+    const std::vector<uint8_t> valid = saveInProcess(*a);
+    std::vector<uint8_t> version2 = valid;
+    version2[4] = 2;
+    std::vector<uint8_t> damagedBody = withoutSalt(valid);
+    damagedBody[20] = 65; // pool 0 claims 65 samples
+    damagedBody = damagedBody + chunk("SALT", 8, saltPayload(0x1234));
+    for (const auto* bytes : {&version2, &damagedBody}) {
+        InProcessHost h;
+        Instance q = makeInstance(h);
+        const uint64_t own = q->seedSalt;
+        ASSERT_FALSE(loadInProcess(*q, *bytes));
+        EXPECT_EQ(q->seedSalt, own);
+        EXPECT_EQ(saveInProcess(*q), *bytes);
+        EXPECT_EQ(h.dirty, 0);
+    }
+}
+
+TEST(PluginState, ADuplicatedInstanceTakesANewSaltAndMarksTheProjectChanged)
+{
+    HostedPlugin original(library(), kId);
+    const std::vector<uint8_t> state = saveWithHost(original);
+
+    // A duplicated track: a new instance loads the state of one that lives.
+    HostedPlugin copy(library(), kId);
+    ASSERT_TRUE(copy.loadState(state));
+    EXPECT_TRUE(copy.pumpMainThread());
+    EXPECT_EQ(copy.dirtyCount(), 1u);
+    const std::vector<uint8_t> copied = saveWithHost(copy);
+    EXPECT_EQ(withoutSalt(copied), withoutSalt(state));
+    EXPECT_NE(saltOf(copied), saltOf(state));
+    // The copy keeps its new salt from then on; the original keeps its own, also when it loads
+    // its own state again (a host's undo).
+    EXPECT_EQ(saveWithHost(copy), copied);
+    ASSERT_TRUE(original.loadState(state));
+    original.pumpMainThread();
+    EXPECT_EQ(original.dirtyCount(), 0u);
+    EXPECT_EQ(saveWithHost(original), state);
+    ASSERT_TRUE(copy.loadState(copied));
+    copy.pumpMainThread();
+    EXPECT_EQ(copy.dirtyCount(), 1u);
+    EXPECT_EQ(saveWithHost(copy), copied);
+    // A third copy, of the copy.
+    HostedPlugin third(library(), kId);
+    ASSERT_TRUE(third.loadState(copied));
+    third.pumpMainThread();
+    EXPECT_EQ(third.dirtyCount(), 1u);
+    EXPECT_NE(saltOf(saveWithHost(third)), saltOf(copied));
+    EXPECT_NE(saltOf(saveWithHost(third)), saltOf(state));
 }
