@@ -1,6 +1,7 @@
 // vesk-host: render a CLAP plug-in headlessly. Run with --help for the options.
 #include "host/ClapHost.h"
 #include "host/FakeReaper.h"
+#include "host/HostGui.h"
 
 #include "audio_files/WavWriter.h"
 
@@ -89,6 +90,7 @@ int main(int argc, char** argv)
     std::string reaperJsonPath;
     std::vector<std::string> reaperTracks, reaperOmitted;
     vesk::host::FakeReaper fakeReaper;
+    GuiHost gui;
 
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -97,9 +99,14 @@ int main(int argc, char** argv)
                 fail("missing value after " + arg);
             return argv[++i];
         };
+        std::string guiError;
         if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
+            std::fputs(GuiHost::usage(), stdout);
             return 0;
+        } else if (gui.parseOption(arg, value, guiError)) {
+            if (!guiError.empty())
+                fail(guiError);
         } else if (arg == "--plugin") {
             pluginPath = value();
         } else if (arg == "--id") {
@@ -198,8 +205,15 @@ int main(int argc, char** argv)
             options.trackName = reaperTracks.front();
         options.extraExtension = [&fakeReaper](const char* id) { return fakeReaper.extension(id); };
     }
+    if (gui.editorRun() || gui.reloadRun()) {
+        std::string error;
+        if (!gui.install(options, error))
+            fail(error);
+    }
 
     try {
+        if (gui.reloadRun())
+            gui.runReloadCycles(pluginPath, pluginId);
         PluginLibrary library(pluginPath);
         const clap_plugin_factory_t* factory = library.factory();
         if (factory->get_plugin_count(factory) == 0)
@@ -221,11 +235,11 @@ int main(int argc, char** argv)
                 ti->changed(plugin.plugin());
         }
         const uint32_t latencyBefore = plugin.latency();
+        std::vector<uint8_t> loadedState;
         if (!loadStatePath.empty()) {
-            std::vector<uint8_t> bytes;
-            if (!readFile(loadStatePath, bytes))
+            if (!readFile(loadStatePath, loadedState))
                 fail("cannot read " + loadStatePath);
-            if (!plugin.loadState(bytes))
+            if (!plugin.loadState(loadedState))
                 std::fprintf(stderr, "vesk-host: the plug-in did not accept %s\n",
                              loadStatePath.c_str());
         }
@@ -243,7 +257,11 @@ int main(int argc, char** argv)
 
         std::vector<float> left, right;
         const uint64_t frames = uint64_t(std::llround(seconds * rate));
-        const RenderStats stats = plugin.render(frames, uint32_t(block), events, left, right);
+        const RenderStats stats =
+            gui.editorRun()
+                ? gui.run(library, desc->id, plugin, loadStatePath.empty() ? nullptr : &loadedState,
+                          events, uint32_t(block), left, right)
+                : plugin.render(frames, uint32_t(block), events, left, right);
         plugin.pumpMainThread();
 
         // An export: the command goes down the editor's ring (which asks for a main-thread pass);
@@ -289,7 +307,10 @@ int main(int argc, char** argv)
                 << ",\n  \"block_micros\": {\"mean\": "
                 << (stats.blockMicros.empty() ? 0.0 : sumBlock / double(stats.blockMicros.size()))
                 << ", \"median\": " << median(stats.blockMicros) << ", \"max\": " << maxBlock
-                << "}\n}\n";
+                << "}";
+        if (gui.editorRun() || gui.reloadRun())
+            summary << ",\n  \"gui\": " << gui.json();
+        summary << "\n}\n";
         std::cout << summary.str();
         if (!jsonPath.empty()) {
             const std::string s = summary.str();
