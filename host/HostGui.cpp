@@ -278,6 +278,7 @@ struct GuiHost::Impl
 
     // --- editor lifecycle ---------------------------------------------------------------------
     bool openEditor(Instance& in, bool floating);
+    void claimFloatingWindow(Instance& in, bool viewableOnly);
     void closeEditor(Instance& in);
     void applySize(Instance& in, uint32_t width, uint32_t height, SetSizeRecord* record);
     void runDeferred(Instance& in);
@@ -670,7 +671,27 @@ bool GuiHost::Impl::openEditor(Instance& in, bool floating)
         gui->suggest_title(p, opt.title.c_str());
     rec.show = gui->show != nullptr && gui->show(p);
     in.shownAt = Clock::now();
+    // Editors open one after the other, so a window that is there now is this instance's; one
+    // that appears later is looked for by the main loop.
+    if (floating)
+        claimFloatingWindow(in, false);
     return true;
+}
+
+void GuiHost::Impl::claimFloatingWindow(Instance& in, bool viewableOnly)
+{
+    std::vector<x11::WindowId> known = in.before;
+    for (const Instance* other : adopted) {
+        known.push_back(other->window);
+        known.push_back(other->owner);
+        known.push_back(other->parent);
+    }
+    const auto found = x.findWindowsOf(long(::getpid()), kEditorTitlePrefix, known, viewableOnly);
+    for (auto it = found.rbegin(); it != found.rend() && in.window == 0; ++it)
+        if (x.isViewable(*it))
+            in.window = *it; // the topmost one shown
+    if (in.window == 0 && !found.empty())
+        in.window = found.back();
 }
 
 void GuiHost::Impl::closeEditor(Instance& in)
@@ -824,16 +845,8 @@ void GuiHost::Impl::checkWindows(Clock::time_point now)
         if (!in->open)
             continue;
         anyOpen = true;
-        if (in->floating && in->window == 0) {
-            std::vector<x11::WindowId> known = in->before;
-            for (const Instance* other : adopted) {
-                known.push_back(other->window);
-                known.push_back(other->owner);
-            }
-            const auto found = x.findWindowsOf(long(::getpid()), kEditorTitlePrefix, known, true);
-            if (!found.empty())
-                in->window = found.back(); // the topmost
-        }
+        if (in->floating && in->window == 0)
+            claimFloatingWindow(*in, true);
         if (in->window == 0)
             allFound = false;
         if (!in->ready) {
