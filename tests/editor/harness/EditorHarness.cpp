@@ -109,7 +109,9 @@ int spawn(const std::vector<std::string>& argv, const std::vector<std::string>& 
     return rc == 0 ? int(pid) : -1;
 }
 
-int runAndWait(const std::vector<std::string>& argv)
+} // namespace
+
+int runProgram(const std::vector<std::string>& argv)
 {
     const int pid = spawn(argv, {}, "", "");
     if (pid < 0)
@@ -119,6 +121,8 @@ int runAndWait(const std::vector<std::string>& argv)
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
+
+namespace {
 
 std::string testTmpDir()
 {
@@ -323,7 +327,7 @@ bool xdotool(const std::vector<std::string>& args)
         return false;
     std::vector<std::string> argv = {"xdotool"};
     argv.insert(argv.end(), args.begin(), args.end());
-    return runAndWait(argv) == 0;
+    return runProgram(argv) == 0;
 }
 
 bool mouseMove(WindowId window, int x, int y)
@@ -416,6 +420,16 @@ bool sendClose(WindowId window)
     const bool ok = XSendEvent(d, window, False, NoEventMask, &e) != 0;
     XSync(d, False);
     return ok;
+}
+
+int dropFiles(WindowId window, int x, int y, const std::vector<std::string>& files)
+{
+    if (!xServer().ok())
+        return -1;
+    std::vector<std::string> argv = {xdndDropPath(), "--window", std::to_string(window), "--x",
+                                     std::to_string(x), "--y", std::to_string(y)};
+    argv.insert(argv.end(), files.begin(), files.end());
+    return runProgram(argv);
 }
 
 // -------------------------------------------------------------------------------------------------

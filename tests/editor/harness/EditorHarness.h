@@ -126,6 +126,11 @@ bool key(WindowId window, const std::string& keys);
 bool typeText(WindowId window, const std::string& text);
 // Asks the window to close as a window manager's close button does (WM_DELETE_WINDOW).
 bool sendClose(WindowId window);
+// Drops files onto the window at (x, y) through vesk-xdnd-drop, as a file manager does: its exit
+// status (0 finished, 2 no XdndAware window there, 3 refused, 4 no answer).
+int dropFiles(WindowId window, int x, int y, const std::vector<std::string>& files);
+// Runs a program to its end (stdin from /dev/null, output inherited); its exit status.
+int runProgram(const std::vector<std::string>& argv);
 
 // --- Windows -------------------------------------------------------------------------------------
 
