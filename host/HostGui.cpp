@@ -166,6 +166,7 @@ struct OpenRecord
     x11::WindowId parent = 0;
     x11::WindowId window = 0;
     double readyMs = -1.0;
+    int64_t shownNs = 0;                    // when show() returned, on the monotonic clock
     uint32_t lastWidth = 0, lastHeight = 0; // the editor window's size before it closed
     std::vector<SetSizeRecord> setSizes;
     std::string fdsAfterDestroy = "[]", timersAfterDestroy = "[]";
@@ -671,6 +672,8 @@ bool GuiHost::Impl::openEditor(Instance& in, bool floating)
         gui->suggest_title(p, opt.title.c_str());
     rec.show = gui->show != nullptr && gui->show(p);
     in.shownAt = Clock::now();
+    rec.shownNs =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(in.shownAt.time_since_epoch()).count();
     // Editors open one after the other, so a window that is there now is this instance's; one
     // that appears later is looked for by the main loop.
     if (floating)
@@ -1051,6 +1054,7 @@ std::string GuiHost::Impl::instanceJson(const Instance& in) const
           << ", \"set_transient\": " << optionalBool(o.setTransient)
           << ", \"show\": " << optionalBool(o.show) << ", \"hide\": " << optionalBool(o.hide)
           << ", \"parent\": " << o.parent << ", \"window\": " << o.window
+          << ", \"shown_steady_ns\": " << o.shownNs
           << ", \"ready_ms\": " << (o.readyMs < 0 ? std::string("null") : std::to_string(o.readyMs))
           << ", \"last_size\": {\"width\": " << o.lastWidth << ", \"height\": " << o.lastHeight
           << "}, \"set_sizes\": [";
@@ -1202,6 +1206,18 @@ bool GuiHost::parseOption(const std::string& arg, const std::function<std::strin
         return false;
     }
     return true;
+}
+
+std::string GuiHost::checkOptions() const
+{
+    const Options& o = impl_->opt;
+    if (o.mode != Mode::None)
+        return "";
+    if (o.instances > 1)
+        return "--instances needs --gui";
+    if (o.cycles > 0)
+        return "--gui-cycles needs --gui";
+    return "";
 }
 
 bool GuiHost::editorRun() const

@@ -39,6 +39,9 @@ public:
     bool parseOption(const std::string& arg, const std::function<std::string()>& value,
                      std::string& error);
 
+    // After parsing: an error for options that only make sense with --gui, "" when fine.
+    std::string checkOptions() const;
+
     // --gui was given: run() replaces the offline render.
     bool editorRun() const;
     // --reload-cycles was given.

@@ -19,6 +19,11 @@ bool GuiHost::parseOption(const std::string&, const std::function<std::string()>
     return false;
 }
 
+std::string GuiHost::checkOptions() const
+{
+    return "";
+}
+
 bool GuiHost::editorRun() const
 {
     return false;

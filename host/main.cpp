@@ -194,6 +194,8 @@ int main(int argc, char** argv)
     }
     if (pluginPath.empty())
         fail(std::string("--plugin is required\n") + kUsage);
+    if (const std::string error = gui.checkOptions(); !error.empty())
+        fail(error);
     if (reaper) {
         for (const std::string& name : reaperTracks)
             fakeReaper.addTrack(name, {vesk::host::FakeReaper::kPluginFxName});

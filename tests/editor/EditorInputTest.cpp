@@ -3,38 +3,17 @@
 // state and in the recorded audio; and the requests the editor makes of the host in answer
 // (resize, hide, closed), in each way the host may answer them.
 #include "EditorHarness.h"
+#include "fixture/GuiFixture.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
-#include <map>
-#include <sstream>
 
 using namespace vesk::editor_test;
+using namespace vesk::editor_test::fixture;
 
 namespace {
-
-constexpr const char* kFixtureId = "com.halvoren.vesk.gui-fixture";
-constexpr uint32_t kBlue = 0x2060c0, kRed = 0xc03020, kGreen = 0x20a040, kWhite = 0xffffff;
-
-std::vector<std::string> fixtureArgs(std::vector<std::string> more)
-{
-    std::vector<std::string> args = {"--plugin", fixturePath(), "--id", kFixtureId};
-    args.insert(args.end(), more.begin(), more.end());
-    return args;
-}
-
-std::map<std::string, std::string> fixtureState(const std::string& path)
-{
-    std::map<std::string, std::string> values;
-    std::istringstream in(readText(path));
-    for (std::string line; std::getline(in, line);) {
-        const size_t eq = line.find('=');
-        if (eq != std::string::npos)
-            values[line.substr(0, eq)] = line.substr(eq + 1);
-    }
-    return values;
-}
 
 class EditorInput : public ::testing::Test
 {
@@ -47,7 +26,7 @@ protected:
 TEST_F(EditorInput, KeysChangeTheColourAndTypedTextReachesTheSavedState)
 {
     HostRun host("keys");
-    ASSERT_TRUE(host.start(fixtureArgs(
+    ASSERT_TRUE(host.start(hostArgs(
         {"--gui", "embedded", "--gui-seconds", "4", "--save-state", host.path("state.txt")})));
     ASSERT_TRUE(host.waitReady()) << host.err();
     const WindowId parent = host.window();
@@ -63,7 +42,7 @@ TEST_F(EditorInput, KeysChangeTheColourAndTypedTextReachesTheSavedState)
     ASSERT_TRUE(typeText(parent, "Hi, 42 Notes!"));
     ASSERT_EQ(host.wait(), 0) << host.err();
 
-    const auto state = fixtureState(host.path("state.txt"));
+    const auto state = readState(host.path("state.txt"));
     EXPECT_EQ(state.at("colour"), "0");
     EXPECT_EQ(state.at("typed"), "Hi, 42 Notes!");
     EXPECT_EQ(state.at("triggers"), "2");
@@ -74,7 +53,7 @@ TEST_F(EditorInput, KeysChangeTheColourAndTypedTextReachesTheSavedState)
 TEST_F(EditorInput, ClicksAndDragsArriveAtTheirWindowCoordinates)
 {
     HostRun host("mouse");
-    ASSERT_TRUE(host.start(fixtureArgs(
+    ASSERT_TRUE(host.start(hostArgs(
         {"--gui", "floating", "--gui-seconds", "4", "--save-state", host.path("state.txt")})));
     ASSERT_TRUE(host.waitReady()) << host.err();
     const WindowId window = host.window();
@@ -92,7 +71,7 @@ TEST_F(EditorInput, ClicksAndDragsArriveAtTheirWindowCoordinates)
     EXPECT_EQ(shot.rgb(300, 200), kBlue) << "nothing beyond the release point";
     ASSERT_EQ(host.wait(), 0) << host.err();
 
-    const auto state = fixtureState(host.path("state.txt"));
+    const auto state = readState(host.path("state.txt"));
     EXPECT_EQ(state.at("clicks"), "2");
     EXPECT_EQ(state.at("last_click"), "50,200");
     EXPECT_GE(std::stoi(state.at("drag_points")), 5);
@@ -102,7 +81,7 @@ TEST_F(EditorInput, AKeyPressIsHeardInTheRecordedAudioAfterItWasPressed)
 {
     HostRun host("audio");
     ASSERT_TRUE(host.start(
-        fixtureArgs({"--gui", "embedded", "--gui-seconds", "2.5", "--out", host.path("out.wav")})));
+        hostArgs({"--gui", "embedded", "--gui-seconds", "2.5", "--out", host.path("out.wav")})));
     ASSERT_TRUE(host.waitReady()) << host.err();
     ASSERT_TRUE(waitForPixel(host.window(), 10, 10, kBlue));
     ASSERT_TRUE(focus(host.window()));
@@ -153,7 +132,7 @@ TEST_F(EditorInput, EscapeAsksTheHostToHideAndTheAnswerDecidesWhoHidesTheWindow)
         SCOPED_TRACE(c.name);
         HostRun host(c.name);
         ASSERT_TRUE(host.start(
-            fixtureArgs({"--gui", c.mode, "--gui-hide-answer", c.answer, "--gui-seconds", "1.5"})));
+            hostArgs({"--gui", c.mode, "--gui-hide-answer", c.answer, "--gui-seconds", "1.5"})));
         ASSERT_TRUE(host.waitReady()) << host.err();
         const WindowId window = host.window();
         const WindowId editor = std::string(c.mode) == "embedded" ? children(window).at(0) : window;
@@ -179,7 +158,7 @@ TEST_F(EditorInput, ARequestedResizeResizesTheParentAndTheEditor)
         SCOPED_TRACE(calls);
         HostRun host(std::string("request_resize_") + calls);
         ASSERT_TRUE(host.start(
-            fixtureArgs({"--gui", "embedded", "--gui-host-calls", calls, "--gui-seconds", "1.5"})));
+            hostArgs({"--gui", "embedded", "--gui-host-calls", calls, "--gui-seconds", "1.5"})));
         ASSERT_TRUE(host.waitReady()) << host.err();
         const WindowId parent = host.window();
         ASSERT_TRUE(key(parent, "g"));
@@ -200,7 +179,7 @@ TEST_F(EditorInput, ClosingWindowsAsAWindowManagerDoes)
     // The floating editor's close button: the fixture hides and tells the host it closed.
     {
         HostRun host("close_floating");
-        ASSERT_TRUE(host.start(fixtureArgs({"--gui", "floating", "--gui-seconds", "1.5"})));
+        ASSERT_TRUE(host.start(hostArgs({"--gui", "floating", "--gui-seconds", "1.5"})));
         ASSERT_TRUE(host.waitReady()) << host.err();
         ASSERT_TRUE(sendClose(host.window()));
         EXPECT_TRUE(waitFor([&] { return !geometry(host.window()).viewable; }, 5.0));
@@ -211,7 +190,7 @@ TEST_F(EditorInput, ClosingWindowsAsAWindowManagerDoes)
     // The host's own window closed: the run ends at once, the editor closed properly.
     {
         HostRun host("close_parent");
-        ASSERT_TRUE(host.start(fixtureArgs({"--gui", "embedded", "--gui-seconds", "60"})));
+        ASSERT_TRUE(host.start(hostArgs({"--gui", "embedded", "--gui-seconds", "60"})));
         ASSERT_TRUE(host.waitReady()) << host.err();
         ASSERT_TRUE(sendClose(host.window()));
         ASSERT_EQ(host.wait(20.0), 0) << host.err();

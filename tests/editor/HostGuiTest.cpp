@@ -3,47 +3,14 @@
 // scale, hiding and closing, pumping without one of the host extensions, many opens with audio
 // running, two instances at once, and loading and unloading the plug-in file.
 #include "EditorHarness.h"
+#include "fixture/GuiFixture.h"
 
 #include <gtest/gtest.h>
 
-#include <map>
-#include <sstream>
-
 using namespace vesk::editor_test;
+using namespace vesk::editor_test::fixture;
 
 namespace {
-
-constexpr const char* kFixtureId = "com.halvoren.vesk.gui-fixture";
-constexpr uint32_t kBlue = 0x2060c0, kRed = 0xc03020, kWhite = 0xffffff;
-constexpr uint32_t kWidth = 400, kHeight = 300; // the fixture's editor at scale 1
-
-std::vector<std::string> fixtureArgs(std::vector<std::string> more)
-{
-    std::vector<std::string> args = {"--plugin", fixturePath(), "--id", kFixtureId};
-    args.insert(args.end(), more.begin(), more.end());
-    return args;
-}
-
-// The fixture's state: "key=value" lines.
-std::map<std::string, std::string> fixtureState(const std::string& path)
-{
-    std::map<std::string, std::string> values;
-    std::istringstream in(readText(path));
-    for (std::string line; std::getline(in, line);) {
-        const size_t eq = line.find('=');
-        if (eq != std::string::npos)
-            values[line.substr(0, eq)] = line.substr(eq + 1);
-    }
-    return values;
-}
-
-bool logHas(const Json& instance, const std::string& text)
-{
-    for (const Json& line : instance["log"].elements())
-        if (line.asString().find(text) != std::string::npos)
-            return true;
-    return false;
-}
 
 // The one child window the editor put into our parent window.
 WindowId editorChild(WindowId parent)
@@ -63,7 +30,7 @@ protected:
 TEST_F(HostGui, EmbeddedEditorIsTheChildOfTheHostWindowAndEverythingIsUnregisteredAfterDestroy)
 {
     HostRun host("embedded");
-    ASSERT_TRUE(host.start(fixtureArgs({"--gui", "embedded", "--gui-seconds", "1.5"})));
+    ASSERT_TRUE(host.start(hostArgs({"--gui", "embedded", "--gui-seconds", "1.5"})));
     ASSERT_TRUE(host.waitReady()) << host.err();
     const WindowId parent = host.window();
     ASSERT_NE(parent, 0u);
@@ -132,7 +99,7 @@ TEST_F(HostGui, EmbeddedEditorIsTheChildOfTheHostWindowAndEverythingIsUnregister
 TEST_F(HostGui, FloatingEditorIsATopLevelWindowTransientToTheHostsWindowWithTheSuggestedTitle)
 {
     HostRun host("floating");
-    ASSERT_TRUE(host.start(fixtureArgs(
+    ASSERT_TRUE(host.start(hostArgs(
         {"--gui", "floating", "--gui-transient", "--gui-title", "Drums", "--gui-seconds", "1.5"})));
     ASSERT_TRUE(host.waitReady()) << host.err();
     const WindowId window = host.window();
@@ -172,7 +139,7 @@ TEST_F(HostGui, ScaleIsOfferedBeforeTheSizeIsAsked)
         SCOPED_TRACE(c.mode);
         HostRun host(std::string("scale_") + c.mode);
         ASSERT_TRUE(
-            host.start(fixtureArgs({"--gui", c.mode, "--gui-scale", "2", "--gui-seconds", "0.5"})));
+            host.start(hostArgs({"--gui", c.mode, "--gui-scale", "2", "--gui-seconds", "0.5"})));
         ASSERT_TRUE(host.waitReady()) << host.err();
         const Geometry g = geometry(host.window());
         EXPECT_EQ(g.width, c.width);
@@ -188,8 +155,8 @@ TEST_F(HostGui, ScaleIsOfferedBeforeTheSizeIsAsked)
 TEST_F(HostGui, SetSizeStepsAdjustResizeTheParentAndSetTheEditorsSize)
 {
     HostRun host("set_size");
-    ASSERT_TRUE(host.start(fixtureArgs({"--gui", "embedded", "--gui-set-size", "600x400@0.3",
-                                        "--gui-set-size", "100x100@0.8", "--gui-seconds", "1.6"})));
+    ASSERT_TRUE(host.start(hostArgs({"--gui", "embedded", "--gui-set-size", "600x400@0.3",
+                                     "--gui-set-size", "100x100@0.8", "--gui-seconds", "1.6"})));
     ASSERT_TRUE(host.waitReady()) << host.err();
     const WindowId parent = host.window();
     EXPECT_TRUE(waitFor([&] { return geometry(parent).width == 600; }, 5.0));
@@ -217,7 +184,7 @@ TEST_F(HostGui, SetSizeStepsAdjustResizeTheParentAndSetTheEditorsSize)
 TEST_F(HostGui, AParentResizedFromOutsideIsOfferedToTheEditor)
 {
     HostRun host("outside_resize");
-    ASSERT_TRUE(host.start(fixtureArgs({"--gui", "embedded", "--gui-seconds", "1.5"})));
+    ASSERT_TRUE(host.start(hostArgs({"--gui", "embedded", "--gui-seconds", "1.5"})));
     ASSERT_TRUE(host.waitReady()) << host.err();
     const WindowId parent = host.window();
     ASSERT_TRUE(xdotool({"windowsize", std::to_string(parent), "700", "500"}));
@@ -237,10 +204,10 @@ TEST_F(HostGui, AnEditorTheHostCannotPumpIsNotOpened)
     // Without the timer support the fixture declines the window API (as the real editor must);
     // the declining plug-in declines it whatever the host offers.
     const Case cases[] = {
-        {"no_timer", fixtureArgs({"--gui", "embedded", "--gui-no-timer", "--gui-seconds", "0.3"})},
+        {"no_timer", hostArgs({"--gui", "embedded", "--gui-no-timer", "--gui-seconds", "0.3"})},
         {"declining",
-         {"--plugin", fixturePath(), "--id", "com.halvoren.vesk.gui-fixture.declining", "--gui",
-          "floating", "--gui-seconds", "0.3"}},
+         {"--plugin", fixturePath(), "--id", kDecliningId, "--gui", "floating", "--gui-seconds",
+          "0.3"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -259,8 +226,7 @@ TEST_F(HostGui, AnEditorTheHostCannotPumpIsNotOpened)
 TEST_F(HostGui, WithoutFdSupportTheTimerAlonePumpsTheEditor)
 {
     HostRun host("no_fd");
-    ASSERT_TRUE(
-        host.start(fixtureArgs({"--gui", "embedded", "--gui-no-fd", "--gui-seconds", "1.5"})));
+    ASSERT_TRUE(host.start(hostArgs({"--gui", "embedded", "--gui-no-fd", "--gui-seconds", "1.5"})));
     ASSERT_TRUE(host.waitReady()) << host.err();
     const WindowId parent = host.window();
     ASSERT_TRUE(waitForPixel(parent, 200, 150, kBlue));
@@ -279,8 +245,8 @@ TEST_F(HostGui, ManyOpensAlternatingModesInTwoInstancesWithAudioRunning)
     HostRun host("cycles");
     // A note every 0.25 s keeps both instances sounding while editors come and go.
     std::vector<std::string> args =
-        fixtureArgs({"--gui", "both", "--gui-cycles", "6", "--gui-cycle-seconds", "0.3",
-                     "--instances", "2", "--out", host.path("out.wav")});
+        hostArgs({"--gui", "both", "--gui-cycles", "6", "--gui-cycle-seconds", "0.3", "--instances",
+                  "2", "--out", host.path("out.wav")});
     for (int i = 0; i < 8; ++i)
         args.insert(args.end(), {"--note", std::to_string(i * 12000) + ":60"});
     ASSERT_TRUE(host.start(args));
@@ -321,7 +287,7 @@ TEST_F(HostGui, TwoInstancesShowTheirEditorsAtOnce)
 {
     HostRun host("two_instances");
     ASSERT_TRUE(
-        host.start(fixtureArgs({"--gui", "embedded", "--instances", "2", "--gui-seconds", "2"})));
+        host.start(hostArgs({"--gui", "embedded", "--instances", "2", "--gui-seconds", "2"})));
     ASSERT_TRUE(host.waitReady()) << host.err();
     const auto windows = host.windows();
     ASSERT_EQ(windows.size(), 2u);
@@ -338,7 +304,7 @@ TEST_F(HostGui, ReloadCyclesShowThePluginsThreadsGoneAfterDeinitAndTheFileUnload
 {
     HostRun host("reload");
     ASSERT_TRUE(host.start(
-        fixtureArgs({"--gui", "embedded", "--reload-cycles", "3", "--gui-seconds", "0.5"})));
+        hostArgs({"--gui", "embedded", "--reload-cycles", "3", "--gui-seconds", "0.5"})));
     ASSERT_EQ(host.wait(), 0) << host.err();
     const Json gui = host.summary()["gui"];
     const Json cycles = gui["reload_cycles"];
@@ -366,7 +332,7 @@ TEST_F(HostGui, TeardownWithTheParentDestroyedFirstLeavesTheHostAlive)
 {
     HostRun host("parent_first");
     ASSERT_TRUE(host.start(
-        fixtureArgs({"--gui", "embedded", "--gui-destroy-parent-first", "--gui-cycles", "3"})));
+        hostArgs({"--gui", "embedded", "--gui-destroy-parent-first", "--gui-cycles", "3"})));
     ASSERT_EQ(host.wait(), 0) << host.err();
     const Json gui = host.summary()["gui"];
     EXPECT_EQ(gui["cycles"].asInt(), 3);
@@ -379,7 +345,7 @@ TEST_F(HostGui, TeardownWithTheParentDestroyedFirstLeavesTheHostAlive)
 TEST_F(HostGui, TheOfflineRunIsUnchangedWithoutGui)
 {
     HostRun host("offline");
-    ASSERT_TRUE(host.start(fixtureArgs({"--seconds", "0.5", "--note", "100:60"})));
+    ASSERT_TRUE(host.start(hostArgs({"--seconds", "0.5", "--note", "100:60"})));
     ASSERT_EQ(host.wait(), 0) << host.err();
     const Json s = host.summary();
     EXPECT_EQ(s["frames"].asInt(), 24000);

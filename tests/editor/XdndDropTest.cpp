@@ -201,9 +201,9 @@ TEST_F(XdndDrop, TheDropReachesTheDeepestAwareWindowUnderThePoint)
     struct Case
     {
         const char* name;
-        int x, y;           // relative to the top-level window
+        int x, y; // relative to the top-level window
         Window XdndTarget::*expected;
-        long version;       // the version the source speaks: at most its own 3
+        long version; // the version the source speaks: at most its own 3
     };
     const Case cases[] = {
         {"inner", 70 + 10, 70 + 10, &XdndTarget::inner, 3},

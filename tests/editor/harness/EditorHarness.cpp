@@ -426,8 +426,8 @@ int dropFiles(WindowId window, int x, int y, const std::vector<std::string>& fil
 {
     if (!xServer().ok())
         return -1;
-    std::vector<std::string> argv = {xdndDropPath(), "--window", std::to_string(window), "--x",
-                                     std::to_string(x), "--y", std::to_string(y)};
+    std::vector<std::string> argv = {xdndDropPath(),    "--window", std::to_string(window), "--x",
+                                     std::to_string(x), "--y",      std::to_string(y)};
     argv.insert(argv.end(), files.begin(), files.end());
     return runProgram(argv);
 }
