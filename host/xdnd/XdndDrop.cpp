@@ -189,49 +189,15 @@ Time serverTime(Display* d, Window w)
     }
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+// The drag and drop itself; the exit status.
+int dropFiles(Display* d, Window window, int x, int y, const std::vector<std::string>& files,
+              double timeout)
 {
-    unsigned long window = 0;
-    long x = LONG_MIN, y = LONG_MIN;
-    double timeout = 5.0;
-    std::vector<std::string> files;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (arg == "--window" && hasValue)
-            window = std::strtoul(argv[++i], nullptr, 0);
-        else if (arg == "--x" && hasValue)
-            x = std::strtol(argv[++i], nullptr, 10);
-        else if (arg == "--y" && hasValue)
-            y = std::strtol(argv[++i], nullptr, 10);
-        else if (arg == "--timeout" && hasValue)
-            timeout = std::strtod(argv[++i], nullptr);
-        else if (arg == "--help" || arg == "-h") {
-            usage();
-            return 0;
-        } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
-            usage();
-            return 1;
-        } else
-            files.push_back(arg);
-    }
-    if (window == 0 || x == LONG_MIN || y == LONG_MIN || files.empty() || !(timeout > 0.0)) {
-        usage();
-        return 1;
-    }
-    Display* d = XOpenDisplay(nullptr);
-    if (d == nullptr) {
-        std::fputs("vesk-xdnd-drop: cannot open the display\n", stderr);
-        return 1;
-    }
     const Atoms a(d);
 
     int rootX = 0, rootY = 0;
     Window child = 0;
-    if (!XTranslateCoordinates(d, Window(window), DefaultRootWindow(d), int(x), int(y), &rootX,
-                               &rootY, &child)) {
+    if (!XTranslateCoordinates(d, window, DefaultRootWindow(d), x, y, &rootX, &rootY, &child)) {
         std::fprintf(stderr, "vesk-xdnd-drop: window 0x%lx is not on this screen\n", window);
         return 1;
     }
@@ -313,6 +279,47 @@ int main(int argc, char** argv)
     std::printf("dropped %zu file(s) on window 0x%lx at %d,%d\n", files.size(), target, rootX,
                 rootY);
     XDestroyWindow(d, source);
-    XCloseDisplay(d);
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    unsigned long window = 0;
+    long x = LONG_MIN, y = LONG_MIN;
+    double timeout = 5.0;
+    std::vector<std::string> files;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "--window" && hasValue)
+            window = std::strtoul(argv[++i], nullptr, 0);
+        else if (arg == "--x" && hasValue)
+            x = std::strtol(argv[++i], nullptr, 10);
+        else if (arg == "--y" && hasValue)
+            y = std::strtol(argv[++i], nullptr, 10);
+        else if (arg == "--timeout" && hasValue)
+            timeout = std::strtod(argv[++i], nullptr);
+        else if (arg == "--help" || arg == "-h") {
+            usage();
+            return 0;
+        } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
+            usage();
+            return 1;
+        } else
+            files.push_back(arg);
+    }
+    if (window == 0 || x == LONG_MIN || y == LONG_MIN || files.empty() || !(timeout > 0.0)) {
+        usage();
+        return 1;
+    }
+    Display* d = XOpenDisplay(nullptr);
+    if (d == nullptr) {
+        std::fputs("vesk-xdnd-drop: cannot open the display\n", stderr);
+        return 1;
+    }
+    const int status = dropFiles(d, Window(window), int(x), int(y), files, timeout);
+    XCloseDisplay(d);
+    return status;
 }
