@@ -102,24 +102,23 @@ std::vector<uint8_t> busTypes(int bus)
 
 void setUpPatch(Instance& inst, const std::string& file)
 {
-    inst.send(CmdSetRetriggerMode, Bytes().u8(0));
+    inst.send(msg::SetRetriggerMode{false});
     for (uint32_t pool = 0; pool < 8; ++pool) {
         inst.plugin->backend.SendLoadToPool(pool, file);
-        inst.send(CmdSetPoolRoute, Bytes().u32(pool).u8(pool < 4 ? 0 : 1));
+        inst.send(msg::SetPoolRoute{pool, pool < 4 ? PoolRoute::Bus1 : PoolRoute::Bus2});
     }
     for (uint8_t bus = 0; bus < 2; ++bus)
         for (uint8_t type : busTypes(bus))
-            inst.send(CmdAddFxSlot, Bytes().u8(bus).u8(type));
-    inst.send(CmdSetMasterBypass, Bytes().u8(0));
-    inst.send(CmdSetMasterEQ, Bytes().f32(2.0f).f32(-1.0f).f32(3.0f));
-    inst.send(CmdSetMasterEnhance, Bytes().f32(3.0f).f32(50.0f).f32(10.0f));
-    inst.send(CmdSetMasterEnhanceMulti, Bytes().u8(1));
-    inst.send(CmdSetMasterReverb,
-              Bytes().f32(0.5f).f32(0.5f).f32(2.0f).f32(0.2f).f32(0.8f).f32(1.0f));
+            inst.send(msg::AddFxSlot{bus, type});
+    inst.send(msg::SetMasterBypass{false});
+    inst.send(msg::SetMasterEQ{2.0f, -1.0f, 3.0f});
+    inst.send(msg::SetMasterEnhance{3.0f, 50.0f, 10.0f});
+    inst.send(msg::SetMasterEnhanceMulti{true});
+    inst.send(msg::SetMasterReverb{0.5f, 0.5f, 2.0f, 0.2f, 0.8f, 1.0f});
     inst.pump();
     inst.finishJobs();
     for (uint64_t seed = 1; seed <= 4; ++seed)
-        inst.send(CmdTrigger, Bytes().u64(seed));
+        inst.send(msg::Trigger{seed});
 }
 
 // Every grain slot busy, inside its window, so all 512 sound in every block.

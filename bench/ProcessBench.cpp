@@ -37,17 +37,17 @@ std::string makeFile()
 // An instance with every pool holding one long file, in "Poly", straight to the master.
 void setUp(Instance& inst, const std::string& file, bool pitched)
 {
-    inst.send(CmdSetRetriggerMode, Bytes().u8(0));
+    inst.send(msg::SetRetriggerMode{false});
     for (uint32_t pool = 0; pool < 8; ++pool) {
         inst.plugin->backend.SendLoadToPool(pool, file);
-        inst.send(CmdSetPoolRoute, Bytes().u32(pool).u8(2));
+        inst.send(msg::SetPoolRoute{pool, PoolRoute::Master});
         if (pitched)
-            inst.send(CmdSetPitch, Bytes().u32(pool).f32(0).f32(1).u8(1));
+            inst.send(msg::SetPitch{pool, 0, 1, true});
     }
     inst.pump();
     inst.finishJobs();
     for (uint64_t seed = 1; seed <= 4; ++seed)
-        inst.send(CmdTrigger, Bytes().u64(seed));
+        inst.send(msg::Trigger{seed});
 }
 
 // CPU time of this thread in microseconds: unlike the wall clock, it does not count the time

@@ -8,6 +8,7 @@
 // (the editor's, host/HostGui.h) processes blocks on a thread of its own instead.
 #pragma once
 
+#include "plugin/Messages.h"
 #include "plugin/clap/Clap12.h"
 
 #include <atomic>
@@ -117,6 +118,15 @@ public:
     // Sends one editor message through the plug-in's private command extension; false when
     // the plug-in has none or did not take it.
     bool sendCommand(uint8_t type, const std::vector<uint8_t>& payload);
+    // The same for a message's record; false without sending when it does not fit one message.
+    template <class R> bool send(const R& message)
+    {
+        if (!vesk::msg::fits(message))
+            return false;
+        std::vector<uint8_t> payload(R::kMaxSize);
+        payload.resize(message.encode(payload.data()));
+        return sendCommand(R::kId, payload);
+    }
 
     // Renders `frames` frames in blocks of blockSize, delivering the events that fall into the
     // render (frame numbers count from the first frame of this call). Output is appended.

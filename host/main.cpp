@@ -86,7 +86,7 @@ int main(int argc, char** argv)
     HostOptions options;
     std::vector<TimedEvent> events;
     bool reaper = false, reaperMuted = false;
-    std::vector<uint8_t> exports; // message ids of the exports to run after rendering
+    std::vector<bool> exports; // the exports to run after rendering: false stems, true the mix
     std::string reaperJsonPath;
     std::vector<std::string> reaperTracks, reaperOmitted;
     vesk::host::FakeReaper fakeReaper;
@@ -171,9 +171,9 @@ int main(int argc, char** argv)
         } else if (arg == "--json") {
             jsonPath = value();
         } else if (arg == "--export-stems") {
-            exports.push_back(12);
+            exports.push_back(false);
         } else if (arg == "--export-mix") {
-            exports.push_back(13);
+            exports.push_back(true);
         } else if (arg == "--reaper-project") {
             reaper = true;
             fakeReaper.projectPath = value();
@@ -270,8 +270,9 @@ int main(int argc, char** argv)
         // that pass starts the job, and the job asks for one more pass when its files are
         // written. The count is taken before the first pass, so a job that finishes at once is
         // still seen.
-        for (uint8_t id : exports) {
-            if (!plugin.sendCommand(id, {}))
+        for (const bool mix : exports) {
+            if (!(mix ? plugin.send(vesk::msg::RenderMix{})
+                      : plugin.send(vesk::msg::RenderStems{})))
                 fail("the plug-in did not take the export command");
             const uint32_t before = plugin.callbackRequests();
             plugin.pumpMainThread(); // applies the command, posts the job

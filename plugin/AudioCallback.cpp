@@ -33,11 +33,6 @@ void requestCallback(const clap_host_t* host)
         host->request_callback(host);
 }
 
-inline int32_t readI32(const uint8_t* p)
-{
-    return static_cast<int32_t>(vesk::getU32(p));
-}
-
 // Scratch for muted pools: they keep time, their sound is discarded.
 constexpr uint32_t kSilentPiece = 1024;
 
@@ -92,29 +87,37 @@ clap_process_status VeskPlugin::clapProcess(const clap_plugin_t* plugin,
         DeferredTrigger t;
         bool isTrigger = true;
         switch (uint8_t(slot.type)) {
-        case vesk::CmdTrigger:
+        case vesk::CmdTrigger: {
+            // A payload too short for the seed takes the clock's.
+            vesk::msg::Trigger m;
             t.kind = DeferredTrigger::Kind::Random;
-            t.seed = size >= 8 ? vesk::getU64(slot.payload) : uint64_t(std::time(nullptr));
+            t.seed =
+                vesk::msg::decode(slot.payload, size, m) ? m.seed : uint64_t(std::time(nullptr));
             wantCallback = true;
             break;
-        case vesk::CmdPlaySample:
-            if (size < 8)
+        }
+        case vesk::CmdPlaySample: {
+            vesk::msg::PlaySample m;
+            if (!vesk::msg::decode(slot.payload, size, m))
                 continue;
             t.kind = DeferredTrigger::Kind::PlaySample;
-            t.target = readI32(slot.payload);
-            t.sampleIndex = readI32(slot.payload + 4);
+            t.target = int32_t(m.pool);
+            t.sampleIndex = int32_t(m.sampleIndex);
             wantCallback = true;
             break;
+        }
         case vesk::CmdReplay:
             t.kind = DeferredTrigger::Kind::Replay;
             wantCallback = true;
             break;
-        case vesk::CmdStopPool:
-            if (size < 4)
+        case vesk::CmdStopPool: {
+            vesk::msg::StopPool m;
+            if (!vesk::msg::decode(slot.payload, size, m))
                 continue;
             t.kind = DeferredTrigger::Kind::StopPool;
-            t.target = readI32(slot.payload);
+            t.target = int32_t(m.pool);
             break;
+        }
         case vesk::CmdStopAll:
             t.kind = DeferredTrigger::Kind::StopAll;
             break;

@@ -1,6 +1,10 @@
 // The plug-in file's only exported symbol: clap_entry, its factory and the descriptor.
 #include "VeskPlugin.h"
 
+#if VESK_WITH_GUI
+#include "gui/VeskGuiBridge.h"
+#endif
+
 #include <cstring>
 #include <new>
 
@@ -53,8 +57,12 @@ const clap_plugin_t* createPlugin(const clap_plugin_factory_t*, const clap_host_
 
 const clap_plugin_factory_t s_factory = {getPluginCount, getPluginDescriptor, createPlugin};
 
+// Loading the file opens no display and starts no thread: the editor starts with the first window.
 bool init(const char*)
 {
+#if VESK_WITH_GUI
+    VeskPlugin::guiHooks = vesk::editorGuiHooks();
+#endif
     return true;
 }
 

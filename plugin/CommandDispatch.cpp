@@ -8,16 +8,11 @@
 
 namespace {
 
-// Reads a pool index: accepted below 8 as an unsigned number.
-bool readPool(const uint8_t* payload, uint32_t size, int& pool)
+// Decodes a record that starts with a pool index: false for a short payload, and for a pool that
+// is not below 8 as an unsigned number.
+template <class R> bool readPooled(const uint8_t* payload, uint32_t size, R& message)
 {
-    if (size < 4)
-        return false;
-    const uint32_t p = vesk::getU32(payload);
-    if (p >= uint32_t(vesk::kNumPools))
-        return false;
-    pool = int(p);
-    return true;
+    return vesk::msg::decode(payload, size, message) && message.pool < uint32_t(vesk::kNumPools);
 }
 
 float clampOr(float v, float lo, float hi, float nanValue)
@@ -69,14 +64,63 @@ void VeskPlugin::processCommands()
 void VeskPlugin::applyCommand(uint8_t type, const uint8_t* p, uint32_t size)
 {
     using namespace vesk;
-    int pool = 0;
     std::unique_lock<std::mutex> lock(stateMutex, std::defer_lock);
+
+    // The ids that share a layout, each decoded into its own record (passed in empty).
+    const auto setRanged = [&](auto message, ParamRandomizer SamplePool::*target) {
+        if (!readPooled(p, size, message))
+            return false;
+        // A non-finite centre or spread would turn every later draw into noise or silence.
+        if (!std::isfinite(message.base) || !std::isfinite(message.range))
+            return false;
+        lock.lock();
+        ParamRandomizer& rz = sampler.pools[message.pool].*target;
+        rz.base = message.base;
+        rz.range = message.range;
+        rz.enabled = message.enabled;
+        return true;
+    };
+    const auto setEnvelope = [&](auto message, EnvelopeData SamplePool::*target) {
+        if (!readPooled(p, size, message))
+            return false;
+        EnvelopeData env = message.envelope;
+        // A count beyond the point array would make every reader overrun it.
+        env.count = std::min<uint32_t>(env.count, kMaxEnvelopePoints);
+        lock.lock();
+        sampler.pools[message.pool].*target = env;
+        return true;
+    };
+    const auto setCutoff = [&](auto message, float SamplePool::*target) {
+        if (!readPooled(p, size, message))
+            return false;
+        const float hz = clampOr(message.hz, 0.0f, 20000.0f, 20000.0f);
+        lock.lock();
+        sampler.pools[message.pool].*target = hz;
+        return true;
+    };
+    const auto setFade = [&](auto message, float SamplePool::*target) {
+        if (!readPooled(p, size, message))
+            return false;
+        // Not-a-number gives no fade.
+        const float f = clampOr(message.fraction, 0.0f, 0.5f, 0.0f);
+        lock.lock();
+        sampler.pools[message.pool].*target = f;
+        return true;
+    };
+    const auto setPoolSwitch = [&](auto message, bool SamplePool::*target) {
+        if (!readPooled(p, size, message))
+            return false;
+        lock.lock();
+        sampler.pools[message.pool].*target = message.on;
+        return true;
+    };
 
     switch (type) {
     case CmdLoadToPool: {
-        if (!readPool(p, size, pool) || size <= 4)
+        msg::LoadToPool m;
+        if (!readPooled(p, size, m) || m.path.empty())
             return;
-        std::string path(reinterpret_cast<const char*>(p + 4), size - 4);
+        std::string& path = m.path;
         const bool absolute =
             path[0] == '/' || path[0] == '\\' || (path.size() > 1 && path[1] == ':');
         if (!absolute) {
@@ -84,18 +128,22 @@ void VeskPlugin::applyCommand(uint8_t type, const uint8_t* p, uint32_t size)
             if (!root.empty())
                 path = root + "/" + path;
         }
-        postLoadJob(pool, path);
+        postLoadJob(int(m.pool), path);
         return;
     }
-    case CmdClearPool:
-        if (!readPool(p, size, pool))
+    case CmdClearPool: {
+        msg::ClearPool m;
+        if (!readPooled(p, size, m))
             return;
         lock.lock();
-        sampler.clearPool(pool);
+        sampler.clearPool(int(m.pool));
         break;
-    case CmdRemovePool:
-        if (!readPool(p, size, pool))
+    }
+    case CmdRemovePool: {
+        msg::RemovePool m;
+        if (!readPooled(p, size, m))
             return;
+        const int pool = int(m.pool);
         lock.lock();
         sampler.stopPool(pool);
         sampler.resetPool(pool);
@@ -104,102 +152,123 @@ void VeskPlugin::applyCommand(uint8_t type, const uint8_t* p, uint32_t size)
         muteShadow.store(withBit(muteShadow.load(), pool, false));
         freezeShadow = sampler.freezeMask;
         break;
-    case CmdRemoveSample:
-        if (!readPool(p, size, pool) || size < 8)
+    }
+    case CmdRemoveSample: {
+        msg::RemoveSample m;
+        if (!readPooled(p, size, m))
             return;
         lock.lock();
-        sampler.removeSample(pool, int(std::min<uint32_t>(getU32(p + 4), 0x7FFFFFFF)));
+        sampler.removeSample(int(m.pool), int(std::min<uint32_t>(m.sampleIndex, 0x7FFFFFFF)));
         break;
+    }
     case CmdRenderStems:
     case CmdRenderMix:
         startRender(type == CmdRenderMix);
         return;
     case CmdSetPitch:
+        if (!setRanged(msg::SetPitch{}, &SamplePool::pitch))
+            return;
+        break;
     case CmdSetVolume:
+        if (!setRanged(msg::SetVolume{}, &SamplePool::volume))
+            return;
+        break;
     case CmdSetPan:
+        if (!setRanged(msg::SetPan{}, &SamplePool::pan))
+            return;
+        break;
     case CmdSetDelay:
-    case CmdSetStart: {
-        if (!readPool(p, size, pool) || size < 13)
+        if (!setRanged(msg::SetDelay{}, &SamplePool::delay))
             return;
-        // A non-finite centre or spread would turn every later draw into noise or silence.
-        if (!std::isfinite(getF32(p + 4)) || !std::isfinite(getF32(p + 8)))
+        break;
+    case CmdSetStart:
+        if (!setRanged(msg::SetStart{}, &SamplePool::start))
+            return;
+        break;
+    case CmdSetReverseChance: {
+        msg::SetReverseChance m;
+        if (!readPooled(p, size, m))
             return;
         lock.lock();
-        SamplePool& sp = sampler.pools[pool];
-        ParamRandomizer* targets[] = {&sp.pitch, &sp.volume, &sp.pan, &sp.delay, &sp.start};
-        ParamRandomizer& rz = *targets[type - CmdSetPitch];
-        rz.base = getF32(p + 4);
-        rz.range = getF32(p + 8);
-        rz.enabled = p[12] != 0;
+        sampler.pools[m.pool].reverseChance = clampOr(m.percent, 0.0f, 100.0f, 100.0f);
         break;
     }
-    case CmdSetReverseChance:
-        if (!readPool(p, size, pool) || size < 8)
-            return;
-        lock.lock();
-        sampler.pools[pool].reverseChance = clampOr(getF32(p + 4), 0.0f, 100.0f, 100.0f);
-        break;
     case CmdRenamePool: {
-        if (!readPool(p, size, pool))
+        msg::RenamePool m;
+        if (!readPooled(p, size, m))
             return;
         lock.lock();
-        char* name = sampler.pools[pool].name;
-        const size_t n = std::min<size_t>(size - 4, kPoolNameSize - 1);
+        char* name = sampler.pools[m.pool].name;
+        const size_t n = std::min<size_t>(m.name.size(), kPoolNameSize - 1);
         std::memset(name, 0, kPoolNameSize);
-        std::memcpy(name, p + 4, n);
+        std::memcpy(name, m.name.data(), n);
         break;
     }
-    case CmdSetRetriggerMode:
-        if (size < 1)
+    case CmdSetRetriggerMode: {
+        msg::SetRetriggerMode m;
+        if (!msg::decode(p, size, m))
             return;
         lock.lock();
-        sampler.retriggerMode = p[0] != 0;
+        sampler.retriggerMode = m.on;
         break;
-    case CmdSetAutoSplit:
-        if (size < 1)
+    }
+    case CmdSetAutoSplit: {
+        msg::SetAutoSplit m;
+        if (!msg::decode(p, size, m))
             return;
-        autoSplit.store(p[0] != 0);
+        autoSplit.store(m.on);
         break;
-    case CmdSetPoolVisible:
-        if (!readPool(p, size, pool) || size < 5)
+    }
+    case CmdSetPoolVisible: {
+        msg::SetPoolVisible m;
+        if (!readPooled(p, size, m))
             return;
-        visiblePools.store(withBit(visiblePools.load(), pool, p[4] != 0));
+        visiblePools.store(withBit(visiblePools.load(), int(m.pool), m.on));
         break;
-    case CmdSetPoolSolo:
-        if (!readPool(p, size, pool) || size < 5)
+    }
+    case CmdSetPoolSolo: {
+        msg::SetPoolSolo m;
+        if (!readPooled(p, size, m))
             return;
-        soloShadow.store(withBit(soloShadow.load(), pool, p[4] != 0));
+        soloShadow.store(withBit(soloShadow.load(), int(m.pool), m.on));
         lock.lock();
         sampler.soloMask = soloShadow.load();
         break;
-    case CmdSetPoolMute:
-        if (!readPool(p, size, pool) || size < 5)
+    }
+    case CmdSetPoolMute: {
+        msg::SetPoolMute m;
+        if (!readPooled(p, size, m))
             return;
-        muteShadow.store(withBit(muteShadow.load(), pool, p[4] != 0));
+        muteShadow.store(withBit(muteShadow.load(), int(m.pool), m.on));
         lock.lock();
         sampler.muteMask = muteShadow.load();
         break;
-    case CmdSetPoolFreeze:
-        if (!readPool(p, size, pool) || size < 5)
+    }
+    case CmdSetPoolFreeze: {
+        msg::SetPoolFreeze m;
+        if (!readPooled(p, size, m))
             return;
         lock.lock();
-        sampler.setPoolLocked(pool, p[4] != 0);
+        sampler.setPoolLocked(int(m.pool), m.on);
         freezeShadow = sampler.freezeMask;
         break;
+    }
     case CmdSetSampleRegion: {
-        if (!readPool(p, size, pool) || size < 24)
+        msg::SetSampleRegion m;
+        if (!readPooled(p, size, m))
             return;
-        const uint32_t index = getU32(p + 4);
         lock.lock();
-        if (index >= sampler.pools[pool].samples.size())
+        if (m.sampleIndex >= sampler.pools[m.pool].samples.size())
             return;
-        sampler.setRegion(pool, int(index), getI64(p + 8), getU64(p + 16));
+        sampler.setRegion(int(m.pool), int(m.sampleIndex), m.offset, m.length);
         break;
     }
     case CmdSelectSample: {
-        if (!readPool(p, size, pool) || size < 8)
+        msg::SelectSample m;
+        if (!readPooled(p, size, m))
             return;
-        const uint32_t index = getU32(p + 4);
+        const int pool = int(m.pool);
+        const uint32_t index = m.sampleIndex;
         lock.lock();
         SamplePool& sp = sampler.pools[pool];
         if (index < sp.samples.size()) {
@@ -220,63 +289,60 @@ void VeskPlugin::applyCommand(uint8_t type, const uint8_t* p, uint32_t size)
         break;
     }
     case CmdSetVolumeEnv:
+        if (!setEnvelope(msg::SetVolumeEnv{}, &SamplePool::volumeEnv))
+            return;
+        break;
     case CmdSetPanEnv:
+        if (!setEnvelope(msg::SetPanEnv{}, &SamplePool::panEnv))
+            return;
+        break;
     case CmdSetPitchEnv:
+        if (!setEnvelope(msg::SetPitchEnv{}, &SamplePool::pitchEnv))
+            return;
+        break;
     case CmdSetHpfEnv:
-    case CmdSetLpfEnv: {
-        if (!readPool(p, size, pool) || size < 4 + sizeof(EnvelopeData))
+        if (!setEnvelope(msg::SetHpfEnv{}, &SamplePool::hpfEnv))
             return;
-        EnvelopeData env;
-        std::memcpy(&env, p + 4, sizeof env);
-        // A count beyond the point array would make every reader overrun it.
-        env.count = std::min<uint32_t>(env.count, kMaxEnvelopePoints);
+        break;
+    case CmdSetLpfEnv:
+        if (!setEnvelope(msg::SetLpfEnv{}, &SamplePool::lpfEnv))
+            return;
+        break;
+    case CmdSetPoolRoute: {
+        msg::SetPoolRoute m;
+        if (!readPooled(p, size, m) || uint8_t(m.route) > uint8_t(PoolRoute::Master))
+            return;
         lock.lock();
-        SamplePool& sp = sampler.pools[pool];
-        EnvelopeData* target = type == CmdSetVolumeEnv  ? &sp.volumeEnv
-                               : type == CmdSetPanEnv   ? &sp.panEnv
-                               : type == CmdSetPitchEnv ? &sp.pitchEnv
-                               : type == CmdSetHpfEnv   ? &sp.hpfEnv
-                                                        : &sp.lpfEnv;
-        *target = env;
+        sampler.pools[m.pool].outputRoute = m.route;
         break;
     }
-    case CmdSetPoolRoute:
-        if (!readPool(p, size, pool) || size < 5 || p[4] > 2)
-            return;
-        lock.lock();
-        sampler.pools[pool].outputRoute = PoolRoute(p[4]);
-        break;
     case CmdSetHpf:
-    case CmdSetLpf: {
-        if (!readPool(p, size, pool) || size < 8)
+        if (!setCutoff(msg::SetHpf{}, &SamplePool::hpfHz))
             return;
-        const float hz = clampOr(getF32(p + 4), 0.0f, 20000.0f, 20000.0f);
-        lock.lock();
-        (type == CmdSetHpf ? sampler.pools[pool].hpfHz : sampler.pools[pool].lpfHz) = hz;
         break;
-    }
+    case CmdSetLpf:
+        if (!setCutoff(msg::SetLpf{}, &SamplePool::lpfHz))
+            return;
+        break;
     case CmdSetFadeIn:
-    case CmdSetFadeOut: {
-        if (!readPool(p, size, pool) || size < 8)
+        if (!setFade(msg::SetFadeIn{}, &SamplePool::fadeIn))
             return;
-        // Not-a-number gives no fade.
-        const float f = clampOr(getF32(p + 4), 0.0f, 0.5f, 0.0f);
-        lock.lock();
-        (type == CmdSetFadeIn ? sampler.pools[pool].fadeIn : sampler.pools[pool].fadeOut) = f;
         break;
-    }
-    case CmdSetPitchTrack:
-    case CmdSetGrainCloud:
-        if (!readPool(p, size, pool) || size < 5)
+    case CmdSetFadeOut:
+        if (!setFade(msg::SetFadeOut{}, &SamplePool::fadeOut))
             return;
-        lock.lock();
-        (type == CmdSetPitchTrack ? sampler.pools[pool].pitchTrack
-                                  : sampler.pools[pool].grainCloud) = p[4] != 0;
+        break;
+    case CmdSetPitchTrack:
+        if (!setPoolSwitch(msg::SetPitchTrack{}, &SamplePool::pitchTrack))
+            return;
+        break;
+    case CmdSetGrainCloud:
+        if (!setPoolSwitch(msg::SetGrainCloud{}, &SamplePool::grainCloud))
+            return;
         break;
     default:
-        if (!applyFxCommand(type, p, size))
-            return;
-        return; // applyFxCommand marks the state itself
+        applyFxCommand(type, p, size); // marks the state itself
+        return;
     }
     if (lock.owns_lock())
         lock.unlock();

@@ -1,6 +1,5 @@
 #include "CommandQueues.h"
 
-#include "Messages.h"
 #include "VeskState.h"
 #include "fx/FXLane.h"
 #include "fx/FXModule.h"
@@ -58,16 +57,7 @@ bool VeskBackend::send(uint8_t type, const void* payload, uint32_t size)
 
 bool VeskBackend::SendLoadToPool(uint32_t pool, const std::string& path)
 {
-    if (queues == nullptr)
-        return false;
-    if (path.size() > sizeof(CommandSlot::payload) - 4) {
-        queues->countDropped();
-        return false;
-    }
-    uint8_t payload[sizeof(CommandSlot::payload)];
-    vesk::putU32(payload, pool);
-    std::memcpy(payload + 4, path.data(), path.size());
-    return queues->writeCommand(vesk::CmdLoadToPool, payload, uint32_t(4 + path.size()));
+    return vesk::msg::send(*this, vesk::msg::LoadToPool{pool, path});
 }
 
 const vesk::VeskState& VeskBackend::current() const
@@ -80,39 +70,32 @@ namespace vesk {
 
 bool sendAppendLanePreset(VeskBackend& backend, uint8_t lane, const FXLaneState& state)
 {
+    static_assert(msg::FxChainEntry::kMaxKnobs == uint32_t(kMaxFXParams));
     if (lane > 1)
         return false;
-    uint8_t payload[sizeof(CommandSlot::payload)];
-    size_t size = 2;
-    payload[0] = lane;
-    uint8_t count = 0;
+    msg::AppendFxChain chain;
+    chain.lane = lane;
     const int slots = std::min<int>(state.slotCount, kMaxSlots);
+    chain.entries.reserve(size_t(slots));
     for (int i = 0; i < slots; ++i) {
         const FXSlotState& slot = state.slots[i];
         const FXModuleInfo* info = getFXModuleInfo(uint32_t(slot.type));
         if (slot.type == 0 || info == nullptr)
             continue;
-        const uint32_t n = std::min<uint32_t>(info->paramCount, kMaxFXParams);
-        const size_t entry = 3 + 9 * size_t(n);
-        if (size + entry > sizeof payload)
-            return false;
-        uint8_t* p = payload + size;
-        p[0] = slot.type;
-        p[1] = slot.bypassed;
-        p[2] = uint8_t(n);
-        p += 3;
-        for (uint32_t k = 0; k < n; ++k, p += 4)
-            putF32(p, slot.params[k]);
-        for (uint32_t k = 0; k < n; ++k)
-            *p++ = slot.modSource[k];
-        for (uint32_t k = 0; k < n; ++k, p += 4)
-            putF32(p, slot.modDepth[k]);
-        size += entry;
-        ++count;
+        msg::FxChainEntry& entry = chain.entries.emplace_back();
+        entry.fxType = slot.type;
+        entry.bypassed = slot.bypassed != 0;
+        entry.knobCount = uint8_t(std::min<uint32_t>(info->paramCount, kMaxFXParams));
+        for (uint32_t k = 0; k < entry.knobCount; ++k) {
+            entry.values[k] = slot.params[k];
+            entry.sources[k] = slot.modSource[k];
+            entry.depths[k] = slot.modDepth[k];
+        }
     }
-    payload[1] = count;
-    return backend.queues != nullptr &&
-           backend.queues->writeCommand(CmdAppendFxChain, payload, uint32_t(size));
+    // A chain too big for one message is refused here, without counting it as dropped.
+    if (!chain.fits())
+        return false;
+    return msg::send(backend, chain);
 }
 
 bool sendAppendLaneChainPreset(VeskBackend& backend, const FXLaneState (&lanes)[2])

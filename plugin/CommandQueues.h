@@ -12,6 +12,9 @@
 // writer acquires before it reuses the slot. Each count sits alone on a cache line.
 #pragma once
 
+#include "plugin/Messages.h"
+
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <cstring>
@@ -27,7 +30,7 @@ struct TriggerSlot
 {
     int32_t type = 0;
     uint32_t size = 0; // payload bytes, at most 64
-    uint8_t payload[64] = {};
+    uint8_t payload[vesk::kMaxTriggerPayload] = {};
 };
 static_assert(sizeof(TriggerSlot) == 72);
 
@@ -35,7 +38,7 @@ struct CommandSlot
 {
     int32_t type = 0;
     uint32_t size = 0; // payload bytes, at most 4096
-    uint8_t payload[4096] = {};
+    uint8_t payload[vesk::kMaxCommandPayload] = {};
 };
 static_assert(sizeof(CommandSlot) == 4104);
 
@@ -81,7 +84,8 @@ struct VeskBackend
     // 4092 bytes, or a full ring; both are counted as dropped).
     bool SendLoadToPool(uint32_t pool, const std::string& path);
 
-    // [main thread] Sends any message on the ring its id belongs to.
+    // [main thread] Sends any message on the ring its id belongs to. Prefer msg::send with the
+    // message's record.
     bool send(uint8_t type, const void* payload, uint32_t size);
 
     // [main thread] The published snapshot the editor may read now.
@@ -98,9 +102,34 @@ bool sendAppendLanePreset(VeskBackend& backend, uint8_t lane, const FXLaneState&
 bool sendAppendLaneChainPreset(VeskBackend& backend, const FXLaneState (&lanes)[2]);
 
 // True for the ids that travel on the trigger ring (5, 7, 8, 9, 10).
-inline bool isTriggerMessage(uint8_t type)
+constexpr bool isTriggerMessage(uint8_t type)
 {
-    return type == 5 || (type >= 7 && type <= 10);
+    return type == CmdTrigger || (type >= CmdPlaySample && type <= CmdStopAll);
 }
 
 } // namespace vesk
+
+namespace vesk::msg {
+
+// [main thread] Sends one message, encoded from its record, on the ring its id belongs to (the
+// trigger ring for 5 and 7-10, the command ring otherwise). False when it was not written: a full
+// ring or a payload too big for one message, both counted as dropped.
+template <class R> bool send(VeskBackend& backend, const R& message)
+{
+    static_assert(R::kMaxSize <=
+                  (isTriggerMessage(R::kId) ? kMaxTriggerPayload : kMaxCommandPayload));
+    if (!fits(message)) {
+        if (backend.queues != nullptr)
+            backend.queues->countDropped();
+        return false;
+    }
+    if constexpr (R::kMaxSize == 0) {
+        return backend.send(R::kId, nullptr, 0);
+    } else {
+        std::array<uint8_t, R::kMaxSize> payload;
+        const uint32_t size = message.encode(payload.data());
+        return backend.send(R::kId, payload.data(), size);
+    }
+}
+
+} // namespace vesk::msg

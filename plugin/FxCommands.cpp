@@ -4,198 +4,224 @@
 
 #include <algorithm>
 
+namespace {
+
+// Decodes a record that starts with a lane: false for a short payload or a lane above 1.
+template <class R> bool readLaned(const uint8_t* payload, uint32_t size, R& message)
+{
+    return vesk::msg::decode(payload, size, message) && message.lane <= 1;
+}
+
+} // namespace
+
 bool VeskPlugin::applyFxCommand(uint8_t type, const uint8_t* p, uint32_t size)
 {
     using namespace vesk;
-    auto laneOk = [&](uint32_t need) { return size >= need && p[0] <= 1; };
     std::unique_lock<std::mutex> lock(stateMutex, std::defer_lock);
+
+    const auto setLaneFlag = [&](auto message, bool FXLane::*target) {
+        if (!readLaned(p, size, message))
+            return false;
+        lock.lock();
+        lanes[message.lane].*target = message.on;
+        return true;
+    };
 
     switch (type) {
     case CmdSetLaneBypass:
+        if (!setLaneFlag(msg::SetLaneBypass{}, &FXLane::bypassed))
+            return false;
+        break;
     case CmdSetLaneMute:
-    case CmdSetLaneSolo: {
-        if (!laneOk(2))
+        if (!setLaneFlag(msg::SetLaneMute{}, &FXLane::muted))
+            return false;
+        break;
+    case CmdSetLaneSolo:
+        if (!setLaneFlag(msg::SetLaneSolo{}, &FXLane::soloed))
+            return false;
+        break;
+    case CmdSetBus1ToMaster: {
+        msg::SetBus1ToMaster m;
+        if (!msg::decode(p, size, m))
             return false;
         lock.lock();
-        FXLane& lane = lanes[p[0]];
-        (type == CmdSetLaneBypass ? lane.bypassed
-         : type == CmdSetLaneMute ? lane.muted
-                                  : lane.soloed) = p[1] != 0;
+        bus1ToMaster = m.on;
         break;
     }
-    case CmdSetBus1ToMaster:
-        if (size < 1)
-            return false;
-        lock.lock();
-        bus1ToMaster = p[0] != 0;
-        break;
     case CmdAddFxSlot: {
-        if (!laneOk(2))
+        msg::AddFxSlot m;
+        if (!readLaned(p, size, m))
             return false;
         // The module is built before the lock is taken (the lane's rate changes only on this
         // thread), so a slow constructor costs the audio thread nothing.
-        PreparedModule prepared = FXLane::prepareModule(p[1], lanes[p[0]].sampleRate);
+        PreparedModule prepared = FXLane::prepareModule(m.fxType, lanes[m.lane].sampleRate);
         lock.lock();
-        lanes[p[0]].appendModule(p[1], &prepared);
+        lanes[m.lane].appendModule(m.fxType, &prepared);
         lock.unlock();
         FXLane::discardPrepared(prepared);
         break;
     }
     case CmdRemoveFxSlot: {
-        if (!laneOk(2))
+        msg::RemoveFxSlot m;
+        if (!readLaned(p, size, m))
             return false;
         FXSlot removed;
         lock.lock();
-        lanes[p[0]].removeSlot(p[1], &removed);
+        lanes[m.lane].removeSlot(m.slot, &removed);
         lock.unlock();
         FXLane::destroyDetached(removed);
         break;
     }
-    case CmdSetFxSlotBypass:
-        if (!laneOk(3))
+    case CmdSetFxSlotBypass: {
+        msg::SetFxSlotBypass m;
+        if (!readLaned(p, size, m))
             return false;
         lock.lock();
-        lanes[p[0]].setSlotBypass(p[1], p[2] != 0);
-        break;
-    case CmdSetFxParam:
-        if (!laneOk(7) || p[2] > 15)
-            return false;
-        lock.lock();
-        lanes[p[0]].setParam(p[1], p[2], getF32(p + 3));
-        break;
-    case CmdMoveFxSlot:
-        if (size < 4 || p[0] > 1 || p[2] > 1)
-            return false;
-        lock.lock();
-        FXLane::moveSlot(lanes[p[0]], p[1], lanes[p[2]], p[3]);
-        break;
-    case CmdBindFxModulation:
-        if (!laneOk(8) || p[2] > 15 || p[3] > 4)
-            return false;
-        lock.lock();
-        lanes[p[0]].bindModulation(p[1], p[2], p[3], getF32(p + 4));
-        break;
-    case CmdAppendFxChain: {
-        if (!laneOk(2))
-            return false;
-        FXLane& lane = lanes[p[0]];
-        const uint32_t entries = p[1];
-        // Build the modules of every complete entry first, outside the lock.
-        PreparedModule prepared[256];
-        {
-            uint32_t offset = 2;
-            for (uint32_t e = 0; e < entries && e < uint32_t(kMaxSlots); ++e) {
-                if (size - offset < 3 || p[offset + 2] > 16 ||
-                    size - offset < 3 + 9 * uint32_t(p[offset + 2]))
-                    break;
-                prepared[e] = FXLane::prepareModule(p[offset], lane.sampleRate);
-                offset += 3 + 9 * uint32_t(p[offset + 2]);
-            }
-        }
-        auto discardAll = [&] {
-            for (PreparedModule& m : prepared)
-                FXLane::discardPrepared(m);
-        };
-        uint32_t offset = 2;
-        bool complete = true;
-        lock.lock();
-        for (uint32_t e = 0; e < entries; ++e) {
-            if (size - offset < 3) {
-                complete = false;
-                break;
-            }
-            const uint8_t* entry = p + offset;
-            const uint32_t n = entry[2];
-            if (n > 16 || size - offset < 3 + 9 * n) {
-                complete = false;
-                break;
-            }
-            float values[16];
-            uint8_t sources[16];
-            float depths[16];
-            for (uint32_t k = 0; k < n; ++k) {
-                values[k] = getF32(entry + 3 + 4 * k);
-                sources[k] = entry[3 + 4 * n + k];
-                depths[k] = getF32(entry + 3 + 5 * n + 4 * k);
-            }
-            if (lane.appendChainEntry(entry[0], entry[1] != 0, n, values, sources, depths,
-                                      &prepared[e]) == FXLane::AppendResult::Full)
-                break;
-            offset += 3 + 9 * n;
-        }
-        lock.unlock();
-        discardAll();
-        if (!complete)
-            return false; // what was appended stays; the state is not marked
+        lanes[m.lane].setSlotBypass(m.slot, m.bypassed);
         break;
     }
-    case CmdSetMasterOutputGain:
-        if (size < 4)
+    case CmdSetFxParam: {
+        msg::SetFxParam m;
+        if (!readLaned(p, size, m) || m.knob > 15)
             return false;
         lock.lock();
-        masterFx.setOutputGainDb(getF32(p));
+        lanes[m.lane].setParam(m.slot, m.knob, m.value);
         break;
-    case CmdSetMasterBypass:
-        if (size < 1)
+    }
+    case CmdMoveFxSlot: {
+        msg::MoveFxSlot m;
+        if (!msg::decode(p, size, m) || m.fromLane > 1 || m.toLane > 1)
             return false;
         lock.lock();
-        masterFx.setBypassed(p[0] != 0);
+        FXLane::moveSlot(lanes[m.fromLane], m.fromSlot, lanes[m.toLane], m.toIndex);
         break;
-    case CmdSetMasterEQ:
-        if (size < 12)
+    }
+    case CmdBindFxModulation: {
+        msg::BindFxModulation m;
+        if (!readLaned(p, size, m) || m.knob > 15 || m.source > 4)
             return false;
         lock.lock();
-        masterFx.setEQ(getF32(p), getF32(p + 4), getF32(p + 8));
+        lanes[m.lane].bindModulation(m.slot, m.knob, m.source, m.depth);
         break;
-    case CmdSetMasterEQBypass:
-        if (size < 1)
+    }
+    case CmdAppendFxChain: {
+        msg::AppendFxChain chain;
+        if (!readLaned(p, size, chain))
+            return false;
+        FXLane& lane = lanes[chain.lane];
+        const size_t entries = chain.entries.size();
+        // Build the modules of the entries a lane can hold first, outside the lock.
+        PreparedModule prepared[256];
+        for (size_t e = 0; e < entries && e < size_t(kMaxSlots); ++e)
+            prepared[e] = FXLane::prepareModule(chain.entries[e].fxType, lane.sampleRate);
+        bool full = false;
+        lock.lock();
+        for (size_t e = 0; e < entries; ++e) {
+            const msg::FxChainEntry& entry = chain.entries[e];
+            if (lane.appendChainEntry(entry.fxType, entry.bypassed, entry.knobCount, entry.values,
+                                      entry.sources, entry.depths,
+                                      &prepared[e]) == FXLane::AppendResult::Full) {
+                full = true;
+                break;
+            }
+        }
+        lock.unlock();
+        for (PreparedModule& m : prepared)
+            FXLane::discardPrepared(m);
+        // A chain cut short keeps what was appended but does not mark the state, unless the
+        // lane filled up before the cut.
+        if (chain.truncated && !full)
+            return false;
+        break;
+    }
+    case CmdSetMasterOutputGain: {
+        msg::SetMasterOutputGain m;
+        if (!msg::decode(p, size, m))
             return false;
         lock.lock();
-        masterFx.setEQBypass(p[0] != 0);
+        masterFx.setOutputGainDb(m.db);
         break;
-    case CmdSetMasterEnhance:
-        if (size < 12)
+    }
+    case CmdSetMasterBypass: {
+        msg::SetMasterBypass m;
+        if (!msg::decode(p, size, m))
             return false;
         lock.lock();
-        masterFx.setEnhance(getF32(p), getF32(p + 4), getF32(p + 8));
+        masterFx.setBypassed(m.on);
         break;
-    case CmdSetMasterEnhanceBypass:
-        if (size < 1)
+    }
+    case CmdSetMasterEQ: {
+        msg::SetMasterEQ m;
+        if (!msg::decode(p, size, m))
             return false;
         lock.lock();
-        masterFx.setEnhanceBypass(p[0] != 0);
+        masterFx.setEQ(m.lowDb, m.midDb, m.highDb);
         break;
-    case CmdSetMasterEnhanceMulti:
-        if (size < 1)
+    }
+    case CmdSetMasterEQBypass: {
+        msg::SetMasterEQBypass m;
+        if (!msg::decode(p, size, m))
             return false;
         lock.lock();
-        masterFx.setEnhanceMulti(p[0] != 0);
+        masterFx.setEQBypass(m.on);
         break;
-    case CmdSetMasterReverb:
-        if (size < 24)
+    }
+    case CmdSetMasterEnhance: {
+        msg::SetMasterEnhance m;
+        if (!msg::decode(p, size, m))
             return false;
         lock.lock();
-        masterFx.setReverb(getF32(p), getF32(p + 4), getF32(p + 8), getF32(p + 12), getF32(p + 16),
-                           getF32(p + 20));
+        masterFx.setEnhance(m.driveDb, m.amountPercent, m.shape);
         break;
-    case CmdSetMasterReverbBypass:
-        if (size < 1)
+    }
+    case CmdSetMasterEnhanceBypass: {
+        msg::SetMasterEnhanceBypass m;
+        if (!msg::decode(p, size, m))
             return false;
         lock.lock();
-        masterFx.setReverbBypass(p[0] != 0);
+        masterFx.setEnhanceBypass(m.on);
         break;
-    case CmdSetMasterLimiter:
-        if (size < 12)
+    }
+    case CmdSetMasterEnhanceMulti: {
+        msg::SetMasterEnhanceMulti m;
+        if (!msg::decode(p, size, m))
             return false;
         lock.lock();
-        masterFx.setLimiter(getF32(p), getF32(p + 4), getF32(p + 8));
+        masterFx.setEnhanceMulti(m.on);
         break;
-    case CmdSetMasterLimiterBypass:
-        if (size < 1)
+    }
+    case CmdSetMasterReverb: {
+        msg::SetMasterReverb m;
+        if (!msg::decode(p, size, m))
             return false;
         lock.lock();
-        masterFx.setLimiterBypass(p[0] != 0);
+        masterFx.setReverb(m.size, m.damp, m.decaySeconds, m.mix, m.width, m.early);
         break;
+    }
+    case CmdSetMasterReverbBypass: {
+        msg::SetMasterReverbBypass m;
+        if (!msg::decode(p, size, m))
+            return false;
+        lock.lock();
+        masterFx.setReverbBypass(m.on);
+        break;
+    }
+    case CmdSetMasterLimiter: {
+        msg::SetMasterLimiter m;
+        if (!msg::decode(p, size, m))
+            return false;
+        lock.lock();
+        masterFx.setLimiter(m.thresholdDb, m.ceilingDb, m.releaseMs);
+        break;
+    }
+    case CmdSetMasterLimiterBypass: {
+        msg::SetMasterLimiterBypass m;
+        if (!msg::decode(p, size, m))
+            return false;
+        lock.lock();
+        masterFx.setLimiterBypass(m.on);
+        break;
+    }
     default:
         return false;
     }

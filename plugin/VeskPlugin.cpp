@@ -30,21 +30,6 @@ VeskPlugin::VeskPlugin(const clap_host_t* h) : host(h)
     latencyExt = {clapLatencyGet};
     renderExt = {clapRenderHasHardRealtimeRequirement, clapRenderSet};
     stateExt = {clapStateSave, clapStateLoad};
-    guiExt = {clapGuiIsApiSupported,
-              clapGuiGetPreferredApi,
-              clapGuiCreate,
-              clapGuiDestroy,
-              clapGuiSetScale,
-              clapGuiGetSize,
-              clapGuiCanResize,
-              clapGuiGetResizeHints,
-              clapGuiAdjustSize,
-              clapGuiSetSize,
-              clapGuiSetParent,
-              clapGuiSetTransient,
-              clapGuiSuggestTitle,
-              clapGuiShow,
-              clapGuiHide};
     trackInfoExt = {clapTrackInfoChanged};
     notePortsExt = {clapNotePortsCount, clapNotePortsGet};
     hostCommandsExt = {hostCommandSend};
@@ -52,7 +37,13 @@ VeskPlugin::VeskPlugin(const clap_host_t* h) : host(h)
 
 VeskPlugin::~VeskPlugin() = default;
 
-void VeskPlugin::shutdownProcessRuntime() {}
+const VeskGuiHooks* VeskPlugin::guiHooks = nullptr;
+
+void VeskPlugin::shutdownProcessRuntime()
+{
+    if (guiHooks != nullptr && guiHooks->shutdownRuntime != nullptr)
+        guiHooks->shutdownRuntime();
+}
 
 // ---------------------------------------------------------------------------------------------
 // Lifecycle
@@ -82,6 +73,9 @@ void VeskPlugin::clapDestroy(const clap_plugin_t* plugin)
     VeskPlugin* self = from(plugin);
     if (self == nullptr)
         return;
+    // The editor first: it reads the snapshots and writes the rings.
+    if (guiHooks != nullptr && guiHooks->destroyEditor != nullptr)
+        guiHooks->destroyEditor(*self);
     // Jobs hold pointers into the instance: nothing may go before the worker is idle.
     self->workers.wait();
     self->~VeskPlugin();
@@ -163,8 +157,16 @@ const void* VeskPlugin::clapGetExtension(const clap_plugin_t* plugin, const char
         return &self->trackInfoExt;
     if (std::strcmp(id, CLAP_EXT_NOTE_PORTS) == 0)
         return &self->notePortsExt;
-    if (std::strcmp(id, CLAP_EXT_GUI) == 0)
-        return &self->guiExt;
+    if (guiHooks != nullptr) {
+        if (std::strcmp(id, CLAP_EXT_GUI) == 0) {
+            guiHooks->log("host asked for CLAP_EXT_GUI");
+            return guiHooks->gui;
+        }
+        if (std::strcmp(id, CLAP_EXT_TIMER_SUPPORT) == 0)
+            return guiHooks->timerSupport;
+        if (std::strcmp(id, CLAP_EXT_POSIX_FD_SUPPORT) == 0)
+            return guiHooks->posixFdSupport;
+    }
     if (std::strcmp(id, VESK_EXT_HOST_COMMANDS) == 0)
         return &self->hostCommandsExt;
     return nullptr;
@@ -280,62 +282,6 @@ void VeskPlugin::clapTrackInfoChanged(const clap_plugin_t* plugin)
         }
     }
     self->ownTrack = nullptr; // looked up again by name at the next main-thread pass
-}
-
-// ---------------------------------------------------------------------------------------------
-// GUI: no editor in this build yet; every window API is declined.
-
-bool VeskPlugin::clapGuiIsApiSupported(const clap_plugin_t*, const char*, bool)
-{
-    return false;
-}
-bool VeskPlugin::clapGuiGetPreferredApi(const clap_plugin_t*, const char**, bool*)
-{
-    return false;
-}
-bool VeskPlugin::clapGuiCreate(const clap_plugin_t*, const char*, bool)
-{
-    return false;
-}
-void VeskPlugin::clapGuiDestroy(const clap_plugin_t*) {}
-bool VeskPlugin::clapGuiSetScale(const clap_plugin_t*, double)
-{
-    return false;
-}
-bool VeskPlugin::clapGuiGetSize(const clap_plugin_t*, uint32_t*, uint32_t*)
-{
-    return false;
-}
-bool VeskPlugin::clapGuiCanResize(const clap_plugin_t*)
-{
-    return false;
-}
-bool VeskPlugin::clapGuiGetResizeHints(const clap_plugin_t*, clap_gui_resize_hints_t*)
-{
-    return false;
-}
-bool VeskPlugin::clapGuiAdjustSize(const clap_plugin_t*, uint32_t*, uint32_t*)
-{
-    return false;
-}
-bool VeskPlugin::clapGuiSetSize(const clap_plugin_t*, uint32_t, uint32_t)
-{
-    return false;
-}
-bool VeskPlugin::clapGuiSetParent(const clap_plugin_t*, const clap_window_t*)
-{
-    return false;
-}
-bool VeskPlugin::clapGuiSetTransient(const clap_plugin_t*, const clap_window_t*)
-{
-    return false;
-}
-void VeskPlugin::clapGuiSuggestTitle(const clap_plugin_t*, const char*) {}
-bool VeskPlugin::clapGuiShow(const clap_plugin_t*)
-{
-    return false;
-}
-bool VeskPlugin::clapGuiHide(const clap_plugin_t*)
-{
-    return false;
+    if (guiHooks != nullptr && guiHooks->titleChanged != nullptr)
+        guiHooks->titleChanged(*self);
 }

@@ -80,7 +80,25 @@ struct LoadResult
 
 namespace vesk {
 class StateSerializer;
+class GuiWindow;
+class GuiHostPump;
 } // namespace vesk
+
+class VeskPlugin;
+
+// What the plug-in file adds when it carries the editor: the CLAP GUI tables and the process-wide
+// editor runtime. The engine libraries and their tests have none (VeskPlugin::guiHooks is null),
+// so an instance without an editor does not offer clap.gui at all.
+struct VeskGuiHooks
+{
+    const clap_plugin_gui_t* gui;
+    const clap_plugin_timer_support_t* timerSupport;
+    const clap_plugin_posix_fd_support_t* posixFdSupport;
+    void (*destroyEditor)(VeskPlugin& plugin); // [main thread] closes the editor, if open
+    void (*titleChanged)(VeskPlugin& plugin);  // [main thread] the track name changed
+    void (*shutdownRuntime)();                 // [main thread] at clap_entry.deinit
+    void (*log)(const char* message);          // the GUI log (written only when enabled)
+};
 
 class VeskPlugin
 {
@@ -94,6 +112,9 @@ public:
 
     // [main thread] Process-wide teardown at clap_entry.deinit (editor runtime, if started).
     static void shutdownProcessRuntime();
+
+    // Set by the plug-in file before the first instance when it carries the editor.
+    static const VeskGuiHooks* guiHooks;
 
     static VeskPlugin* from(const clap_plugin_t* plugin)
     {
@@ -218,8 +239,10 @@ public:
     std::atomic<bool> offlineRender{false};
     clap_plugin_state_t stateExt{};
     const clap_host_state_t* hostState = nullptr;
-    clap_plugin_gui_t guiExt{};
-    bool guiWindowOpen = false;
+    vesk::GuiWindow* guiWindow = nullptr; // owned; made and deleted by the editor's bridge
+    vesk::GuiHostPump* guiPump = nullptr; // owned; the editor's share of the host's loop
+    bool guiFloating = false;
+    double guiHostScale = 0.0; // the scale the host gave through set_scale; 0 when none
     std::atomic<bool> guiClosedPending{false};
     double sampleRate = 48000.0;
     double loadedSampleRate = 48000.0;

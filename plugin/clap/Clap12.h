@@ -17,6 +17,7 @@
 #include <clap/ext/note-ports.h>
 #include <clap/ext/state.h>
 #include <clap/ext/thread-check.h>
+#include <clap/ext/timer-support.h>
 
 #include <stddef.h>
 #include <stdint.h>

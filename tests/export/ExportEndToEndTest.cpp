@@ -99,10 +99,7 @@ public:
     }
     ~Session() { VeskPlugin::clapDestroy(&plugin->clapPlugin); }
 
-    bool send(uint8_t type, const Bytes& payload = {})
-    {
-        return plugin->backend.send(type, payload.data.data(), uint32_t(payload.data.size()));
-    }
+    template <class R> bool send(const R& message) { return msg::send(plugin->backend, message); }
     void pump() { VeskPlugin::clapOnMainThread(&plugin->clapPlugin); }
     void finishJobs()
     {
@@ -180,10 +177,10 @@ TEST(ExportEndToEnd, StemsAndMixArePlacedIntoTheReaperProject)
     Session s(&project.reaper, "Synth");
     s.load(0, soundFile(project.dir, "a.wav", 300.0, 0.3));
     s.load(2, soundFile(project.dir, "b.wav", 600.0, 0.2));
-    s.send(CmdTrigger, Bytes().u64(4242));
+    s.send(msg::Trigger{4242});
     s.render(2048);
 
-    s.send(CmdRenderStems);
+    s.send(msg::RenderStems{});
     s.finishJobs();
     const FakeReaper& r = project.reaper;
     ASSERT_EQ(r.tracks.size(), 11u);
@@ -198,7 +195,7 @@ TEST(ExportEndToEnd, StemsAndMixArePlacedIntoTheReaperProject)
     EXPECT_TRUE(std::regex_match(stem1, std::regex("Vesk_[0-9]{14}_1_1092\\.wav"))) << stem1;
     EXPECT_EQ(fs::path(r.tracks[2]->items[0]->file).parent_path().string(), project.dir);
 
-    s.send(CmdRenderMix);
+    s.send(msg::RenderMix{});
     s.finishJobs();
     ASSERT_EQ(r.tracks[1]->items.size(), 1u);
     const std::string mix = fs::path(r.tracks[1]->items[0]->file).filename().string();
@@ -218,14 +215,14 @@ TEST(ExportEndToEnd, MixMatchesTheRealTimeOutputOfTheSameTrigger)
     Session s(&project.reaper, "Synth");
     s.load(0, soundFile(project.dir, "a.wav", 220.0, 0.4));
     s.load(1, soundFile(project.dir, "b.wav", 1000.0, 0.25));
-    s.send(CmdSetPoolRoute, Bytes().u32(1).u8(2)); // pool 2 straight to the master
+    s.send(msg::SetPoolRoute{1, PoolRoute::Master}); // pool 2 straight to the master
     s.pump();
-    s.send(CmdTrigger, Bytes().u64(99));
+    s.send(msg::Trigger{99});
     const std::vector<float> live = s.render(48000);
     const uint32_t latency = VeskPlugin::clapLatencyGet(&s.plugin->clapPlugin);
     ASSERT_EQ(latency, 480u);
 
-    s.send(CmdRenderMix);
+    s.send(msg::RenderMix{});
     s.finishJobs();
     ASSERT_EQ(project.reaper.tracks[1]->items.size(), 1u);
     const std::vector<float> mix = readWavLeft(project.reaper.tracks[1]->items[0]->file);
@@ -246,9 +243,9 @@ TEST(ExportEndToEnd, AnAmbiguousTrackGetsTheConsoleMessageAndNoInsertion)
     project.reaper.addTrack("Synth", {FakeReaper::kPluginFxName});
     Session s(&project.reaper, "Synth");
     s.load(0, soundFile(project.dir, "a.wav", 300.0, 0.2));
-    s.send(CmdTrigger, Bytes().u64(5));
+    s.send(msg::Trigger{5});
     s.render(1024);
-    s.send(CmdRenderStems);
+    s.send(msg::RenderStems{});
     s.finishJobs();
     EXPECT_NE(project.reaper.console.find("Render 结果没有插入"), std::string::npos);
     EXPECT_TRUE(project.reaper.undoSteps.empty());
@@ -261,7 +258,7 @@ TEST(ExportEndToEnd, MutingTheOwnTrackSilencesTheNextBlock)
     ReaperProject project("mute");
     Session s(&project.reaper, "Synth");
     s.load(0, soundFile(project.dir, "a.wav", 300.0, 2.0));
-    s.send(CmdTrigger, Bytes().u64(11));
+    s.send(msg::Trigger{11});
     EXPECT_GT(peak(s.render(2048)), 0.05);
 
     project.reaper.tracks[1]->muted = true;
@@ -284,11 +281,11 @@ TEST(ExportEndToEnd, OutsideReaperBothExportsGoToTheDefaultFolder)
     {
         Session s(nullptr, "Synth");
         s.load(0, soundFile(home, "a.wav", 300.0, 0.2));
-        s.send(CmdTrigger, Bytes().u64(77));
+        s.send(msg::Trigger{77});
         s.render(1024);
-        s.send(CmdRenderStems);
+        s.send(msg::RenderStems{});
         s.finishJobs();
-        s.send(CmdRenderMix);
+        s.send(msg::RenderMix{});
         s.finishJobs();
     }
     if (saved != nullptr)

@@ -26,14 +26,6 @@ std::string tmpDir(const std::string& name)
     return path;
 }
 
-std::vector<uint8_t> loadPayload(uint32_t pool, const std::string& path)
-{
-    std::vector<uint8_t> p(4 + path.size());
-    vesk::putU32(p.data(), pool);
-    std::copy(path.begin(), path.end(), p.begin() + 4);
-    return p;
-}
-
 TEST(HostCommands, LoadTriggerAndExportIntoReaper)
 {
     const std::string project = tmpDir("host_project");
@@ -56,7 +48,7 @@ TEST(HostCommands, LoadTriggerAndExportIntoReaper)
     // A relative path resolves against the project folder REAPER reports.
     // Each wait is for the outcome itself: the worker may finish (and ask for the main thread)
     // before a count of callback requests could be taken.
-    ASSERT_TRUE(plugin.sendCommand(vesk::CmdLoadToPool, loadPayload(0, "tone.wav")));
+    ASSERT_TRUE(plugin.send(vesk::msg::LoadToPool{0, "tone.wav"}));
     ASSERT_TRUE(plugin.pumpUntil([&] { return plugin.dirtyCount() > 0; }, 30000));
     plugin.pumpMainThread();
     EXPECT_EQ(plugin.dirtyCount(), 1u) << "the load result marks the project";
@@ -67,9 +59,10 @@ TEST(HostCommands, LoadTriggerAndExportIntoReaper)
     plugin.render(48000, 512, {note}, left, right);
     ASSERT_GT(vesk::test::peak(left), 0.05);
 
-    for (uint8_t id : {vesk::CmdRenderStems, vesk::CmdRenderMix}) {
+    for (const bool mix : {false, true}) {
         const size_t steps = reaper.undoSteps.size();
-        ASSERT_TRUE(plugin.sendCommand(id, {}));
+        ASSERT_TRUE(mix ? plugin.send(vesk::msg::RenderMix{})
+                        : plugin.send(vesk::msg::RenderStems{}));
         ASSERT_TRUE(plugin.pumpUntil([&] { return reaper.undoSteps.size() > steps; }, 60000));
         plugin.pumpMainThread();
     }
@@ -82,8 +75,10 @@ TEST(HostCommands, LoadTriggerAndExportIntoReaper)
     EXPECT_TRUE(std::filesystem::exists(reaper.tracks[1]->items[0]->file));
     ASSERT_EQ(reaper.tracks[0]->items.size(), 1u) << "the mix sits on the own track";
 
-    // Unknown plug-ins have no such extension; ours refuses nothing it can carry.
+    // Unknown plug-ins have no such extension; ours refuses nothing it can carry, and nothing
+    // too big for one message reaches it.
     EXPECT_FALSE(plugin.sendCommand(vesk::CmdLoadToPool, std::vector<uint8_t>(5000, 'x')));
+    EXPECT_FALSE(plugin.send(vesk::msg::LoadToPool{0, std::string(4093, 'x')}));
 }
 
 } // namespace

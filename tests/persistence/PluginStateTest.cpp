@@ -112,15 +112,11 @@ bool loadInProcess(VeskPlugin& p, const std::vector<uint8_t>& bytes)
     return vesk::test::loadState(p, bytes, 333);
 }
 
-void command(VeskPlugin& p, uint8_t id, const std::vector<uint8_t>& payload)
+// Applies one message as the main thread's dispatcher does.
+template <class R> void command(VeskPlugin& p, const R& message)
 {
-    p.applyCommand(id, payload.data(), uint32_t(payload.size()));
-}
-
-template <typename T> void put(std::vector<uint8_t>& v, T value)
-{
-    const auto* b = reinterpret_cast<const uint8_t*>(&value);
-    v.insert(v.end(), b, b + sizeof(T));
+    uint8_t payload[R::kMaxSize];
+    p.applyCommand(R::kId, payload, message.encode(payload));
 }
 
 // Every pool with two sample files and its own settings, both buses full, the master changed,
@@ -346,10 +342,7 @@ TEST(PluginState, ForeignStreamsAreKeptUntilTheFirstEdit)
         EXPECT_EQ(saveInProcess(*p), *bytes);
 
         // One settings change: from now on the save is the current settings.
-        std::vector<uint8_t> payload;
-        put<uint32_t>(payload, 2);
-        put<float>(payload, 40.0f);
-        command(*p, vesk::CmdSetReverseChance, payload);
+        command(*p, vesk::msg::SetReverseChance{2, 40.0f});
         EXPECT_GE(host.dirty, 1);
         const std::vector<uint8_t> now = saveInProcess(*p);
         ASSERT_GE(now.size(), 8u);

@@ -106,7 +106,7 @@ struct EventList
 void loadDirect(Instance& inst, const std::string& path)
 {
     ASSERT_TRUE(inst.plugin->backend.SendLoadToPool(0, path));
-    inst.send(CmdSetPoolRoute, Bytes().u32(0).u8(2));
+    inst.send(msg::SetPoolRoute{0, PoolRoute::Master});
     inst.pump();
     inst.finishJobs();
     ASSERT_EQ(inst.snapshot().pools[0].sampleCount, 1);
@@ -130,7 +130,7 @@ TEST(AudioCallback, NoteStartsOnItsFrame)
         inst.render(2048, 512, l, r);
         const int64_t first = firstAbove(l.data(), l.size(), 0.01);
         EXPECT_EQ(first, int64_t(at + latency(inst))) << "note at " << at;
-        inst.send(CmdStopAll);
+        inst.send(msg::StopAll{});
         inst.render(4800, 512, l, r);
     }
 }
@@ -151,12 +151,11 @@ std::vector<float> renderWithBlock(uint32_t block)
 {
     Instance inst;
     loadDirect(inst, sineFile("inv.wav", 440.0, 0.3));
-    inst.send(CmdSetPitch, Bytes().u32(0).f32(0).f32(1).u8(1));
-    inst.send(CmdSetPan, Bytes().u32(0).f32(0).f32(1).u8(1));
-    inst.send(CmdSetDelay, Bytes().u32(0).f32(0).f32(0.01f).u8(1));
+    inst.send(msg::SetPitch{0, 0, 1, true});
+    inst.send(msg::SetPan{0, 0, 1, true});
+    inst.send(msg::SetDelay{0, 0, 0.01f, true});
     inst.pump();
-    const Bytes seed = Bytes().u64(12345);
-    inst.send(CmdTrigger, seed);
+    inst.send(msg::Trigger{12345});
     std::vector<float> l, r;
     inst.render(24000, block, l, r);
     l.insert(l.end(), r.begin(), r.end());
@@ -239,7 +238,7 @@ TEST(AudioCallback, HeldLockSilencesTheBlockAndDefersTheTrigger)
     loadDirect(inst, sineFile("lock.wav", 1000.0, 0.5));
     std::vector<float> l, r;
     inst.plugin->stateMutex.lock();
-    inst.send(CmdTrigger, Bytes().u64(7));
+    inst.send(msg::Trigger{7});
     inst.render(512, 512, l, r);
     inst.plugin->stateMutex.unlock();
     EXPECT_EQ(peak(l), 0.0);
@@ -253,7 +252,7 @@ TEST(AudioCallback, HeldLockSilencesTheBlockAndDefersTheTrigger)
     inst.plugin->stateMutex.lock();
     const int32_t dropped = inst.plugin->queues.droppedCommands.load();
     for (int i = 0; i < 65; ++i) {
-        inst.send(CmdTrigger, Bytes().u64(uint64_t(i)));
+        inst.send(msg::Trigger{uint64_t(i)});
         inst.render(1, 1, l, r);
     }
     inst.plugin->stateMutex.unlock();
@@ -266,7 +265,7 @@ TEST(AudioCallback, OfflineModeWaitsForTheLock)
     Instance inst;
     loadDirect(inst, sineFile("offline.wav", 1000.0, 0.5));
     VeskPlugin::clapRenderSet(&inst.plugin->clapPlugin, CLAP_RENDER_OFFLINE);
-    inst.send(CmdTrigger, Bytes().u64(7));
+    inst.send(msg::Trigger{7});
     std::vector<float> l, r;
     inst.plugin->stateMutex.lock();
     std::thread holder([&] {
@@ -302,7 +301,7 @@ TEST(AudioCallback, NotesWithinOneSecondDrawDifferentVariations)
 {
     Instance inst;
     loadDirect(inst, sineFile("vary.wav", 440.0, 0.2));
-    inst.send(CmdSetPitch, Bytes().u32(0).f32(0).f32(1).u8(1));
+    inst.send(msg::SetPitch{0, 0, 1, true});
     inst.pump();
     std::vector<float> l, r;
     float ratios[4];
@@ -321,7 +320,7 @@ TEST(AudioCallback, ResetRunsUnderTheLockAtTheNextBlock)
 {
     Instance inst;
     loadDirect(inst, sineFile("reset.wav", 1000.0, 1.0));
-    inst.send(CmdTrigger, Bytes().u64(3));
+    inst.send(msg::Trigger{3});
     std::vector<float> l, r;
     inst.render(512, 512, l, r);
     ASSERT_TRUE(inst.plugin->sampler.isPlaying());
@@ -337,10 +336,10 @@ TEST(AudioCallback, WholeProcessCallsNeitherAllocateNorLock)
 {
     Instance inst;
     loadDirect(inst, sineFile("alloc.wav", 440.0, 0.5));
-    inst.send(CmdSetPoolRoute, Bytes().u32(0).u8(0));
-    inst.send(CmdAddFxSlot, Bytes().u8(0).u8(1));
-    inst.send(CmdSetMasterBypass, Bytes().u8(0));
-    inst.send(CmdSetGrainCloud, Bytes().u32(1).u8(1));
+    inst.send(msg::SetPoolRoute{0, PoolRoute::Bus1});
+    inst.send(msg::AddFxSlot{0, 1});
+    inst.send(msg::SetMasterBypass{false});
+    inst.send(msg::SetGrainCloud{1, true});
     inst.pump();
     std::vector<float> l, r;
     l.reserve(48000 * 3);
@@ -352,10 +351,10 @@ TEST(AudioCallback, WholeProcessCallsNeitherAllocateNorLock)
     ev.raw(20, 0xE0, 0, 0x50);
     ev.expression(CLAP_NOTE_EXPRESSION_PRESSURE, 0, 0.5);
     ev.note(CLAP_EVENT_NOTE_OFF, 300, 60, 0);
-    inst.send(CmdTrigger, Bytes().u64(99));
-    inst.send(CmdPlaySample, Bytes().u32(0).u32(0));
-    inst.send(CmdReplay);
-    inst.send(CmdStopPool, Bytes().u32(0));
+    inst.send(msg::Trigger{99});
+    inst.send(msg::PlaySample{0, 0});
+    inst.send(msg::Replay{});
+    inst.send(msg::StopPool{0});
 
     AllocCounts counts;
     inst.beforeProcess = [] { armAudioThread(); };

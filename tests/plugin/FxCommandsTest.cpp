@@ -23,8 +23,7 @@ const float kNaN = std::numeric_limits<float>::quiet_NaN();
 struct FxCase
 {
     const char* name;
-    uint8_t id;
-    Bytes payload;
+    Wire message;
     int dirty;
     std::function<bool(const VeskState&)> check;
 };
@@ -33,7 +32,7 @@ struct FxCase
 void threeSlots(Instance& inst)
 {
     for (uint8_t type : {1, 4, 5})
-        inst.send(CmdAddFxSlot, Bytes().u8(0).u8(type));
+        inst.send(msg::AddFxSlot{0, type});
     inst.pump();
     inst.fake.dirty = 0;
 }
@@ -45,108 +44,98 @@ TEST(FxCommands, EachMessage)
                s.lanes[0].slots[1].type == 4 && !s.lanes[0].bypassed && s.lanes[1].slotCount == 0;
     };
     const FxCase cases[] = {
-        {"lane bypass", CmdSetLaneBypass, Bytes().u8(1).u8(1), 1,
+        {"lane bypass", wire(msg::SetLaneBypass{1, true}), 1,
          [](const VeskState& s) { return s.lanes[1].bypassed == 1; }},
-        {"lane bypass bad lane", CmdSetLaneBypass, Bytes().u8(2).u8(1), 0, unchanged},
-        {"lane bypass short", CmdSetLaneBypass, Bytes().u8(0), 0, unchanged},
-        {"lane mute", CmdSetLaneMute, Bytes().u8(0).u8(1), 1,
+        {"lane bypass bad lane", wire(msg::SetLaneBypass{2, true}), 0, unchanged},
+        {"lane bypass short", wire(msg::SetLaneBypass{0, true}).cut(1), 0, unchanged},
+        {"lane mute", wire(msg::SetLaneMute{0, true}), 1,
          [](const VeskState& s) { return s.lanes[0].muted == 1; }},
-        {"lane solo", CmdSetLaneSolo, Bytes().u8(1).u8(1), 1,
+        {"lane solo", wire(msg::SetLaneSolo{1, true}), 1,
          [](const VeskState& s) { return s.lanes[1].soloed == 1; }},
-        {"bus 1 to master", CmdSetBus1ToMaster, Bytes().u8(1), 1,
+        {"bus 1 to master", wire(msg::SetBus1ToMaster{true}), 1,
          [](const VeskState& s) { return s.bus1ToMaster; }},
-        {"add", CmdAddFxSlot, Bytes().u8(1).u8(18), 1,
+        {"add", wire(msg::AddFxSlot{1, 18}), 1,
          [](const VeskState& s) {
              return s.lanes[1].slotCount == 1 && s.lanes[1].slots[0].type == 18;
          }},
-        {"add type 31", CmdAddFxSlot, Bytes().u8(1).u8(31), 1,
+        {"add type 31", wire(msg::AddFxSlot{1, 31}), 1,
          [](const VeskState& s) { return s.lanes[1].slotCount == 1; }},
-        {"add bad lane", CmdAddFxSlot, Bytes().u8(5).u8(1), 0, unchanged},
-        {"remove", CmdRemoveFxSlot, Bytes().u8(0).u8(0), 1,
+        {"add bad lane", wire(msg::AddFxSlot{5, 1}), 0, unchanged},
+        {"remove", wire(msg::RemoveFxSlot{0, 0}), 1,
          [](const VeskState& s) {
              return s.lanes[0].slotCount == 2 && s.lanes[0].slots[0].type == 4;
          }},
-        {"remove beyond", CmdRemoveFxSlot, Bytes().u8(0).u8(7), 1, unchanged},
-        {"slot bypass", CmdSetFxSlotBypass, Bytes().u8(0).u8(2).u8(1), 1,
+        {"remove beyond", wire(msg::RemoveFxSlot{0, 7}), 1, unchanged},
+        {"slot bypass", wire(msg::SetFxSlotBypass{0, 2, true}), 1,
          [](const VeskState& s) { return s.lanes[0].slots[2].bypassed == 1; }},
-        {"param", CmdSetFxParam, Bytes().u8(0).u8(1).u8(0).f32(12.5f), 1,
+        {"param", wire(msg::SetFxParam{0, 1, 0, 12.5f}), 1,
          [](const VeskState& s) { return s.lanes[0].slots[1].params[0] == 12.5f; }},
-        {"param slot 5 of 3", CmdSetFxParam, Bytes().u8(0).u8(5).u8(0).f32(1), 1, unchanged},
-        {"param knob 16", CmdSetFxParam, Bytes().u8(0).u8(1).u8(16).f32(1), 0, unchanged},
-        {"param NaN", CmdSetFxParam, Bytes().u8(0).u8(1).u8(0).f32(kNaN), 1,
+        {"param slot 5 of 3", wire(msg::SetFxParam{0, 5, 0, 1}), 1, unchanged},
+        {"param knob 16", wire(msg::SetFxParam{0, 1, 16, 1}), 0, unchanged},
+        {"param NaN", wire(msg::SetFxParam{0, 1, 0, kNaN}), 1,
          [](const VeskState& s) { return !std::isnan(s.lanes[0].slots[1].params[0]); }},
-        {"param short", CmdSetFxParam, Bytes().u8(0).u8(1).u8(0).u8(0), 0, unchanged},
-        {"move", CmdMoveFxSlot, Bytes().u8(0).u8(0).u8(0).u8(3), 1,
+        {"param short", wire(msg::SetFxParam{0, 1, 0, 0}).cut(4), 0, unchanged},
+        {"move", wire(msg::MoveFxSlot{0, 0, 0, 3}), 1,
          [](const VeskState& s) {
              return s.lanes[0].slots[0].type == 4 && s.lanes[0].slots[2].type == 1;
          }},
-        {"move across", CmdMoveFxSlot, Bytes().u8(0).u8(1).u8(1).u8(0), 1,
+        {"move across", wire(msg::MoveFxSlot{0, 1, 1, 0}), 1,
          [](const VeskState& s) {
              return s.lanes[0].slotCount == 2 && s.lanes[1].slotCount == 1 &&
                     s.lanes[1].slots[0].type == 4;
          }},
-        {"move bad lane", CmdMoveFxSlot, Bytes().u8(0).u8(1).u8(2).u8(0), 0, unchanged},
-        {"bind none", CmdBindFxModulation, Bytes().u8(0).u8(0).u8(0).u8(0).f32(0.7f), 1,
+        {"move bad lane", wire(msg::MoveFxSlot{0, 1, 2, 0}), 0, unchanged},
+        {"bind none", wire(msg::BindFxModulation{0, 0, 0, 0, 0.7f}), 1,
          [](const VeskState& s) { return s.lanes[0].slots[0].modDepth[0] == 0.0f; }},
-        {"bind bend", CmdBindFxModulation, Bytes().u8(0).u8(0).u8(0).u8(3).f32(-2), 1,
+        {"bind bend", wire(msg::BindFxModulation{0, 0, 0, 3, -2}), 1,
          [](const VeskState& s) {
              return s.lanes[0].slots[0].modSource[0] == 3 &&
                     s.lanes[0].slots[0].modDepth[0] == -1.0f;
          }},
-        {"bind source 5", CmdBindFxModulation, Bytes().u8(0).u8(0).u8(0).u8(5).f32(1), 0,
-         unchanged},
-        {"master gain", CmdSetMasterOutputGain, Bytes().f32(-6), 1,
+        {"bind source 5", wire(msg::BindFxModulation{0, 0, 0, 5, 1}), 0, unchanged},
+        {"master gain", wire(msg::SetMasterOutputGain{-6}), 1,
          [](const VeskState& s) { return s.master.outputGainDb == -6.0f; }},
-        {"master gain short", CmdSetMasterOutputGain, Bytes().u8(0), 0, unchanged},
-        {"master bypass off", CmdSetMasterBypass, Bytes().u8(0), 1,
+        {"master gain short", wire(msg::SetMasterOutputGain{0}).cut(1), 0, unchanged},
+        {"master bypass off", wire(msg::SetMasterBypass{false}), 1,
          [](const VeskState& s) { return s.master.bypassed == 0; }},
-        {"master eq", CmdSetMasterEQ, Bytes().f32(3).f32(-2).f32(1), 1,
+        {"master eq", wire(msg::SetMasterEQ{3, -2, 1}), 1,
          [](const VeskState& s) {
              return s.master.eqLow == 3.0f && s.master.eqMid == -2.0f && s.master.eqHigh == 1.0f;
          }},
-        {"master eq short", CmdSetMasterEQ, Bytes().f32(3).f32(-2), 0, unchanged},
-        {"master reverb", CmdSetMasterReverb,
-         Bytes().f32(0.5f).f32(0.3f).f32(2).f32(0.4f).f32(0.1f).f32(1.5f), 1,
+        {"master eq short", wire(msg::SetMasterEQ{3, -2, 1}).cut(8), 0, unchanged},
+        {"master reverb", wire(msg::SetMasterReverb{0.5f, 0.3f, 2, 0.4f, 0.1f, 1.5f}), 1,
          [](const VeskState& s) {
              return s.master.reverbDecay == 2.0f && s.master.reverbMix == 0.4f;
          }},
-        {"master limiter", CmdSetMasterLimiter, Bytes().f32(-6).f32(-1).f32(50), 1,
+        {"master limiter", wire(msg::SetMasterLimiter{-6, -1, 50}), 1,
          [](const VeskState& s) { return s.master.limiterThreshold == -6.0f; }},
-        {"master limiter bypass", CmdSetMasterLimiterBypass, Bytes().u8(1), 1,
+        {"master limiter bypass", wire(msg::SetMasterLimiterBypass{true}), 1,
          [](const VeskState& s) { return s.master.limiterBypass == 1; }},
     };
     for (const FxCase& c : cases) {
         Instance inst;
         threeSlots(inst);
-        ASSERT_TRUE(inst.send(c.id, c.payload)) << c.name;
+        ASSERT_TRUE(inst.send(c.message)) << c.name;
         inst.pump();
         EXPECT_EQ(inst.fake.dirty, c.dirty) << c.name;
         EXPECT_TRUE(c.check(inst.snapshot())) << c.name;
     }
 }
 
-// One chain entry of n knobs: 3 + 9n bytes.
-Bytes& entry(Bytes& b, uint8_t type, uint8_t bypass, std::initializer_list<float> values)
+// One unmodulated chain entry.
+msg::FxChainEntry entry(uint8_t type, bool bypass, std::initializer_list<float> values)
 {
-    b.u8(type).u8(bypass).u8(uint8_t(values.size()));
-    for (float v : values)
-        b.f32(v);
-    for (size_t i = 0; i < values.size(); ++i)
-        b.u8(0);
-    for (size_t i = 0; i < values.size(); ++i)
-        b.f32(0);
-    return b;
+    msg::FxChainEntry e{type, bypass, uint8_t(values.size())};
+    std::copy(values.begin(), values.end(), e.values);
+    return e;
 }
 
 TEST(FxCommands, AppendChainStopsAtACutEntry)
 {
     Instance inst;
-    Bytes chain;
-    chain.u8(1).u8(2);
-    entry(chain, 4, 1, {6.0f, 50.0f});
-    const size_t full = chain.data.size();
-    entry(chain, 1, 0, {1.0f, 2.0f, 3.0f});
-    inst.send(CmdAppendFxChain, chain.cut(full + 5));
+    const msg::AppendFxChain chain{1, {entry(4, true, {6.0f, 50.0f}), entry(1, false, {1, 2, 3})}};
+    const size_t full = 2 + chain.entries[0].size();
+    inst.send(wire(chain).cut(full + 5));
     inst.pump();
     const VeskState& s = inst.snapshot();
     ASSERT_EQ(s.lanes[1].slotCount, 1);
@@ -155,7 +144,7 @@ TEST(FxCommands, AppendChainStopsAtACutEntry)
     EXPECT_EQ(s.lanes[1].slots[0].params[0], 6.0f);
     EXPECT_EQ(inst.fake.dirty, 0) << "a cut chain does not mark the state";
 
-    inst.send(CmdAppendFxChain, chain);
+    inst.send(chain);
     inst.pump();
     EXPECT_EQ(inst.snapshot().lanes[1].slotCount, 3);
     EXPECT_EQ(inst.fake.dirty, 1);
@@ -165,8 +154,8 @@ TEST(FxCommands, PresetMessageRoundTrip)
 {
     Instance a;
     threeSlots(a);
-    a.send(CmdSetFxParam, Bytes().u8(0).u8(1).u8(1).f32(33.0f));
-    a.send(CmdBindFxModulation, Bytes().u8(0).u8(1).u8(1).u8(2).f32(0.5f));
+    a.send(msg::SetFxParam{0, 1, 1, 33.0f});
+    a.send(msg::BindFxModulation{0, 1, 1, 2, 0.5f});
     a.pump();
     Instance b;
     ASSERT_TRUE(sendAppendLaneChainPreset(b.plugin->backend, a.snapshot().lanes));
@@ -215,16 +204,16 @@ TEST(Routing, SoloMuteAndBus1RouteAsHeard)
         inst.plugin->backend.SendLoadToPool(0, f1);
         inst.plugin->backend.SendLoadToPool(1, f2);
         inst.plugin->backend.SendLoadToPool(2, fm);
-        inst.send(CmdSetPoolRoute, Bytes().u32(1).u8(1));
-        inst.send(CmdSetPoolRoute, Bytes().u32(2).u8(2));
-        inst.send(CmdSetLaneSolo, Bytes().u8(0).u8(c.solo1));
-        inst.send(CmdSetLaneMute, Bytes().u8(0).u8(c.mute1));
-        inst.send(CmdSetLaneSolo, Bytes().u8(1).u8(c.solo2));
-        inst.send(CmdSetLaneMute, Bytes().u8(1).u8(c.mute2));
-        inst.send(CmdSetBus1ToMaster, Bytes().u8(c.bus1ToMaster));
+        inst.send(msg::SetPoolRoute{1, PoolRoute::Bus2});
+        inst.send(msg::SetPoolRoute{2, PoolRoute::Master});
+        inst.send(msg::SetLaneSolo{0, c.solo1});
+        inst.send(msg::SetLaneMute{0, c.mute1});
+        inst.send(msg::SetLaneSolo{1, c.solo2});
+        inst.send(msg::SetLaneMute{1, c.mute2});
+        inst.send(msg::SetBus1ToMaster{c.bus1ToMaster});
         inst.pump();
         inst.finishJobs();
-        inst.send(CmdTrigger, Bytes().u64(1));
+        inst.send(msg::Trigger{1});
         std::vector<float> l, r;
         inst.render(24000, 512, l, r);
         const float* x = l.data() + 4800;

@@ -81,9 +81,9 @@ TEST(Load, AutoSplitCutsBurstsAndTheFlagIsTakenWhenTheCommandRuns)
 {
     Instance inst;
     const std::string path = burstsFile("bursts.wav");
-    inst.send(CmdSetAutoSplit, Bytes().u8(1));
+    inst.send(msg::SetAutoSplit{true});
     inst.plugin->backend.SendLoadToPool(1, path);
-    inst.send(CmdSetAutoSplit, Bytes().u8(0)); // after the load was posted: it still splits
+    inst.send(msg::SetAutoSplit{false}); // after the load was posted: it still splits
     inst.pump();
     inst.finishJobs();
     EXPECT_EQ(inst.snapshot().pools[1].sampleCount, 5);
@@ -99,7 +99,7 @@ TEST(Load, APoolStopsAt64Samples)
     inst.pump();
     inst.finishJobs();
     ASSERT_EQ(inst.snapshot().pools[2].sampleCount, 63);
-    inst.send(CmdSetAutoSplit, Bytes().u8(1));
+    inst.send(msg::SetAutoSplit{true});
     inst.plugin->backend.SendLoadToPool(2, bursts);
     inst.pump();
     inst.finishJobs();
@@ -181,17 +181,19 @@ TEST(Load, AuditionRefusesBadIndices)
 {
     Instance inst;
     inst.plugin->backend.SendLoadToPool(0, toneFile("audition.wav", 4800, 440.0));
-    inst.send(CmdSetPoolRoute, Bytes().u32(0).u8(2));
+    inst.send(msg::SetPoolRoute{0, PoolRoute::Master});
     inst.pump();
     inst.finishJobs();
     std::vector<float> l, r;
-    for (const Bytes& bad : {Bytes().i32(0).i32(-1), Bytes().i32(-1).i32(0), Bytes().i32(8).i32(0),
-                             Bytes().i32(0).i32(1), Bytes().i32(0)}) {
-        inst.send(CmdPlaySample, bad);
+    const msg::PlaySample good{0, 0};
+    for (const Wire& bad :
+         {wire(msg::PlaySample{0, uint32_t(-1)}), wire(msg::PlaySample{uint32_t(-1), 0}),
+          wire(msg::PlaySample{8, 0}), wire(msg::PlaySample{0, 1}), wire(good).cut(4)}) {
+        inst.send(bad);
         inst.render(2048, 512, l, r);
     }
     EXPECT_EQ(peak(l), 0.0);
-    inst.send(CmdPlaySample, Bytes().i32(0).i32(0));
+    inst.send(good);
     inst.render(2048, 512, l, r);
     EXPECT_GT(peak(l), 0.1);
 }

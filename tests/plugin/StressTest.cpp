@@ -43,42 +43,39 @@ TEST(Stress, EditorAudioMainAndWorkerTogether)
                 ok = p->backend.SendLoadToPool(pool, files[rng.next() % files.size()]);
                 break;
             case 1:
-                ok = inst.send(CmdTrigger, Bytes().u64(rng.next()));
+                ok = inst.send(msg::Trigger{rng.next()});
                 break;
             case 2:
-                ok = inst.send(CmdSetPitch, Bytes()
-                                                .u32(pool)
-                                                .f32(float(rng.uniform() * 24 - 12))
-                                                .f32(float(rng.uniform()))
-                                                .u8(1));
+                ok = inst.send(msg::SetPitch{pool, float(rng.uniform() * 24 - 12),
+                                             float(rng.uniform()), true});
                 break;
             case 3:
-                ok = inst.send(CmdSetGrainCloud, Bytes().u32(pool).u8(rng.next() & 1));
+                ok = inst.send(msg::SetGrainCloud{pool, (rng.next() & 1) != 0});
                 break;
             case 4:
-                ok = inst.send(CmdAddFxSlot,
-                               Bytes().u8(rng.next() & 1).u8(uint8_t(1 + rng.next() % 6)));
+                ok =
+                    inst.send(msg::AddFxSlot{uint8_t(rng.next() & 1), uint8_t(1 + rng.next() % 6)});
                 break;
             case 5:
-                ok = inst.send(CmdRemoveFxSlot, Bytes().u8(rng.next() & 1).u8(0));
+                ok = inst.send(msg::RemoveFxSlot{uint8_t(rng.next() & 1), 0});
                 break;
             case 6:
-                ok = inst.send(CmdRemoveSample, Bytes().u32(pool).u32(0));
+                ok = inst.send(msg::RemoveSample{pool, 0});
                 break;
             case 7:
-                ok = inst.send(CmdClearPool, Bytes().u32(pool));
+                ok = inst.send(msg::ClearPool{pool});
                 break;
             case 8:
-                ok = inst.send(CmdPlaySample, Bytes().u32(pool).u32(0));
+                ok = inst.send(msg::PlaySample{pool, 0});
                 break;
             case 9:
-                ok = inst.send(CmdReplay);
+                ok = inst.send(msg::Replay{});
                 break;
             case 10:
-                ok = inst.send(CmdSetPoolRoute, Bytes().u32(pool).u8(uint8_t(rng.next() % 3)));
+                ok = inst.send(msg::SetPoolRoute{pool, PoolRoute(rng.next() % 3)});
                 break;
             default:
-                ok = inst.send(CmdSetMasterBypass, Bytes().u8(rng.next() & 1));
+                ok = inst.send(msg::SetMasterBypass{(rng.next() & 1) != 0});
                 break;
             }
             if (ok)
@@ -124,7 +121,7 @@ TEST(Stress, EditorAudioMainAndWorkerTogether)
     EXPECT_EQ(p->pendingJobs.load(), 0);
 
     // The engine still renders.
-    inst.send(CmdStopAll);
+    inst.send(msg::StopAll{});
     std::vector<float> l, r;
     inst.render(4800, 256, l, r);
     for (float v : l)

@@ -2,6 +2,7 @@
 // not expose (the rings, the dispatcher, the snapshot).
 #pragma once
 
+#include "plugin/CommandQueues.h"
 #include "plugin/Messages.h"
 #include "plugin/VeskPlugin.h"
 #include "tests/support/InProcessPlugin.h"
@@ -16,7 +17,7 @@
 
 namespace vesk::test {
 
-// Little-endian payload builder.
+// Little-endian payload builder, for payloads no record makes (cut, odd or unknown messages).
 class Bytes
 {
 public:
@@ -68,6 +69,25 @@ public:
     std::vector<uint8_t> data;
 };
 
+// One message as it travels: its id and its payload bytes.
+struct Wire
+{
+    uint8_t id = 0;
+    Bytes payload;
+
+    // The same message with its payload cut to n bytes.
+    Wire cut(size_t n) const { return {id, payload.cut(n)}; }
+};
+
+// A record's message, encoded (with an empty payload when the record does not fit one message).
+template <class R> Wire wire(const R& message)
+{
+    Wire w{R::kId, {}};
+    w.payload.data.resize(R::kMaxSize);
+    w.payload.data.resize(message.encode(w.payload.data.data()));
+    return w;
+}
+
 struct FakeHost
 {
     clap_host_t host{};
@@ -108,9 +128,14 @@ public:
     Instance(const Instance&) = delete;
     Instance& operator=(const Instance&) = delete;
 
-    bool send(uint8_t type, const Bytes& payload = {})
+    // Sends as the editor does.
+    template <class R>
+    requires requires { R::kId; }
+    bool send(const R& message) { return msg::send(plugin->backend, message); }
+    // Sends bytes as they are, on the ring the id belongs to.
+    bool send(const Wire& w)
     {
-        return plugin->backend.send(type, payload.data.data(), uint32_t(payload.data.size()));
+        return plugin->backend.send(w.id, w.payload.data.data(), uint32_t(w.payload.data.size()));
     }
     // One main-thread pass, as the host would run it.
     void pump() { VeskPlugin::clapOnMainThread(&plugin->clapPlugin); }

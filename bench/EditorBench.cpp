@@ -1,0 +1,98 @@
+// Cost of the editor's 30 Hz tick. The budget is the tick itself (33.3 ms of the host's main
+// thread), so the figure is a fraction of it: "full change" copies a snapshot in which every
+// field moved, hands each panel its slice and repaints the whole editor into an image (all of
+// it, an upper bound of what the window repaints); "idle" is a tick where nothing changed, whose
+// repaint is empty. Goals: a full change at most 0.1 of the tick.
+#include "support/InProcessPlugin.h"
+
+#include "gui/VeskLookAndFeel.h"
+#include "gui/VeskSamplerEditor.h"
+
+#include <benchmark/benchmark.h>
+
+#include <ctime>
+#include <memory>
+
+namespace {
+
+constexpr double kTickSeconds = 1.0 / 30.0;
+
+double threadSeconds()
+{
+    timespec ts;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+}
+
+struct Juce
+{
+    Juce()
+    {
+        juce::initialiseJuce_GUI();
+        juce::MessageManager::getInstance()->setCurrentThreadAsMessageThread();
+        juce::LookAndFeel::setDefaultLookAndFeel(&lookAndFeel);
+    }
+    ~Juce()
+    {
+        juce::LookAndFeel::setDefaultLookAndFeel(nullptr);
+        juce::Typeface::clearTypefaceCache();
+        juce::shutdownJuce_GUI();
+    }
+    vesk::VeskLookAndFeel lookAndFeel;
+};
+
+// Moves every field the editor shows, differently on each call.
+void changeEverything(vesk::VeskState& s, int round)
+{
+    const float v = float(round % 7);
+    for (vesk::PoolState& p : s.pools) {
+        p.sampleCount = 1 + round % 5;
+        p.volume.base = -v;
+        p.pan.base = v;
+        p.pitch.range = v / 10.0f;
+        p.hpfHz = 100.0f * v;
+        p.level.store(v / 10.0f);
+        p.playbackProgress.store(v / 7.0f);
+        for (float& x : p.peaks)
+            x = v / 7.0f;
+        std::snprintf(p.name, sizeof p.name, "Pool %d", round % 100);
+    }
+    s.visiblePools = uint8_t(round % 2 == 0 ? 0xFF : 0x0F);
+    s.missingFiles = round % 2;
+    s.soloMask = uint8_t(round);
+}
+
+void EditorTick(benchmark::State& state)
+{
+    static Juce juce;
+    const bool change = state.range(0) != 0;
+    clap_host_t host = vesk::test::silentHost("bench");
+    VeskPlugin* plugin = vesk::test::newInitialisedInstance(&host);
+    {
+        VeskSamplerEditor editor(plugin->backend);
+        editor.setSize(1200, 800);
+        juce::Image image(juce::Image::RGB, 1200, 800, false);
+        editor.tick();
+        double cpu = 0.0;
+        int round = 0;
+        for (auto _ : state) {
+            if (change)
+                changeEverything(plugin->snapshots[plugin->publishedSnapshot.load()], ++round);
+            const double t0 = threadSeconds();
+            editor.tick();
+            if (change) {
+                juce::Graphics g(image);
+                editor.paintEntireComponent(g, true);
+            }
+            cpu += threadSeconds() - t0;
+        }
+        state.counters["tick_fraction"] = cpu / double(state.iterations()) / kTickSeconds;
+    }
+    VeskPlugin::clapDestroy(&plugin->clapPlugin);
+}
+BENCHMARK(EditorTick)->Arg(1)->ArgName("full_change")->Unit(benchmark::kMillisecond);
+BENCHMARK(EditorTick)->Arg(0)->ArgName("idle")->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+BENCHMARK_MAIN();

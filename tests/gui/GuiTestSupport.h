@@ -1,0 +1,45 @@
+// Editor tests without a display: JUCE's message manager and the editor's look-and-feel for the
+// whole test program, an in-process instance whose backend the editor talks to, and the messages
+// read back out of its rings.
+#pragma once
+
+#include "support/InProcessPlugin.h"
+
+#include "plugin/Messages.h"
+#include "plugin/VeskPlugin.h"
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vesk::test {
+
+// One message as it sits in a ring.
+struct RingMessage
+{
+    uint8_t type = 0;
+    std::vector<uint8_t> payload;
+};
+
+// Takes every message out of both rings (trigger ring first), as their readers would.
+std::vector<RingMessage> drainRings(CommandQueues& queues);
+
+// An initialised instance, destroyed with the fixture.
+struct EditorInstance
+{
+    clap_host_t host = silentHost("gui-test");
+    VeskPlugin* plugin = newInitialisedInstance(&host);
+    ~EditorInstance() { VeskPlugin::clapDestroy(&plugin->clapPlugin); }
+    VeskBackend& backend() { return plugin->backend; }
+    // The snapshot buffer the editor reads next.
+    VeskState& published() { return plugin->snapshots[plugin->publishedSnapshot.load()]; }
+};
+
+// Renders a component into an image of its size at scale 1.
+juce::Image render(juce::Component& component);
+// Saves an image as PNG under out/gui/ for a person to look at; returns the path.
+std::string saveImage(const juce::Image& image, const std::string& name);
+
+} // namespace vesk::test
