@@ -232,11 +232,14 @@ std::string Connection::windowName(WindowId window)
         XFree(data);
     if (!name.empty())
         return name;
-    char* legacy = nullptr;
-    if (XFetchName(d, window, &legacy) != 0 && legacy != nullptr) {
-        name = legacy;
-        XFree(legacy);
-    }
+    // WM_NAME as stored, STRING or UTF8_STRING (XFetchName gives only the first).
+    data = nullptr;
+    if (XGetWindowProperty(d, window, XA_WM_NAME, 0, 1024, False, AnyPropertyType, &type, &format,
+                           &count, &after, &data) == Success &&
+        data != nullptr && format == 8)
+        name.assign(reinterpret_cast<const char*>(data), count);
+    if (data != nullptr)
+        XFree(data);
     return name;
 }
 

@@ -471,11 +471,29 @@ std::string windowName(WindowId window)
 {
     Display* d = dpy();
     std::string name;
-    char* text = nullptr;
-    if (d != nullptr && XFetchName(d, window, &text) != 0 && text != nullptr) {
-        name = text;
-        XFree(text);
-    }
+    if (d == nullptr)
+        return name;
+    // _NET_WM_NAME (UTF-8) first, as window managers read it, then WM_NAME.
+    Atom type = 0;
+    int format = 0;
+    unsigned long n = 0, after = 0;
+    unsigned char* data = nullptr;
+    if (XGetWindowProperty(d, window, XInternAtom(d, "_NET_WM_NAME", False), 0, 1024, False,
+                           XInternAtom(d, "UTF8_STRING", False), &type, &format, &n, &after,
+                           &data) == Success &&
+        data != nullptr && format == 8)
+        name.assign(reinterpret_cast<const char*>(data), n);
+    if (data != nullptr)
+        XFree(data);
+    data = nullptr;
+    // WM_NAME as it is stored (STRING or UTF8_STRING, which XFetchName does not return).
+    if (name.empty() &&
+        XGetWindowProperty(d, window, XA_WM_NAME, 0, 1024, False, AnyPropertyType, &type, &format,
+                           &n, &after, &data) == Success &&
+        data != nullptr && format == 8)
+        name.assign(reinterpret_cast<const char*>(data), n);
+    if (data != nullptr)
+        XFree(data);
     return name;
 }
 

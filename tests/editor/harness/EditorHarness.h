@@ -33,6 +33,12 @@ std::string veskPath();      // the real Vesk.clap
 bool veskHasEditor();        // Vesk.clap was built with its editor (VESK_BUILD_GUI)
 std::string screenshotDir(); // out/editor/ in the source tree, created on demand
 
+// First line of a test on the real Vesk.clap: skips it when the plug-in was built without its
+// editor (VESK_BUILD_GUI=OFF), the one reason such a test may skip.
+#define VESK_REQUIRE_EDITOR()                                                                      \
+    if (!::vesk::editor_test::veskHasEditor())                                                     \
+    GTEST_SKIP() << "Vesk.clap was built without its editor (VESK_BUILD_GUI=OFF)"
+
 // --- The X server --------------------------------------------------------------------------------
 
 class XServer
@@ -144,7 +150,7 @@ struct Geometry
 };
 Geometry geometry(WindowId window);
 std::vector<WindowId> children(WindowId window);
-std::string windowName(WindowId window);
+std::string windowName(WindowId window); // _NET_WM_NAME, else WM_NAME
 WindowId transientFor(WindowId window);
 // Polls `done` every 20 ms until it holds or the timeout passes.
 bool waitFor(const std::function<bool()>& done, double timeoutSeconds);
