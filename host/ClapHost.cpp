@@ -49,6 +49,8 @@ PluginLibrary::~PluginLibrary()
 {
     if (entry_ != nullptr && entry_->deinit != nullptr)
         entry_->deinit();
+    if (onDeinit)
+        onDeinit();
     if (handle_ != nullptr)
         ::dlclose(handle_);
 }
@@ -84,6 +86,8 @@ void HostedPlugin::requestCallback(const clap_host_t* host)
     if (HostedPlugin* h = self(host)) {
         h->callbackPending_ = true;
         ++h->callbackRequests_;
+        if (h->options_.onCallbackRequest)
+            h->options_.onCallbackRequest();
     }
 }
 
@@ -106,27 +110,148 @@ bool HostedPlugin::getTrackInfo(const clap_host_t* host, clap_track_info_t* info
 
 void HostedPlugin::log(const clap_host_t* host, clap_log_severity severity, const char* msg)
 {
-    if (HostedPlugin* h = self(host))
-        h->logLines_.push_back(std::to_string(severity) + ": " + (msg != nullptr ? msg : ""));
+    if (HostedPlugin* h = self(host)) {
+        std::string line = std::to_string(severity) + ": " + (msg != nullptr ? msg : "");
+        const std::lock_guard<std::mutex> lock(h->logMutex_);
+        h->logLines_.push_back(std::move(line));
+    }
+}
+
+std::vector<std::string> HostedPlugin::logLines() const
+{
+    const std::lock_guard<std::mutex> lock(logMutex_);
+    return logLines_;
 }
 
 bool HostedPlugin::isMainThread(const clap_host_t* host)
 {
     HostedPlugin* h = self(host);
-    return h != nullptr && !h->inProcess_;
+    if (h == nullptr || std::this_thread::get_id() != h->mainThread_)
+        return false;
+    // Rendering offline, the main thread plays the audio thread inside each process call.
+    return !(h->inProcess_ && h->audioThread_.load() == h->mainThread_);
 }
 
 bool HostedPlugin::isAudioThread(const clap_host_t* host)
 {
     HostedPlugin* h = self(host);
-    return h != nullptr && h->inProcess_;
+    if (h == nullptr || std::this_thread::get_id() != h->audioThread_.load())
+        return false;
+    return h->audioThread_.load() != h->mainThread_ || h->inProcess_;
 }
 
 // ---------------------------------------------------------------------------------------------
 // HostedPlugin
 
+namespace {
+
+// Storage large enough for any event the host sends.
+union EventStorage
+{
+    clap_event_header_t header;
+    clap_event_note_t note;
+    clap_event_midi_t midi;
+    clap_event_note_expression_t expression;
+};
+
+struct EventList
+{
+    std::vector<EventStorage> events;
+
+    static uint32_t size(const clap_input_events_t* list)
+    {
+        return uint32_t(static_cast<const EventList*>(list->ctx)->events.size());
+    }
+    static const clap_event_header_t* get(const clap_input_events_t* list, uint32_t index)
+    {
+        const auto* self = static_cast<const EventList*>(list->ctx);
+        return index < self->events.size() ? &self->events[index].header : nullptr;
+    }
+};
+
+bool tryPush(const clap_output_events_t*, const clap_event_header_t*)
+{
+    return true;
+}
+
+// The transport at a song position of `seconds`: playing at 120 bpm in 4/4.
+clap_event_transport_t transportAt(double seconds)
+{
+    constexpr double kTempoBpm = 120.0;
+    const double beats = seconds * kTempoBpm / 60.0;
+    clap_event_transport_t t;
+    std::memset(&t, 0, sizeof t);
+    t.header.size = sizeof t;
+    t.header.type = CLAP_EVENT_TRANSPORT;
+    t.header.space_id = CLAP_CORE_EVENT_SPACE_ID;
+    t.flags = CLAP_TRANSPORT_HAS_TEMPO | CLAP_TRANSPORT_HAS_BEATS_TIMELINE |
+              CLAP_TRANSPORT_HAS_SECONDS_TIMELINE | CLAP_TRANSPORT_HAS_TIME_SIGNATURE |
+              CLAP_TRANSPORT_IS_PLAYING;
+    t.song_pos_beats = clap_beattime(std::llround(beats * double(CLAP_BEATTIME_FACTOR)));
+    t.song_pos_seconds = clap_sectime(std::llround(seconds * double(CLAP_SECTIME_FACTOR)));
+    t.tempo = kTempoBpm;
+    const double bar = std::floor(beats / 4.0);
+    t.bar_start = clap_beattime(std::llround(bar * 4.0 * double(CLAP_BEATTIME_FACTOR)));
+    t.bar_number = int32_t(bar);
+    t.tsig_num = 4;
+    t.tsig_denom = 4;
+    return t;
+}
+
+EventStorage toClap(const TimedEvent& e, uint32_t offset)
+{
+    EventStorage s;
+    std::memset(&s, 0, sizeof s);
+    switch (e.kind) {
+    case TimedEvent::Kind::NoteOn:
+    case TimedEvent::Kind::NoteOff:
+        s.note.header.size = sizeof(clap_event_note_t);
+        s.note.header.type =
+            e.kind == TimedEvent::Kind::NoteOn ? CLAP_EVENT_NOTE_ON : CLAP_EVENT_NOTE_OFF;
+        s.note.note_id = e.noteId;
+        s.note.port_index = 0;
+        s.note.channel = e.channel;
+        s.note.key = e.key;
+        s.note.velocity = e.velocity;
+        break;
+    case TimedEvent::Kind::Midi:
+        s.midi.header.size = sizeof(clap_event_midi_t);
+        s.midi.header.type = CLAP_EVENT_MIDI;
+        s.midi.port_index = 0;
+        std::memcpy(s.midi.data, e.midi, 3);
+        break;
+    case TimedEvent::Kind::NoteExpression:
+        s.expression.header.size = sizeof(clap_event_note_expression_t);
+        s.expression.header.type = CLAP_EVENT_NOTE_EXPRESSION;
+        s.expression.expression_id = e.expressionId;
+        s.expression.note_id = e.noteId;
+        s.expression.port_index = 0;
+        s.expression.channel = e.channel;
+        s.expression.key = e.key;
+        s.expression.value = e.expressionValue;
+        break;
+    }
+    s.header.time = offset;
+    s.header.space_id = e.spaceId;
+    return s;
+}
+
+} // namespace
+
+// The state of one run of blocks: the events still to deliver and the buffers handed to the
+// plug-in, allocated once per run.
+struct HostedPlugin::Run
+{
+    std::vector<TimedEvent> events;
+    size_t nextEvent = 0;
+    uint64_t done = 0;
+    std::vector<float> outL, outR;
+    float* channels[2] = {nullptr, nullptr};
+    EventList inList;
+};
+
 HostedPlugin::HostedPlugin(PluginLibrary& library, const std::string& pluginId, HostOptions options)
-    : options_(std::move(options))
+    : options_(std::move(options)), mainThread_(std::this_thread::get_id())
 {
     host_.clap_version = CLAP_VERSION;
     host_.host_data = this;
@@ -228,101 +353,6 @@ bool HostedPlugin::sendCommand(uint8_t type, const std::vector<uint8_t>& payload
            ext->send(plugin_, type, payload.data(), uint32_t(payload.size()));
 }
 
-namespace {
-
-// Storage large enough for any event the host sends.
-union EventStorage
-{
-    clap_event_header_t header;
-    clap_event_note_t note;
-    clap_event_midi_t midi;
-    clap_event_note_expression_t expression;
-};
-
-struct EventList
-{
-    std::vector<EventStorage> events;
-
-    static uint32_t size(const clap_input_events_t* list)
-    {
-        return uint32_t(static_cast<const EventList*>(list->ctx)->events.size());
-    }
-    static const clap_event_header_t* get(const clap_input_events_t* list, uint32_t index)
-    {
-        const auto* self = static_cast<const EventList*>(list->ctx);
-        return index < self->events.size() ? &self->events[index].header : nullptr;
-    }
-};
-
-bool tryPush(const clap_output_events_t*, const clap_event_header_t*)
-{
-    return true;
-}
-
-// The transport at a song position of `seconds`: playing at 120 bpm in 4/4.
-clap_event_transport_t transportAt(double seconds)
-{
-    constexpr double kTempoBpm = 120.0;
-    const double beats = seconds * kTempoBpm / 60.0;
-    clap_event_transport_t t;
-    std::memset(&t, 0, sizeof t);
-    t.header.size = sizeof t;
-    t.header.type = CLAP_EVENT_TRANSPORT;
-    t.header.space_id = CLAP_CORE_EVENT_SPACE_ID;
-    t.flags = CLAP_TRANSPORT_HAS_TEMPO | CLAP_TRANSPORT_HAS_BEATS_TIMELINE |
-              CLAP_TRANSPORT_HAS_SECONDS_TIMELINE | CLAP_TRANSPORT_HAS_TIME_SIGNATURE |
-              CLAP_TRANSPORT_IS_PLAYING;
-    t.song_pos_beats = clap_beattime(std::llround(beats * double(CLAP_BEATTIME_FACTOR)));
-    t.song_pos_seconds = clap_sectime(std::llround(seconds * double(CLAP_SECTIME_FACTOR)));
-    t.tempo = kTempoBpm;
-    const double bar = std::floor(beats / 4.0);
-    t.bar_start = clap_beattime(std::llround(bar * 4.0 * double(CLAP_BEATTIME_FACTOR)));
-    t.bar_number = int32_t(bar);
-    t.tsig_num = 4;
-    t.tsig_denom = 4;
-    return t;
-}
-
-EventStorage toClap(const TimedEvent& e, uint32_t offset)
-{
-    EventStorage s;
-    std::memset(&s, 0, sizeof s);
-    switch (e.kind) {
-    case TimedEvent::Kind::NoteOn:
-    case TimedEvent::Kind::NoteOff:
-        s.note.header.size = sizeof(clap_event_note_t);
-        s.note.header.type =
-            e.kind == TimedEvent::Kind::NoteOn ? CLAP_EVENT_NOTE_ON : CLAP_EVENT_NOTE_OFF;
-        s.note.note_id = e.noteId;
-        s.note.port_index = 0;
-        s.note.channel = e.channel;
-        s.note.key = e.key;
-        s.note.velocity = e.velocity;
-        break;
-    case TimedEvent::Kind::Midi:
-        s.midi.header.size = sizeof(clap_event_midi_t);
-        s.midi.header.type = CLAP_EVENT_MIDI;
-        s.midi.port_index = 0;
-        std::memcpy(s.midi.data, e.midi, 3);
-        break;
-    case TimedEvent::Kind::NoteExpression:
-        s.expression.header.size = sizeof(clap_event_note_expression_t);
-        s.expression.header.type = CLAP_EVENT_NOTE_EXPRESSION;
-        s.expression.expression_id = e.expressionId;
-        s.expression.note_id = e.noteId;
-        s.expression.port_index = 0;
-        s.expression.channel = e.channel;
-        s.expression.key = e.key;
-        s.expression.value = e.expressionValue;
-        break;
-    }
-    s.header.time = offset;
-    s.header.space_id = e.spaceId;
-    return s;
-}
-
-} // namespace
-
 RenderStats HostedPlugin::render(uint64_t frames, uint32_t blockSize,
                                  std::vector<TimedEvent> events, std::vector<float>& left,
                                  std::vector<float>& right)
@@ -330,71 +360,89 @@ RenderStats HostedPlugin::render(uint64_t frames, uint32_t blockSize,
     RenderStats stats;
     if (!active_ || blockSize == 0)
         return stats;
-    std::stable_sort(events.begin(), events.end(),
-                     [](const TimedEvent& a, const TimedEvent& b) { return a.frame < b.frame; });
-
-    std::vector<float> outL(blockSize), outR(blockSize);
-    float* channels[2] = {outL.data(), outR.data()};
-    clap_audio_buffer_t output{};
-    output.data32 = channels;
-    output.channel_count = 2;
-
-    EventList inList;
-    inList.events.reserve(64);
-    clap_input_events_t in{&inList, EventList::size, EventList::get};
-    clap_output_events_t out{nullptr, tryPush};
-
-    size_t nextEvent = 0;
+    beginRun(std::move(events), blockSize);
     left.reserve(left.size() + frames);
     right.reserve(right.size() + frames);
-    clap_event_transport_t transport{};
     for (uint64_t done = 0; done < frames;) {
         const uint32_t n = uint32_t(std::min<uint64_t>(blockSize, frames - done));
         if (beforeBlock)
             beforeBlock(done, n);
-        inList.events.clear();
-        while (nextEvent < events.size() && events[nextEvent].frame < done + n) {
-            const uint64_t at = events[nextEvent].frame < done ? 0 : events[nextEvent].frame - done;
-            inList.events.push_back(toClap(events[nextEvent], uint32_t(at)));
-            ++nextEvent;
-        }
-        clap_process_t process{};
-        process.steady_time = steadyTime_;
-        process.frames_count = n;
-        process.transport = nullptr;
-        if (options_.sendTransport) {
-            transport = transportAt(options_.transportStartSeconds +
-                                    double(framesSinceActivation_) / rate_);
-            process.transport = &transport;
-        }
-        process.audio_inputs = nullptr;
-        process.audio_outputs = &output;
-        process.audio_inputs_count = 0;
-        process.audio_outputs_count = 1;
-        process.in_events = &in;
-        process.out_events = &out;
-
-        if (beforeProcess)
-            beforeProcess();
-        inProcess_ = true;
-        const auto t0 = std::chrono::steady_clock::now();
-        plugin_->process(plugin_, &process);
-        const auto t1 = std::chrono::steady_clock::now();
-        inProcess_ = false;
-        if (afterProcess)
-            afterProcess();
-
-        stats.blockMicros.push_back(std::chrono::duration<double, std::micro>(t1 - t0).count());
-        left.insert(left.end(), outL.begin(), outL.begin() + n);
-        right.insert(right.end(), outR.begin(), outR.begin() + n);
-        steadyTime_ += n;
-        framesSinceActivation_ += n;
+        processBlock(n, left, right, stats);
         done += n;
-        stats.frames += n;
         if (pumpMainThread())
             ++stats.mainThreadCallbacks;
     }
     return stats;
+}
+
+void HostedPlugin::beginRun(std::vector<TimedEvent> events, uint32_t blockSize)
+{
+    std::stable_sort(events.begin(), events.end(),
+                     [](const TimedEvent& a, const TimedEvent& b) { return a.frame < b.frame; });
+    run_ = std::make_unique<Run>();
+    run_->events = std::move(events);
+    run_->outL.assign(std::max<uint32_t>(blockSize, 1), 0.0f);
+    run_->outR.assign(std::max<uint32_t>(blockSize, 1), 0.0f);
+    run_->channels[0] = run_->outL.data();
+    run_->channels[1] = run_->outR.data();
+    run_->inList.events.reserve(64);
+}
+
+void HostedPlugin::processBlock(uint32_t frames, std::vector<float>& left,
+                                std::vector<float>& right, RenderStats& stats)
+{
+    if (!run_)
+        beginRun({}, frames);
+    Run& r = *run_;
+    const uint32_t n = std::min<uint32_t>(frames, uint32_t(r.outL.size()));
+    clap_audio_buffer_t output{};
+    output.data32 = r.channels;
+    output.channel_count = 2;
+    clap_input_events_t in{&r.inList, EventList::size, EventList::get};
+    clap_output_events_t out{nullptr, tryPush};
+
+    r.inList.events.clear();
+    while (r.nextEvent < r.events.size() && r.events[r.nextEvent].frame < r.done + n) {
+        const TimedEvent& e = r.events[r.nextEvent];
+        const uint64_t at = e.frame < r.done ? 0 : e.frame - r.done;
+        r.inList.events.push_back(toClap(e, uint32_t(at)));
+        ++r.nextEvent;
+    }
+    clap_process_t process{};
+    process.steady_time = steadyTime_;
+    process.frames_count = n;
+    process.transport = nullptr;
+    clap_event_transport_t transport{};
+    if (options_.sendTransport) {
+        transport =
+            transportAt(options_.transportStartSeconds + double(framesSinceActivation_) / rate_);
+        process.transport = &transport;
+    }
+    process.audio_inputs = nullptr;
+    process.audio_outputs = &output;
+    process.audio_inputs_count = 0;
+    process.audio_outputs_count = 1;
+    process.in_events = &in;
+    process.out_events = &out;
+
+    if (beforeProcess)
+        beforeProcess();
+    audioThread_ = std::this_thread::get_id();
+    inProcess_ = true;
+    const auto t0 = std::chrono::steady_clock::now();
+    plugin_->process(plugin_, &process);
+    const auto t1 = std::chrono::steady_clock::now();
+    inProcess_ = false;
+    if (afterProcess)
+        afterProcess();
+
+    stats.blockMicros.push_back(std::chrono::duration<double, std::micro>(t1 - t0).count());
+    left.insert(left.end(), r.outL.begin(), r.outL.begin() + n);
+    right.insert(right.end(), r.outR.begin(), r.outR.begin() + n);
+    steadyTime_ += n;
+    framesSinceActivation_ += n;
+    r.done += n;
+    stats.frames += n;
 }
 
 namespace {

@@ -3,8 +3,9 @@
 // It loads a .clap file, creates one plug-in instance, offers the host extensions the plug-in
 // uses (state with a mark_dirty counter, track info, log, thread check, and a slot for a fake
 // REAPER), sends note and MIDI events at sample-exact times and renders audio offline in blocks
-// of a chosen size. The main and audio roles run on the calling thread, one after the other:
-// main-thread callbacks the plug-in requests are serviced between blocks.
+// of a chosen size. Offline, the main and audio roles run on the calling thread, one after the
+// other: main-thread callbacks the plug-in requests are serviced between blocks. A real-time run
+// (the editor's, host/HostGui.h) processes blocks on a thread of its own instead.
 #pragma once
 
 #include "plugin/Messages.h"
@@ -15,7 +16,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace vesk::host {
@@ -33,6 +36,9 @@ public:
     const clap_plugin_entry_t& entry() const { return *entry_; }
     const clap_plugin_factory_t* factory() const { return factory_; }
     const std::string& path() const { return path_; }
+
+    // Called on destruction right after clap_entry.deinit returned, before the file is closed.
+    std::function<void()> onDeinit;
 
 private:
     std::string path_;
@@ -74,6 +80,9 @@ struct HostOptions
     // position at the first frame after activation is transportStartSeconds; none when false.
     bool sendTransport = false;
     double transportStartSeconds = 0.0;
+    // Called from whichever thread the plug-in asks for a main-thread callback on (a real-time
+    // run wakes its main loop here); must not block.
+    std::function<void()> onCallbackRequest;
 };
 
 struct RenderStats
@@ -128,6 +137,14 @@ public:
     RenderStats render(uint64_t frames, uint32_t blockSize, std::vector<TimedEvent> events,
                        std::vector<float>& left, std::vector<float>& right);
 
+    // The same block by block, for a run whose blocks are paced by the caller: beginRun sets the
+    // events (frames counted from the first block that follows), processBlock processes n frames
+    // (at most blockSize) on the calling thread, which counts as the audio thread while it does,
+    // and appends the output. processBlock services no main-thread callback.
+    void beginRun(std::vector<TimedEvent> events, uint32_t blockSize);
+    void processBlock(uint32_t frames, std::vector<float>& left, std::vector<float>& right,
+                      RenderStats& stats);
+
     // Called right before and right after each process call (allocation counting in tests).
     std::function<void()> beforeProcess;
     std::function<void()> afterProcess;
@@ -141,7 +158,8 @@ public:
 
     uint32_t dirtyCount() const { return dirtyCount_; }
     uint32_t callbackRequests() const { return callbackRequests_; }
-    const std::vector<std::string>& logLines() const { return logLines_; }
+    // A copy: the plug-in may log from any thread.
+    std::vector<std::string> logLines() const;
     HostOptions& options() { return options_; }
     bool active() const { return active_; }
     double sampleRate() const { return rate_; }
@@ -167,13 +185,20 @@ private:
     const clap_plugin_t* plugin_ = nullptr;
     bool active_ = false;
     bool processing_ = false;
-    bool inProcess_ = false;
+    // Thread check: the thread that created the instance is the main thread; the thread inside
+    // processBlock is the audio thread (the main thread itself while it renders offline).
+    std::thread::id mainThread_;
+    std::atomic<std::thread::id> audioThread_{};
+    std::atomic<bool> inProcess_{false};
+    struct Run;
+    std::unique_ptr<Run> run_;
     std::atomic<bool> callbackPending_{false}; // set from any thread (the plug-in's worker)
     double rate_ = 48000.0;
     uint32_t maxBlock_ = 0;
     uint32_t dirtyCount_ = 0;
     std::atomic<uint32_t> callbackRequests_{0};
     int64_t steadyTime_ = 0;
+    mutable std::mutex logMutex_;
     std::vector<std::string> logLines_;
     uint64_t framesSinceActivation_ = 0; // the transport's song position
 };

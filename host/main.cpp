@@ -1,6 +1,7 @@
 // vesk-host: render a CLAP plug-in headlessly. Run with --help for the options.
 #include "host/ClapHost.h"
 #include "host/FakeReaper.h"
+#include "host/HostGui.h"
 
 #include "audio_files/WavWriter.h"
 #include "plugin/Messages.h"
@@ -121,6 +122,7 @@ int main(int argc, char** argv)
     int instanceCount = 1;
     std::vector<std::pair<uint64_t, uint64_t>> randomTriggers; // frame, seed
     std::vector<std::pair<double, bool>> muteChanges;          // seconds, muted
+    GuiHost gui;
 
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -129,9 +131,14 @@ int main(int argc, char** argv)
                 fail("missing value after " + arg);
             return argv[++i];
         };
+        std::string guiError;
         if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
+            std::fputs(GuiHost::usage(), stdout);
             return 0;
+        } else if (gui.parseOption(arg, value, guiError)) {
+            if (!guiError.empty())
+                fail(guiError);
         } else if (arg == "--plugin") {
             pluginPath = value();
         } else if (arg == "--id") {
@@ -245,6 +252,8 @@ int main(int argc, char** argv)
     }
     if (pluginPath.empty())
         fail(std::string("--plugin is required\n") + kUsage);
+    if (const std::string error = gui.checkOptions(); !error.empty())
+        fail(error);
     if (reaper) {
         for (const std::string& name : reaperTracks)
             fakeReaper.addTrack(name, {vesk::host::FakeReaper::kPluginFxName});
@@ -256,8 +265,15 @@ int main(int argc, char** argv)
             options.trackName = reaperTracks.front();
         options.extraExtension = [&fakeReaper](const char* id) { return fakeReaper.extension(id); };
     }
+    if (gui.editorRun() || gui.reloadRun()) {
+        std::string error;
+        if (!gui.install(options, error))
+            fail(error);
+    }
 
     try {
+        if (gui.reloadRun())
+            gui.runReloadCycles(pluginPath, pluginId);
         PluginLibrary library(pluginPath);
         const clap_plugin_factory_t* factory = library.factory();
         if (factory->get_plugin_count(factory) == 0)
@@ -273,7 +289,12 @@ int main(int argc, char** argv)
         if (desc == nullptr)
             fail("no plug-in with id " + pluginId);
 
-        // Every instance exists before any of them loads its state (a duplicated track).
+        // Every instance exists before any of them loads its state (a duplicated track). With
+        // the editor open, the real-time run makes the further instances itself.
+        if (gui.editorRun()) {
+            gui.setInstances(instanceCount);
+            instanceCount = 1;
+        }
         std::vector<std::unique_ptr<HostedPlugin>> instances;
         for (int k = 0; k < instanceCount; ++k)
             instances.push_back(std::make_unique<HostedPlugin>(library, desc->id, options));
@@ -329,7 +350,11 @@ int main(int argc, char** argv)
                 fakeReaper.tracks.front()->muted = reaperMuted;
             std::vector<float> l, r;
             p.beforeBlock = timedActions(p);
-            const RenderStats s = p.render(frames, uint32_t(block), events, l, r);
+            const RenderStats s =
+                gui.editorRun()
+                    ? gui.run(library, desc->id, p, loadStatePath.empty() ? nullptr : &loadedState,
+                              events, uint32_t(block), l, r)
+                    : p.render(frames, uint32_t(block), events, l, r);
             p.beforeBlock = nullptr;
             p.pumpMainThread();
 
@@ -392,7 +417,10 @@ int main(int argc, char** argv)
                 << ",\n  \"block_micros\": {\"mean\": "
                 << (stats.blockMicros.empty() ? 0.0 : sumBlock / double(stats.blockMicros.size()))
                 << ", \"median\": " << median(stats.blockMicros) << ", \"max\": " << maxBlock
-                << "},\n  \"instances\": [" << perInstance.str() << "]\n}\n";
+                << "},\n  \"instances\": [" << perInstance.str() << "]";
+        if (gui.editorRun() || gui.reloadRun())
+            summary << ",\n  \"gui\": " << gui.json();
+        summary << "\n}\n";
         std::cout << summary.str();
         if (!jsonPath.empty()) {
             const std::string s = summary.str();
