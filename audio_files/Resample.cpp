@@ -119,6 +119,7 @@ void reloadAllSamplesForSampleRate(SamplePool (&pools)[kNumPools], RawAudioCache
             SampleData whole;
             whole.audio = region.audio;
             computeRegionPeaks(whole, pool.overview, kOverviewPeaks);
+            pool.overviewRevision = nextOverviewRevision();
         }
     }
 }

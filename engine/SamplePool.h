@@ -5,6 +5,7 @@
 #include "SampleData.h"
 #include "XS64Rand.h"
 
+#include <atomic>
 #include <cstdint>
 #include <type_traits>
 #include <vector>
@@ -76,6 +77,14 @@ struct LastTrigger
     bool reverse = false;
 };
 
+// [main thread] A revision number no overview has had before in this process: the snapshot's
+// copies skip an overview whose revision they already hold.
+inline uint64_t nextOverviewRevision()
+{
+    static std::atomic<uint64_t> last{0};
+    return last.fetch_add(1, std::memory_order_relaxed) + 1;
+}
+
 struct SamplePool
 {
     std::vector<SampleData> samples; // at most kMaxSamplesPerPool are ever used
@@ -90,6 +99,7 @@ struct SamplePool
     int32_t prevPick = -1;
     float peaks[kDisplayPeaks] = {};
     float overview[kOverviewPeaks] = {};
+    uint64_t overviewRevision = nextOverviewRevision(); // changes with every new overview
     LastTrigger lastTrigger;
     PoolRoute outputRoute = PoolRoute::Bus1;
     EnvelopeData volumeEnv; // dB, added to the volume

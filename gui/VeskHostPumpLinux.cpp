@@ -17,7 +17,7 @@ namespace vesk {
 
 namespace {
 
-constexpr uint32_t kTimerPeriodMs = 16;
+constexpr uint32_t kTimerPeriodMs = 20; // 50 Hz: every frame of JUCE's 30 Hz work, little else
 constexpr int kMaxMessagesPerPump = 256;
 
 // Every live pump, told when JUCE's set of descriptors changes. Main thread only.

@@ -171,6 +171,7 @@ std::string VeskPlugin::currentProjectRoot()
 void VeskPlugin::rebuildOverview(int poolIndex, int sampleIndex)
 {
     vesk::SamplePool& pool = sampler.pools[poolIndex];
+    pool.overviewRevision = vesk::nextOverviewRevision();
     std::fill(std::begin(pool.overview), std::end(pool.overview), 0.0f);
     if (sampleIndex < 0 || size_t(sampleIndex) >= pool.samples.size())
         return;

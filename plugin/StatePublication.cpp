@@ -93,7 +93,8 @@ void VeskPlugin::syncState()
         out.displayedSample = uint32_t(last.sampleIndex);
         out.durationMs = last.durationMs;
         std::memcpy(out.peaks, l.peaks, sizeof out.peaks);
-        std::memcpy(out.overview, pool.overview, sizeof out.overview);
+        std::copy(std::begin(pool.overview), std::end(pool.overview), out.overview.begin());
+        out.overview.revision = pool.overviewRevision;
         out.lastGain = last.gain;
         out.lastVolumeBase = last.volumeBase;
         out.lastStart = last.startPercent;

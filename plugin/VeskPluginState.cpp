@@ -159,6 +159,7 @@ bool VeskPlugin::serializePoolSamples(vesk::StateSerializer& s, int poolIndex,
         last.durationMs = 0.0f;
         std::fill(std::begin(pool.peaks), std::end(pool.peaks), 0.0f);
         std::fill(std::begin(pool.overview), std::end(pool.overview), 0.0f);
+        pool.overviewRevision = vesk::nextOverviewRevision();
     }
     last.gain = 1.0f;
     last.volumeBase = 0.0f;
