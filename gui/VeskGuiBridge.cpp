@@ -175,6 +175,12 @@ public:
             onClose();
     }
 
+    // With no component focused the window itself gets the keys: they are the root's.
+    bool keyPressed(const juce::KeyPress& key) override
+    {
+        return root_ != nullptr ? root_->keyPressed(key) : juce::DocumentWindow::keyPressed(key);
+    }
+
     float getDesktopScaleFactor() const override
     {
 #if defined(__APPLE__)
@@ -228,6 +234,8 @@ public:
     {
         window_->setVisible(true);
         window_->toFront(true);
+        if (window_->root()->isShowing())
+            window_->root()->grabKeyboardFocus();
     }
 
     void hide() override { window_->setVisible(false); }

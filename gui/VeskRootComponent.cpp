@@ -1,6 +1,7 @@
 #include "VeskRootComponent.h"
 
 #include "VeskGuiLayout.h"
+#include "VeskGuiLog.h"
 #include "VeskJuceRuntime.h"
 #include "VeskKeyRouting.h"
 
@@ -129,6 +130,8 @@ bool VeskRootComponent::keyPressed(const juce::KeyPress& key)
 
 void VeskRootComponent::mouseDown(const juce::MouseEvent& e)
 {
+    const auto at = e.getEventRelativeTo(this).getPosition();
+    vesk::guiLog("root: mouse down at %d,%d", at.x, at.y);
     if (vesk::gui::isInsideTextEditor(e.originalComponent))
         return;
     // A click outside a text field ends text entry.

@@ -82,15 +82,4 @@ juce::String textFromEngine(const char* bytes, size_t capacity)
     return out;
 }
 
-std::string truncateUtf8(const std::string& utf8, size_t maxBytes)
-{
-    if (utf8.size() <= maxBytes)
-        return utf8;
-    size_t cut = maxBytes;
-    // Step back over continuation bytes to the start of the character that crosses the limit.
-    while (cut > 0 && continuation(static_cast<unsigned char>(utf8[cut])))
-        --cut;
-    return utf8.substr(0, cut);
-}
-
 } // namespace vesk::gui

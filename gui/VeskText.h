@@ -12,7 +12,4 @@ namespace vesk::gui {
 // off at the end of the field dropped and any invalid byte shown as U+FFFD. Never asserts.
 juce::String textFromEngine(const char* bytes, size_t capacity);
 
-// The longest prefix of `utf8` that is at most maxBytes long and ends on a character boundary.
-std::string truncateUtf8(const std::string& utf8, size_t maxBytes);
-
 } // namespace vesk::gui

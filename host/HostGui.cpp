@@ -96,6 +96,10 @@ struct Options
     bool scaleGiven = false;
     double scale = 1.0;
     std::vector<SetSizeStep> setSizes;
+    std::vector<double> showAt;               // seconds after showing: call show again
+    double saveAt = -1.0;                     // seconds after showing: save the first instance's
+    std::string saveAtPath;                   // state to this file, the editor still open
+    double holdFrom = -1.0, holdUntil = -1.0; // the audio thread makes no process calls
     std::string windowFile, readyFile;
     std::string title = "vesk-host";
     int cycles = 0;
@@ -209,6 +213,7 @@ struct Instance
     Clock::time_point shownAt;
     uint32_t parentWidth = 0, parentHeight = 0;
     bool pendingShow = false, pendingHide = false, pendingDestroy = false, pendingSize = false;
+    int showCalls = 0; // --gui-show-at calls made
     uint32_t pendingWidth = 0, pendingHeight = 0;
     std::vector<OpenRecord> opens;
 
@@ -248,7 +253,7 @@ struct GuiHost::Impl
     uint64_t wakeups = 0, readyWakeups = 0;
     double readySeconds = 0.0;
     // Audio thread figures.
-    uint64_t audioBlocks = 0, lateBlocks = 0;
+    uint64_t audioBlocks = 0, lateBlocks = 0, heldBlocks = 0;
     double maxLagMs = 0.0;
     int64_t audioStartNs = 0;
     double audioSeconds = 0.0;
@@ -928,6 +933,8 @@ void GuiHost::Impl::runPhase(double seconds)
     const Clock::time_point until =
         start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
     std::vector<bool> stepDone(opt.setSizes.size(), false);
+    std::vector<bool> showDone(opt.showAt.size(), false);
+    bool saveDone = opt.saveAt < 0.0;
     Clock::time_point readyAt{};
     bool wasReady = false;
     uint64_t wakeupsAtReady = 0;
@@ -962,6 +969,23 @@ void GuiHost::Impl::runPhase(double seconds)
                 in->opens.back().setSizes.push_back(rec);
             }
         }
+        for (size_t i = 0; i < opt.showAt.size(); ++i) {
+            if (showDone[i] || secondsBetween(start, now) < opt.showAt[i])
+                continue;
+            showDone[i] = true;
+            for (Instance* in : adopted)
+                if (in->open && in->gui->show != nullptr) {
+                    ++in->showCalls;
+                    in->gui->show(in->plugin->plugin());
+                }
+        }
+        if (!saveDone && secondsBetween(start, now) >= opt.saveAt && !adopted.empty()) {
+            saveDone = true;
+            std::vector<uint8_t> bytes;
+            if (!adopted.front()->plugin->saveState(bytes) || !writeFile(opt.saveAtPath, bytes))
+                std::fprintf(stderr, "vesk-host: cannot save the state to %s\n",
+                             opt.saveAtPath.c_str());
+        }
         fireTimers(now);
         now = Clock::now();
         if (now >= until)
@@ -971,6 +995,13 @@ void GuiHost::Impl::runPhase(double seconds)
         for (const Instance* in : adopted)
             for (const auto& [id, reg] : in->timers)
                 next = std::min(next, reg.due);
+        if (!saveDone)
+            next = std::min(next, start + std::chrono::duration_cast<Clock::duration>(
+                                              std::chrono::duration<double>(opt.saveAt)));
+        for (size_t i = 0; i < opt.showAt.size(); ++i)
+            if (!showDone[i])
+                next = std::min(next, start + std::chrono::duration_cast<Clock::duration>(
+                                                  std::chrono::duration<double>(opt.showAt[i])));
         for (size_t i = 0; i < opt.setSizes.size(); ++i)
             if (!stepDone[i])
                 next =
@@ -1069,7 +1100,8 @@ std::string GuiHost::Impl::instanceJson(const Instance& in) const
     }
     j << "],\n      \"request_resize\": {\"count\": " << in.requestResize
       << ", \"last_width\": " << in.lastResizeWidth << ", \"last_height\": " << in.lastResizeHeight
-      << "}, \"request_show\": " << in.requestShow << ", \"request_hide\": " << in.requestHide
+      << "}, \"request_show\": " << in.requestShow << ", \"show_calls\": " << in.showCalls
+      << ", \"request_hide\": " << in.requestHide
       << ", \"resize_hints_changed\": " << in.resizeHintsChanged
       << ", \"closed\": {\"count\": " << in.closed << ", \"destroyed\": " << in.closedDestroyed
       << "},\n      \"registrations\": [";
@@ -1113,6 +1145,11 @@ const char* GuiHost::usage()
            "  --gui-scale S         call set_scale(S) before get_size\n"
            "  --gui-set-size WxH@S  S seconds after showing: adjust_size, resize, set_size\n"
            "                        (repeatable)\n"
+           "  --gui-save-state-at S:FILE  S seconds after showing: save the first instance's\n"
+           "                        state to FILE with the editor open\n"
+           "  --gui-show-at S       S seconds after showing: call show again (repeatable)\n"
+           "  --gui-audio-hold A:B  the audio thread makes no process call from A to B seconds\n"
+           "                        (silence is recorded meanwhile)\n"
            "  --gui-transient       floating: make the editor transient to a host window\n"
            "  --gui-title TEXT      the title given through suggest_title (default vesk-host)\n"
            "  --gui-hide-answer yes|no  the answer to request_hide (yes: the host hides it)\n"
@@ -1172,6 +1209,33 @@ bool GuiHost::parseOption(const std::string& arg, const std::function<std::strin
             error = "bad --gui-set-size (WxH@SECONDS)";
         else
             o.setSizes.push_back({w, h, at});
+    } else if (arg == "--gui-show-at") {
+        double at = 0.0;
+        number(0.0, 3600.0, at);
+        o.showAt.push_back(at);
+    } else if (arg == "--gui-save-state-at") {
+        const std::string v = value();
+        const size_t colon = v.find(':');
+        char* end = nullptr;
+        const double at = colon == std::string::npos ? -1.0 : std::strtod(v.c_str(), &end);
+        if (colon == std::string::npos || end != v.c_str() + colon || !std::isfinite(at) ||
+            at < 0.0 || colon + 1 >= v.size())
+            error = "bad --gui-save-state-at (SECONDS:FILE)";
+        else {
+            o.saveAt = at;
+            o.saveAtPath = v.substr(colon + 1);
+        }
+    } else if (arg == "--gui-audio-hold") {
+        const std::string v = value();
+        double a = 0.0, b = 0.0;
+        char tail = 0;
+        if (std::sscanf(v.c_str(), "%lf:%lf%c", &a, &b, &tail) != 2 || !std::isfinite(a) ||
+            !std::isfinite(b) || a < 0.0 || b <= a)
+            error = "bad --gui-audio-hold (FROM:TO seconds)";
+        else {
+            o.holdFrom = a;
+            o.holdUntil = b;
+        }
     } else if (arg == "--gui-transient") {
         o.transient = true;
     } else if (arg == "--gui-title") {
@@ -1366,6 +1430,16 @@ RenderStats GuiHost::run(PluginLibrary& library, const std::string& pluginId, Ho
             m.maxLagMs = std::max(m.maxLagMs, lagMs);
             if (lagMs > 1000.0 * period)
                 ++m.lateBlocks;
+            const double t = double(k) * period;
+            if (t >= m.opt.holdFrom && t < m.opt.holdUntil) {
+                // Held: no process call, silence on the recording.
+                for (Instance* in : m.adopted) {
+                    in->left.insert(in->left.end(), blockSize, 0.0f);
+                    in->right.insert(in->right.end(), blockSize, 0.0f);
+                }
+                ++m.heldBlocks;
+                continue;
+            }
             for (Instance* in : m.adopted)
                 in->plugin->processBlock(blockSize, in->left, in->right, in->stats);
             ++m.audioBlocks;
@@ -1433,9 +1507,9 @@ std::string GuiHost::json() const
       << ", \"ready_seconds\": " << m.readySeconds << ", \"wakeups_per_second\": "
       << (m.readySeconds > 0.0 ? double(m.readyWakeups) / m.readySeconds : 0.0)
       << "},\n    \"audio\": {\"blocks\": " << m.audioBlocks
-      << ", \"late_blocks\": " << m.lateBlocks << ", \"max_lag_ms\": " << m.maxLagMs
-      << ", \"seconds\": " << m.audioSeconds << ", \"start_steady_ns\": " << m.audioStartNs
-      << "},\n    \"reload_cycles\": [";
+      << ", \"held_blocks\": " << m.heldBlocks << ", \"late_blocks\": " << m.lateBlocks
+      << ", \"max_lag_ms\": " << m.maxLagMs << ", \"seconds\": " << m.audioSeconds
+      << ", \"start_steady_ns\": " << m.audioStartNs << "},\n    \"reload_cycles\": [";
     for (size_t i = 0; i < m.reloads.size(); ++i) {
         const ReloadRecord& r = m.reloads[i];
         j << (i ? ",\n      " : "\n      ") << "{\"threads_before\": " << r.threadsBefore

@@ -112,14 +112,6 @@ TEST(EngineText, Utf8WithACutCharacterDropped)
     EXPECT_EQ(vesk::gui::textFromEngine(full, sizeof full), "abc");
 }
 
-TEST(EngineText, TruncationEndsOnACharacterBoundary)
-{
-    const std::string name = std::string(30, 'x') + "\xe9\x9b\xa8" + "yy"; // 35 bytes
-    EXPECT_EQ(vesk::gui::truncateUtf8(name, 31), std::string(30, 'x'));
-    EXPECT_EQ(vesk::gui::truncateUtf8(name, 33), std::string(30, 'x') + "\xe9\x9b\xa8");
-    EXPECT_EQ(vesk::gui::truncateUtf8("short", 31), "short");
-}
-
 // A snapshot with samples in pools 0 and 2 only.
 std::unique_ptr<vesk::VeskState> kitState()
 {

@@ -37,6 +37,11 @@ std::string hostPath()
 {
     return VESK_HOST_PATH;
 }
+
+std::string kitPath()
+{
+    return VESK_KIT_PATH;
+}
 std::string xdndDropPath()
 {
     return VESK_XDND_DROP_PATH;

@@ -27,6 +27,7 @@ using WindowId = unsigned long;
 
 // Paths the build gives the tests.
 std::string hostPath();      // vesk-host
+std::string kitPath();       // vesk-kit (kit JSON to state files)
 std::string xdndDropPath();  // vesk-xdnd-drop
 std::string fixturePath();   // the test plug-in with an Xlib editor
 std::string veskPath();      // the real Vesk.clap

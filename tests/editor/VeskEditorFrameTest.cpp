@@ -1,0 +1,405 @@
+// The editor's frame through the real Vesk.clap in vesk-host under Xvfb: sizes and scale, the
+// global keys heard in the recorded audio, the health banner, hiding, pumping and clicks, and
+// the open/close/unload cycles a host puts it through.
+#include "EditorHarness.h"
+
+#include "audio_files/WavWriter.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+using namespace vesk::editor_test;
+
+namespace {
+
+// Colours of the editor's frame (0xRRGGBB): window background, a panel not built yet, banner.
+constexpr uint32_t kBackground = 0x2d2d30;
+constexpr uint32_t kBanner = 0xb23a1e;
+
+// Writes `frames` of a sine into a mono WAV file.
+std::string sineFile(const std::string& path, double hz, double seconds, double amplitude = 0.5)
+{
+    const size_t n = size_t(seconds * 48000.0);
+    std::vector<float> x(n);
+    for (size_t i = 0; i < n; ++i)
+        x[i] = float(amplitude * std::sin(2.0 * M_PI * hz * double(i) / 48000.0));
+    EXPECT_TRUE(vesk::writeWav(path, x, x, 48000.0)) << path;
+    return path;
+}
+
+// A state made by vesk-kit from a kit description.
+std::string kitState(HostRun& run, const std::string& kitJson)
+{
+    const std::string kit = run.path("kit.json");
+    std::ofstream(kit) << kitJson;
+    const std::string state = run.path("kit.vesk-state");
+    EXPECT_EQ(runProgram({kitPath(), "build", kit, state}), 0);
+    return state;
+}
+
+// One pool with a 2 s tone whose pitch is drawn afresh on every trigger.
+std::string tonePoolKit(const std::string& file)
+{
+    return R"({"rate": 48000, "pools": [{"name": "Tone", "samples": [")" + file +
+           R"("], "pitch": {"base": 0, "range": 0.5, "random": true}}]})";
+}
+
+// Where the audio thread's clock puts a moment measured with the harness's clock, in frames of
+// the recording.
+long long frameAt(int64_t steadyNs, const Json& gui, double rate = 48000.0)
+{
+    const double startNs = gui["audio"]["start_steady_ns"].asNumber();
+    return (long long)std::llround((double(steadyNs) - startNs) * 1e-9 * rate);
+}
+
+// The first frame at or after `from` where the left channel exceeds `threshold`.
+long long soundFrom(const Wav& wav, long long from, float threshold = 1e-3f)
+{
+    for (size_t i = size_t(std::max(0LL, from)); i < wav.left.size(); ++i)
+        if (std::fabs(wav.left[i]) > threshold)
+            return (long long)i;
+    return -1;
+}
+
+// The first frame at or after `from` where the left channel stays below `threshold` for 10 ms.
+long long silenceFrom(const Wav& wav, long long from, float threshold = 1e-4f)
+{
+    size_t quiet = 0;
+    for (size_t i = size_t(std::max(0LL, from)); i < wav.left.size(); ++i) {
+        quiet = std::fabs(wav.left[i]) < threshold ? quiet + 1 : 0;
+        if (quiet >= 480)
+            return (long long)(i - quiet + 1);
+    }
+    return -1;
+}
+
+int whitePixels(const Image& image, uint32_t x0, uint32_t y0, uint32_t x1, uint32_t y1)
+{
+    int n = 0;
+    for (uint32_t y = y0; y < y1; ++y)
+        for (uint32_t x = x0; x < x1; ++x)
+            n += image.rgb(x, y) == 0xffffff;
+    return n;
+}
+
+class VeskEditorFrame : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        VESK_REQUIRE_EDITOR();
+        ASSERT_TRUE(xServer().ok()) << xServer().error();
+    }
+};
+
+TEST_F(VeskEditorFrame, EmbeddedFollowsTheHostsSizeAndTheScaleSetsThePhysicalSize)
+{
+    {
+        HostRun host("frame_sizes");
+        // adjust_size(100, 100) first, then the host makes its window 1500 x 900.
+        ASSERT_TRUE(
+            host.start({"--plugin", veskPath(), "--gui", "embedded", "--gui-set-size",
+                        "100x100@0.3", "--gui-set-size", "1500x900@0.8", "--gui-seconds", "2.2"}));
+        ASSERT_TRUE(host.waitReady()) << host.err();
+        const WindowId parent = host.window();
+        ASSERT_EQ(children(parent).size(), 1u);
+        const WindowId editor = children(parent).at(0);
+        Geometry g = geometry(editor);
+        EXPECT_EQ(g.x, 0);
+        EXPECT_EQ(g.y, 0);
+        EXPECT_EQ(g.width, 1200u);
+        EXPECT_EQ(g.height, 800u);
+        ASSERT_TRUE(waitFor([&] { return geometry(editor).width == 1500; }, 5.0));
+        EXPECT_EQ(geometry(editor).height, 900u);
+        // The panels where the layout puts them at 1500 x 900: the second bus at x = 1298, the
+        // master strip from y = 764, the first bus's left edge at 1098.
+        ASSERT_TRUE(waitForPixel(parent, 1300, 100, 0x252528));
+        const Image shot = screenshot(parent, "vesk-editor-embedded-1500x900");
+        EXPECT_EQ(shot.rgb(1296, 100), kBackground);
+        EXPECT_NE(shot.rgb(1100, 100), kBackground);
+        EXPECT_EQ(shot.rgb(1096, 100), kBackground);
+        EXPECT_EQ(shot.rgb(600, 762), kBackground);
+        EXPECT_NE(shot.rgb(600, 770), kBackground);
+        EXPECT_NE(shot.rgb(30, 750), kBackground); // the pool navigation grew with the height
+        ASSERT_EQ(host.wait(), 0) << host.err();
+        const Json open = host.instance()["opens"][0];
+        EXPECT_EQ(open["get_size"]["width"].asInt(), 1200);
+        EXPECT_EQ(open["get_size"]["height"].asInt(), 800);
+        const Json steps = open["set_sizes"];
+        ASSERT_EQ(steps.size(), 2u);
+        // The design size is the smallest: adjust_size(100, 100) answers 1200 x 800.
+        EXPECT_EQ(steps[0]["adjust_size"]["width"].asInt(), 1200);
+        EXPECT_EQ(steps[0]["adjust_size"]["height"].asInt(), 800);
+        EXPECT_EQ(steps[1]["adjust_size"]["width"].asInt(), 1500);
+        EXPECT_TRUE(steps[1]["set_size"].asBool());
+        // The process's X error handler is the host's again once the editor is gone.
+        EXPECT_EQ(host.summary()["gui"]["x_error_handler_replaced"].asInt(), 0);
+    }
+    {
+        HostRun host("frame_scale2");
+        ASSERT_TRUE(host.start({"--plugin", veskPath(), "--gui", "embedded", "--gui-scale", "2",
+                                "--gui-seconds", "1.2"}));
+        ASSERT_TRUE(host.waitReady()) << host.err();
+        const WindowId editor = children(host.window()).at(0);
+        EXPECT_EQ(geometry(editor).width, 2400u);
+        EXPECT_EQ(geometry(editor).height, 1600u);
+        ASSERT_EQ(host.wait(), 0) << host.err();
+        const Json open = host.instance()["opens"][0];
+        EXPECT_TRUE(open["set_scale"].asBool());
+        EXPECT_EQ(open["get_size"]["width"].asInt(), 2400);
+        EXPECT_EQ(open["get_size"]["height"].asInt(), 1600);
+    }
+}
+
+TEST_F(VeskEditorFrame, FloatingWindowCarriesTheTrackName)
+{
+    HostRun host("frame_floating");
+    ASSERT_TRUE(host.start(
+        {"--plugin", veskPath(), "--track", "Drums", "--gui", "floating", "--gui-seconds", "1.5"}));
+    ASSERT_TRUE(host.waitReady()) << host.err();
+    const WindowId window = host.window();
+    EXPECT_EQ(windowName(window), "Halvoren Vesk - Drums");
+    EXPECT_EQ(geometry(window).width, 1200u);
+    EXPECT_EQ(geometry(window).height, 800u);
+    ASSERT_TRUE(waitForPixel(window, 600, 20, 0x252528));
+    screenshot(window, "vesk-editor-floating");
+    ASSERT_EQ(host.wait(), 0) << host.err();
+}
+
+TEST_F(VeskEditorFrame, RandomAndSpaceAreHeardInTheRecording)
+{
+    HostRun host("frame_keys");
+    const std::string state =
+        kitState(host, tonePoolKit(sineFile(host.path("tone.wav"), 440.0, 2.0)));
+    ASSERT_TRUE(host.start({"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
+                            "--gui-seconds", "7", "--out", host.path("out.wav")}));
+    ASSERT_TRUE(host.waitReady()) << host.err();
+    const WindowId parent = host.window();
+    ASSERT_TRUE(waitForPixel(parent, 600, 20, 0x252528));
+    const auto press = [&](const char* k) {
+        const int64_t at = HostRun::steadyNowNs();
+        EXPECT_TRUE(key(parent, k)) << k;
+        return at;
+    };
+    const auto sleep = [](double s) { waitFor([] { return false; }, s); };
+    const int64_t r1 = press("r");
+    sleep(0.8);
+    const int64_t stop = press("space"); // sounding: stops
+    sleep(0.8);
+    const int64_t replay = press("space"); // silent: replays the same draw
+    sleep(2.4);                            // the whole tone, and silence after it
+    const int64_t r2 = press("r");
+    ASSERT_EQ(host.wait(), 0) << host.err();
+
+    const Json gui = host.summary()["gui"];
+    const Wav wav = readWav(host.path("out.wav"));
+    ASSERT_FALSE(wav.left.empty());
+    const long long block = 512;
+    const auto onsetAfter = [&](int64_t pressedNs) {
+        return soundFrom(wav, frameAt(pressedNs, gui) - block);
+    };
+    const long long on1 = onsetAfter(r1);
+    ASSERT_GE(on1, 0) << "R made no sound";
+    // Within 100 ms of the key press (the press itself is known to the harness's clock).
+    EXPECT_LT(on1 - frameAt(r1, gui), 4800);
+    EXPECT_GT(on1, frameAt(r1, gui) - block) << "nothing sounds before the key";
+
+    // Space while it sounds: silence within 100 ms.
+    const long long quiet = silenceFrom(wav, frameAt(stop, gui));
+    ASSERT_GE(quiet, 0);
+    EXPECT_LT(quiet - frameAt(stop, gui), 4800);
+    EXPECT_LT(quiet, frameAt(replay, gui));
+
+    // Space again: the same draw, sample for sample, for 0.5 s.
+    const long long on2 = onsetAfter(replay);
+    ASSERT_GE(on2, 0) << "Space did not replay";
+    EXPECT_LT(on2 - frameAt(replay, gui), 4800);
+    double largest = 0.0;
+    for (long long i = 0; i < 24000; ++i)
+        largest = std::max(
+            largest, double(std::fabs(wav.left[size_t(on1 + i)] - wav.left[size_t(on2 + i)])));
+    EXPECT_LT(largest, 1e-6) << "the replay differs from the first draw";
+
+    // A second R draws afresh: the pitch moved, so the waveform differs.
+    const long long on3 = onsetAfter(r2);
+    ASSERT_GE(on3, 0) << "the second R made no sound";
+    double differs = 0.0;
+    for (long long i = 0; i < 4800 && size_t(on3 + i) < wav.left.size(); ++i)
+        differs = std::max(
+            differs, double(std::fabs(wav.left[size_t(on1 + i)] - wav.left[size_t(on3 + i)])));
+    EXPECT_GT(differs, 0.05);
+}
+
+TEST_F(VeskEditorFrame, TheBannerTellsOfMissingFilesAndAnUnreadableStateAndChangesNothing)
+{
+    struct Case
+    {
+        const char* name;
+        int missing;     // files deleted before loading
+        bool unreadable; // the stream's version made 2
+        bool banner;
+    };
+    for (const Case& c :
+         {Case{"banner_missing", 2, false, true}, Case{"banner_none", 0, false, false},
+          Case{"banner_unreadable", 0, true, true}}) {
+        SCOPED_TRACE(c.name);
+        HostRun host(c.name);
+        const std::string a = sineFile(host.path("a.wav"), 300.0, 0.3);
+        const std::string b = sineFile(host.path("b.wav"), 500.0, 0.3);
+        const std::string state =
+            kitState(host, R"({"rate": 48000, "pools": [{"name": "Pair", "samples": [")" + a +
+                               R"(", ")" + b + R"("]}]})");
+        std::vector<uint8_t> bytes = readBytes(state);
+        ASSERT_GT(bytes.size(), 8u);
+        if (c.unreadable) {
+            bytes[4] = 2; // the version after the magic
+            std::ofstream(state, std::ios::binary)
+                .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+        }
+        if (c.missing > 0) {
+            std::filesystem::remove(a);
+            std::filesystem::remove(b);
+        }
+        const std::string saved = host.path("saved.vesk-state");
+        ASSERT_TRUE(host.start({"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
+                                "--gui-seconds", "3.6", "--gui-save-state-at", "3.0:" + saved}));
+        ASSERT_TRUE(host.waitReady()) << host.err();
+        const WindowId parent = host.window();
+        ASSERT_TRUE(waitForPixel(parent, 600, c.banner ? 44 : 20, 0x252528));
+        const Image shot = screenshot(parent, std::string("vesk-editor-") + c.name);
+        if (c.banner) {
+            EXPECT_EQ(shot.rgb(0, 0), kBanner);
+            EXPECT_EQ(shot.rgb(1199, 23), kBanner);
+            EXPECT_GT(whitePixels(shot, 10, 4, 1190, 20), 400) << "the banner's text";
+        } else {
+            EXPECT_EQ(shot.rgb(0, 0), kBackground);
+        }
+        ASSERT_EQ(host.wait(), 0) << host.err();
+        // Three seconds with the editor open changed nothing: the same bytes come back, and the
+        // host was never told the project changed.
+        const std::vector<uint8_t> back = readBytes(saved);
+        if (c.unreadable || c.missing == 0) {
+            EXPECT_EQ(back, bytes) << "the saved state differs from the loaded one";
+        } else {
+            EXPECT_FALSE(back.empty());
+        }
+        EXPECT_EQ(host.summary()["dirty_count"].asInt(), 0);
+    }
+}
+
+TEST_F(VeskEditorFrame, TriggersDroppedWhileTheAudioThreadIsHeldShowInTheBanner)
+{
+    HostRun host("frame_dropped");
+    const std::string state =
+        kitState(host, tonePoolKit(sineFile(host.path("tone.wav"), 440.0, 0.2)));
+    ASSERT_TRUE(host.start({"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
+                            "--gui-audio-hold", "0.2:3.6", "--gui-seconds", "5"}));
+    ASSERT_TRUE(host.waitReady()) << host.err();
+    const WindowId parent = host.window();
+    ASSERT_TRUE(waitForPixel(parent, 600, 20, 0x252528));
+    ASSERT_TRUE(focus(parent));
+    // Well inside the hold (the host's clock started before the window was ready).
+    waitFor([] { return false; }, 0.4);
+    // Seventy presses of R while nobody drains the trigger ring: 64 fit, 6 are dropped.
+    ASSERT_TRUE(xdotool({"key", "--clearmodifiers", "--delay", "25", "--repeat", "70", "r"}));
+    const bool banner = waitForPixel(parent, 2, 2, kBanner, 6.0);
+    screenshot(parent, "vesk-editor-dropped");
+    EXPECT_TRUE(banner) << "no banner";
+    ASSERT_EQ(host.wait(), 0) << host.err();
+    EXPECT_GT(host.summary()["gui"]["audio"]["held_blocks"].asInt(), 200);
+}
+
+TEST_F(VeskEditorFrame, EscapeInAFloatingEditorTheHostWillNotHide)
+{
+    HostRun host("frame_escape");
+    ASSERT_TRUE(host.start({"--plugin", veskPath(), "--gui", "floating", "--gui-hide-answer", "no",
+                            "--gui-show-at", "2.0", "--gui-seconds", "3.2"}));
+    ASSERT_TRUE(host.waitReady()) << host.err();
+    const WindowId window = host.window();
+    ASSERT_TRUE(waitForPixel(window, 600, 20, 0x252528));
+    ASSERT_TRUE(key(window, "Escape"));
+    EXPECT_TRUE(waitFor([&] { return !geometry(window).viewable; }, 1.5)) << "still shown";
+    // show() brings it back.
+    EXPECT_TRUE(waitFor([&] { return geometry(window).viewable; }, 3.0)) << "not shown again";
+    ASSERT_EQ(host.wait(), 0) << host.err();
+    const Json in = host.instance();
+    EXPECT_EQ(in["request_hide"].asInt(), 1);
+    EXPECT_EQ(in["closed"]["count"].asInt(), 1);
+    EXPECT_EQ(in["closed"]["destroyed"].asInt(), 0);
+    EXPECT_EQ(in["show_calls"].asInt(), 1);
+}
+
+TEST_F(VeskEditorFrame, PaintsSoonAfterShowAndClicksReachTheEditor)
+{
+    HostRun host("frame_pump");
+    ASSERT_TRUE(
+        host.start({"--plugin", veskPath(), "--gui", "embedded", "--gui-seconds", "2.5"},
+                   {"HVN_VESK_GUI_LOG=1", "TMPDIR=" + host.path(""), "TEMP=" + host.path("")}));
+    ASSERT_TRUE(host.waitReady()) << host.err();
+    const WindowId parent = host.window();
+    ASSERT_TRUE(waitForPixel(parent, 600, 20, 0x252528, 5.0));
+    const int64_t paintedNs = HostRun::steadyNowNs();
+    ASSERT_TRUE(click(parent, 640, 300));
+    ASSERT_EQ(host.wait(), 0) << host.err();
+    const Json open = host.instance()["opens"][0];
+    // The harness saw the painted frame within half a second of show (its own polling included).
+    EXPECT_LT(double(paintedNs) - open["shown_steady_ns"].asNumber(), 0.5e9);
+    const std::string log = readText(host.path("halvoren_vesk_gui.log"));
+    EXPECT_NE(log.find("root: mouse down at 640,300"), std::string::npos) << log;
+    EXPECT_NE(log.find("gui.create -> ok (mode=embedded)"), std::string::npos);
+}
+
+TEST_F(VeskEditorFrame, OpenCloseCyclesTwoInstancesReloadsAndAHostWithoutTimers)
+{
+    {
+        // Twenty opens alternating the window modes with audio running, in two instances.
+        HostRun host("frame_cycles");
+        ASSERT_TRUE(
+            host.start({"--plugin", veskPath(), "--gui", "both", "--gui-cycles", "20",
+                        "--gui-cycle-seconds", "0.15", "--instances", "2", "--note", "0:60"}));
+        ASSERT_EQ(host.wait(120.0), 0) << host.err();
+        const Json gui = host.summary()["gui"];
+        for (size_t i = 0; i < 2; ++i) {
+            const Json in = gui["instances"][i];
+            EXPECT_EQ(in["opens"].size(), 20u);
+            for (const Json& o : in["opens"].elements()) {
+                EXPECT_TRUE(o["create"].asBool());
+                EXPECT_EQ(o["after_destroy"]["fds"].size(), 0u);
+                EXPECT_EQ(o["after_destroy"]["timers"].size(), 0u);
+            }
+        }
+        EXPECT_EQ(gui["x_errors"]["host"].asInt(), 0);
+    }
+    {
+        // Load, open, close and unload twenty times; JUCE's threads end before deinit returns
+        // and the file really unloads, then one more load works.
+        HostRun host("frame_reloads");
+        ASSERT_TRUE(host.start({"--plugin", veskPath(), "--gui", "embedded", "--reload-cycles",
+                                "20", "--gui-seconds", "0.5"}));
+        ASSERT_EQ(host.wait(180.0), 0) << host.err();
+        const Json cycles = host.summary()["gui"]["reload_cycles"];
+        ASSERT_EQ(cycles.size(), 20u);
+        for (const Json& c : cycles.elements()) {
+            EXPECT_EQ(c["threads_after_deinit"].asInt(), c["threads_before"].asInt());
+            EXPECT_TRUE(c["unloaded"].asBool());
+        }
+        EXPECT_TRUE(host.instance()["opens"][0]["create"].asBool()) << "the load after them";
+    }
+    {
+        HostRun host("frame_no_timer");
+        ASSERT_TRUE(host.start({"--plugin", veskPath(), "--gui", "embedded", "--gui-no-timer",
+                                "--gui-seconds", "0.5"}));
+        ASSERT_EQ(host.wait(), 0) << host.err();
+        const Json in = host.instance();
+        EXPECT_FALSE(in["api_supported"]["embedded"].asBool());
+        EXPECT_FALSE(in["api_supported"]["floating"].asBool());
+        EXPECT_FALSE(in["opens"][0]["create"].asBool());
+    }
+}
+
+} // namespace
