@@ -4,10 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <dlfcn.h>
 #include <memory>
 #include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace vesk::host;
 
@@ -19,6 +24,97 @@ PluginLibrary& library()
 {
     static PluginLibrary lib(VESK_CLAP_PATH);
     return lib;
+}
+
+// The output of a command, whole.
+std::string commandOutput(const std::string& command)
+{
+    std::string out;
+    if (std::FILE* p = popen(command.c_str(), "r")) {
+        char buffer[4096];
+        size_t n = 0;
+        while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0)
+            out.append(buffer, n);
+        pclose(p);
+    }
+    return out;
+}
+
+int countEntries(const char* dir, bool socketsOnly)
+{
+    int n = 0;
+    if (DIR* d = opendir(dir)) {
+        while (const dirent* e = readdir(d)) {
+            if (e->d_name[0] == '.')
+                continue;
+            if (socketsOnly) {
+                struct stat st
+                {};
+                if (stat((std::string(dir) + "/" + e->d_name).c_str(), &st) != 0 ||
+                    !S_ISSOCK(st.st_mode))
+                    continue;
+            }
+            ++n;
+        }
+        closedir(d);
+    }
+    return n;
+}
+
+TEST(ClapEntry, TheFileExportsClapEntryAloneAndNoUniqueSymbols)
+{
+    const std::string file = VESK_CLAP_PATH;
+    const std::string dynamic = commandOutput("readelf -W --dyn-syms '" + file + "'");
+    ASSERT_NE(dynamic.find("clap_entry"), std::string::npos) << dynamic;
+    // Defined dynamic symbols: every row whose section index is a number.
+    int defined = 0;
+    size_t at = 0;
+    while ((at = dynamic.find('\n', at)) != std::string::npos) {
+        const size_t end = dynamic.find('\n', at + 1);
+        const std::string row =
+            dynamic.substr(at + 1, end == std::string::npos ? end : end - at - 1);
+        at = end;
+        char num[16], value[32], type[32], bind[32], vis[32], ndx[32], name[256];
+        unsigned long size = 0;
+        if (std::sscanf(row.c_str(), "%15s %31s %lu %31s %31s %31s %31s %255s", num, value, &size,
+                        type, bind, vis, ndx, name) == 8 &&
+            std::strcmp(ndx, "UND") != 0 && std::strcmp(ndx, "Ndx") != 0) {
+            ++defined;
+            EXPECT_STREQ(name, "clap_entry") << row;
+        }
+    }
+    EXPECT_EQ(defined, 1);
+    EXPECT_EQ(commandOutput("readelf -W -s '" + file + "'").find("UNIQUE"), std::string::npos)
+        << "an STB_GNU_UNIQUE symbol keeps the file loaded after dlclose";
+}
+
+TEST(ClapEntry, LoadingAndScanningOpensNoDisplayAndStartsNoThread)
+{
+    // In a child process of its own, so nothing loaded by other tests counts.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const int threads = countEntries("/proc/self/task", false);
+        const int sockets = countEntries("/proc/self/fd", true);
+        int code = 0;
+        {
+            PluginLibrary lib(VESK_CLAP_PATH);
+            const auto* factory = lib.factory();
+            if (factory == nullptr || factory->get_plugin_count(factory) != 1 ||
+                factory->get_plugin_descriptor(factory, 0) == nullptr)
+                code = 10;
+            if (countEntries("/proc/self/task", false) != threads)
+                code = 11;
+            if (countEntries("/proc/self/fd", true) != sockets)
+                code = 12;
+        }
+        _exit(code);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "10: no factory, 11: a thread started, 12: a socket "
+                                         "(an X connection) opened";
 }
 
 TEST(ClapEntry, FactoryAndDescriptor)
