@@ -93,6 +93,7 @@ public:
     int wait(double timeoutSeconds = 60.0);
     bool running();
     void kill();
+    int pid() const { return pid_; }
 
     // The JSON summary (null before the host wrote it), its stdout and stderr.
     Json summary() const;
