@@ -140,17 +140,27 @@ TEST_F(VeskEditorFrame, EmbeddedFollowsTheHostsSizeAndTheScaleSetsThePhysicalSiz
         // The process's X error handler is the host's again once the editor is gone.
         EXPECT_EQ(host.summary()["gui"]["x_error_handler_replaced"].asInt(), 0);
     }
-    {
-        HostRun host("frame_scale2");
-        ASSERT_TRUE(host.start({"--plugin", veskPath(), "--gui", "embedded", "--gui-scale", "2",
-                                "--gui-seconds", "1.2"}));
+    // Scale 2 from the host's set_scale, or from the desktop (GDK_SCALE; Xvfb has no Xft.dpi).
+    for (const bool fromHost : {true, false}) {
+        SCOPED_TRACE(fromHost ? "set_scale" : "GDK_SCALE");
+        HostRun host(fromHost ? "frame_scale_host" : "frame_scale_desktop");
+        std::vector<std::string> args = {"--plugin", veskPath(),      "--gui",
+                                         "embedded", "--gui-seconds", "1.2"};
+        if (fromHost) {
+            args.push_back("--gui-scale");
+            args.push_back("2");
+        }
+        ASSERT_TRUE(host.start(args, fromHost ? std::vector<std::string>{}
+                                              : std::vector<std::string>{"GDK_SCALE=2"}));
         ASSERT_TRUE(host.waitReady()) << host.err();
         const WindowId editor = children(host.window()).at(0);
         EXPECT_EQ(geometry(editor).width, 2400u);
         EXPECT_EQ(geometry(editor).height, 1600u);
         ASSERT_EQ(host.wait(), 0) << host.err();
         const Json open = host.instance()["opens"][0];
-        EXPECT_TRUE(open["set_scale"].asBool());
+        if (fromHost) {
+            EXPECT_TRUE(open["set_scale"].asBool());
+        }
         EXPECT_EQ(open["get_size"]["width"].asInt(), 2400);
         EXPECT_EQ(open["get_size"]["height"].asInt(), 1600);
     }
