@@ -10,6 +10,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
 #include <ctime>
 #include <memory>
 
@@ -28,6 +29,7 @@ struct Juce
 {
     Juce()
     {
+        setenv("DISPLAY", ":4321", 1); // offscreen only: never a display of someone else's
         juce::initialiseJuce_GUI();
         juce::MessageManager::getInstance()->setCurrentThreadAsMessageThread();
         juce::LookAndFeel::setDefaultLookAndFeel(&lookAndFeel);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <memory>
 
 namespace vesk::test {
@@ -16,6 +17,9 @@ class JuceEnvironment final : public ::testing::Environment
 public:
     void SetUp() override
     {
+        // No display, whatever runs on this machine: an X server another test started (an
+        // editor test's Xvfb on :0, say) must not become ours and then vanish under us.
+        setenv("DISPLAY", ":4321", 1);
         juce::initialiseJuce_GUI();
         juce::MessageManager::getInstance()->setCurrentThreadAsMessageThread();
         lookAndFeel_ = std::make_unique<VeskLookAndFeel>();
