@@ -36,19 +36,29 @@ double besselI0(double x)
     return sum;
 }
 
+// Each phase's row is stored with its step to the next phase's row beside it, so a frame reads
+// the two halves of one 256-byte stretch and interpolates between phases with one multiply-add
+// per tap. The step is the same float subtraction the interpolation would make, so the weights
+// are the same to the bit. The row after the last phase (row 0 moved by one tap) follows on its
+// own, for kernelRow.
 struct KernelTables
 {
-    alignas(64) float rows[kNumCutoffs][SincResampler::kPhases + 1][SincResampler::kTaps];
+    static constexpr int kTaps = SincResampler::kTaps;
+    static constexpr int kPhases = SincResampler::kPhases;
+    static constexpr size_t kTableFloats = size_t(kPhases) * 2 * kTaps;
+
+    alignas(64) float rows[kNumCutoffs][kPhases][2][kTaps];
+    alignas(64) float lastRow[kNumCutoffs][kTaps];
 
     KernelTables()
     {
-        constexpr int kTaps = SincResampler::kTaps;
         constexpr int kHalf = SincResampler::kHalfTaps;
         const double i0Beta = besselI0(kKaiserBeta);
         for (int k = 0; k < kNumCutoffs; ++k) {
             const double fc = kFullBandCutoff * std::exp2(-double(k) / kStepsPerOctave);
-            for (int p = 0; p <= SincResampler::kPhases; ++p) {
-                const double frac = double(p) / SincResampler::kPhases;
+            float prev[kTaps] = {};
+            for (int p = 0; p <= kPhases; ++p) {
+                const double frac = double(p) / kPhases;
                 double row[kTaps];
                 double sum = 0.0;
                 for (int j = 0; j < kTaps; ++j) {
@@ -64,8 +74,13 @@ struct KernelTables
                 }
                 // Unity gain at DC for every phase, so a fractional position never modulates the
                 // level of low partials.
+                float* dst = p < kPhases ? rows[k][p][0] : lastRow[k];
                 for (int j = 0; j < kTaps; ++j)
-                    rows[k][p][j] = float(row[j] / sum);
+                    dst[j] = float(row[j] / sum);
+                if (p > 0)
+                    for (int j = 0; j < kTaps; ++j)
+                        rows[k][p - 1][1][j] = dst[j] - prev[j];
+                std::copy(dst, dst + kTaps, prev);
             }
         }
     }
@@ -79,12 +94,14 @@ const KernelTables& kernelTables()
 
 } // namespace
 
-SincResampler::SincResampler() : kernels_(&kernelTables().rows[0][0][0]) {}
+SincResampler::SincResampler() : kernels_(&kernelTables().rows[0][0][0][0]) {}
 
 const float* SincResampler::kernelRow(int cutoffIndex, int phase)
 {
-    return kernelTables()
-        .rows[std::clamp(cutoffIndex, 0, kNumCutoffs - 1)][std::clamp(phase, 0, kPhases)];
+    const KernelTables& tables = kernelTables();
+    const int k = std::clamp(cutoffIndex, 0, kNumCutoffs - 1);
+    const int p = std::clamp(phase, 0, kPhases);
+    return p < kPhases ? tables.rows[k][p][0] : tables.lastRow[k];
 }
 
 int SincResampler::cutoffIndexForRatio(double ratio)
@@ -170,31 +187,59 @@ using Float4 = float __attribute__((vector_size(16)));
     return (s[0] + s[2]) + (s[1] + s[3]);
 }
 
-// One output frame: the kernel row for fraction t between rows r0 and r0 + kTaps, applied to
-// kTaps input frames from x[c] for each channel.
+// One output frame: the kernel row for fraction t between the row at r and the next one (whose
+// step from it follows the row), applied to kTaps input frames from x[c] for each channel.
 template <int Channels>
-[[gnu::always_inline]] inline void interpolateFrame(const float* r0, float t, const float* const* x,
+[[gnu::always_inline]] inline void interpolateFrame(const float* r, float t, const float* const* x,
                                                     float* const* out, int at)
 {
     constexpr int kTaps = SincResampler::kTaps;
     static_assert(kTaps == 32, "the frame kernel is written for four groups of eight taps");
-    const float* r1 = r0 + kTaps;
+    const float* step = r + kTaps;
     Float8 w[4];
     for (int k = 0; k < 4; ++k) {
-        Float8 a, b;
-        load8(a, r0 + 8 * k);
-        load8(b, r1 + 8 * k);
-        w[k] = a + t * (b - a);
+        Float8 a, d;
+        load8(a, r + 8 * k);
+        load8(d, step + 8 * k);
+        w[k] = a + t * d;
     }
+    Float8 acc[Channels];
     for (int c = 0; c < Channels; ++c) {
         Float8 x0, x1, x2, x3;
         load8(x0, x[c]);
         load8(x1, x[c] + 8);
         load8(x2, x[c] + 16);
         load8(x3, x[c] + 24);
-        const Float8 acc = (w[0] * x0 + w[1] * x1) + (w[2] * x2 + w[3] * x3);
-        out[c][at] = sum8(acc);
+        acc[c] = (w[0] * x0 + w[1] * x1) + (w[2] * x2 + w[3] * x3);
     }
+    if constexpr (Channels == 1) {
+        out[0][at] = sum8(acc[0]);
+    } else {
+        // Both sums at once, in the order sum8 adds: halves, then (0 + 2) + (1 + 3).
+        Float4 l0, l1, r0, r1;
+        std::memcpy(&l0, &acc[0], sizeof l0);
+        std::memcpy(&l1, reinterpret_cast<const char*>(&acc[0]) + sizeof l0, sizeof l1);
+        std::memcpy(&r0, &acc[1], sizeof r0);
+        std::memcpy(&r1, reinterpret_cast<const char*>(&acc[1]) + sizeof r0, sizeof r1);
+        const Float4 sl = l0 + l1;
+        const Float4 sr = r0 + r1;
+        const Float4 u = __builtin_shufflevector(sl, sr, 0, 1, 4, 5) +
+                         __builtin_shufflevector(sl, sr, 2, 3, 6, 7);
+        const Float4 v = u + __builtin_shufflevector(u, u, 1, 0, 3, 2);
+        out[0][at] = v[0];
+        out[1][at] = v[2];
+    }
+}
+
+// The whole part of x >= 0, exactly. Where the build has a floor instruction (SSE4.1, so every
+// AVX2 processor) it is one instruction, much shorter than a round trip through an integer
+// register; the read position waits on it from one frame to the next.
+template <bool FloorInstruction> [[gnu::always_inline]] inline double wholePart(double x)
+{
+    if constexpr (FloorInstruction)
+        return __builtin_floor(x);
+    else
+        return double(int64_t(x)); // truncation is the floor for x >= 0
 }
 
 struct ReadPosition
@@ -203,7 +248,7 @@ struct ReadPosition
     double frac;
 };
 
-template <int Channels>
+template <int Channels, bool FloorInstruction>
 [[gnu::always_inline]] inline int interpolateRun(const float* table, const float* const* buffers,
                                                  int fill, ReadPosition& pos, double ratio,
                                                  float* const* out, int maxFrames)
@@ -221,15 +266,15 @@ template <int Channels>
         const float* x[Channels];
         for (int c = 0; c < Channels; ++c)
             x[c] = buffers[c] + base;
-        interpolateFrame<Channels>(table + size_t(ip) * kTaps, t, x, out, produced);
+        interpolateFrame<Channels>(table + size_t(ip) * 2 * kTaps, t, x, out, produced);
         ++produced;
         // The read position advances as a whole index and a fraction below 1, so its rounding
         // does not depend on where the buffer was last compacted: the output is the same
         // whatever sizes the caller's blocks have.
         frac += ratio;
-        const int whole = int(frac); // frac >= 0: truncation is the floor
-        index += whole;
-        frac -= double(whole);
+        const double whole = wholePart<FloorInstruction>(frac);
+        index += int64_t(whole);
+        frac -= whole;
     }
     pos = {index, frac};
     return produced;
@@ -242,8 +287,8 @@ int runPortable(const float* table, const float* const* buffers, int channels, i
                 ReadPosition& pos, double ratio, float* const* out, int maxFrames)
 {
     if (channels == 1)
-        return interpolateRun<1>(table, buffers, fill, pos, ratio, out, maxFrames);
-    return interpolateRun<2>(table, buffers, fill, pos, ratio, out, maxFrames);
+        return interpolateRun<1, false>(table, buffers, fill, pos, ratio, out, maxFrames);
+    return interpolateRun<2, false>(table, buffers, fill, pos, ratio, out, maxFrames);
 }
 
 #if VESK_HAS_AVX2_BUILD
@@ -254,8 +299,8 @@ VESK_TARGET_AVX2 int runAvx2(const float* table, const float* const* buffers, in
                              int maxFrames)
 {
     if (channels == 1)
-        return interpolateRun<1>(table, buffers, fill, pos, ratio, out, maxFrames);
-    return interpolateRun<2>(table, buffers, fill, pos, ratio, out, maxFrames);
+        return interpolateRun<1, true>(table, buffers, fill, pos, ratio, out, maxFrames);
+    return interpolateRun<2, true>(table, buffers, fill, pos, ratio, out, maxFrames);
 }
 #endif
 
@@ -266,7 +311,7 @@ const RunFn kRun = VESK_CHOOSE_BUILD(runAvx2, runPortable);
 int SincResampler::process(float* const* out, int channels, int maxFrames)
 {
     channels = std::clamp(channels, 1, kMaxChannels);
-    const float* const table = kernels_ + size_t(cutoffIndex_) * (kPhases + 1) * kTaps;
+    const float* const table = kernels_ + size_t(cutoffIndex_) * KernelTables::kTableFloats;
     const float* const buffers[kMaxChannels] = {buffer_[0], buffer_[1]};
     ReadPosition pos{readIndex_, readFrac_};
     const int produced = kRun(table, buffers, channels, fill_, pos, ratio_, out, maxFrames);

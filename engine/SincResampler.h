@@ -64,9 +64,9 @@ public:
     // Input frames buffered ahead of the read position (the kernel's look-ahead included).
     double bufferedAhead() const { return double(fill_ - readIndex_) - readFrac_; }
 
-    // Kernel row for a fractional phase index 0..kPhases (row kPhases is row 0 moved by one tap),
-    // for table `cutoffIndex` (0 = full band). For tests and benchmarks; [main thread] on first
-    // use.
+    // Kernel row (kTaps weights) for a fractional phase index 0..kPhases (row kPhases is row 0
+    // moved by one tap), for table `cutoffIndex` (0 = full band); rows of neighbouring phases are
+    // not stored side by side. For tests and benchmarks; [main thread] on first use.
     static const float* kernelRow(int cutoffIndex, int phase);
     // Table index whose cut-off suits a ratio of input to output frames.
     static int cutoffIndexForRatio(double ratio);

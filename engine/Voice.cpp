@@ -8,8 +8,7 @@ namespace vesk {
 namespace {
 
 constexpr double kLn10Over20 = 2.302585092994046 / 20.0;
-constexpr double kSvfDamping = 1.4142135623730951; // sqrt(2): Butterworth
-constexpr float kMinVolumeDb = -48.0f;             // below this the knob means silence
+constexpr float kMinVolumeDb = -48.0f; // below this the knob means silence
 constexpr float kSilentDb = -150.0f;
 constexpr float kMaxVolumeDb = 6.0f;
 // Highest level a volume envelope may add; the editor offers up to +12 dB.
@@ -35,40 +34,6 @@ int64_t truncCount(double v)
     if (!(v > 0.0))
         return 0;
     return int64_t(std::min(v, kMaxCount));
-}
-
-SvfCoefficients svfCoefficients(double cutoffHz, double sampleRate)
-{
-    const double f = std::clamp(cutoffHz, 1.0, 0.49 * sampleRate);
-    const double g = std::tan(M_PI * f / sampleRate);
-    SvfCoefficients c;
-    c.a1 = 1.0 / (1.0 + g * (g + kSvfDamping));
-    c.a2 = g * c.a1;
-    c.a3 = g * c.a2;
-    return c;
-}
-
-// One trapezoidal SVF step; returns {band-pass, low-pass}.
-inline void svfTick(const SvfCoefficients& c, SvfState& s, double x, double& bp, double& lp)
-{
-    bp = c.a1 * s.s1 + c.a2 * (x - s.s2);
-    lp = s.s2 + c.a2 * s.s1 + c.a3 * (x - s.s2);
-    s.s1 = 2.0 * bp - s.s1;
-    s.s2 = 2.0 * lp - s.s2;
-}
-
-inline double highPass(const SvfCoefficients& c, SvfState& s, double x)
-{
-    double bp, lp;
-    svfTick(c, s, x, bp, lp);
-    return x - kSvfDamping * bp - lp;
-}
-
-inline double lowPass(const SvfCoefficients& c, SvfState& s, double x)
-{
-    double bp, lp;
-    svfTick(c, s, x, bp, lp);
-    return lp;
 }
 
 } // namespace
@@ -310,6 +275,7 @@ float Voice::render(float* left, float* right, uint32_t frames)
 
     alignas(32) float outL[kChunkFrames];
     alignas(32) float outR[kChunkFrames];
+    alignas(32) double fadeGain[kChunkFrames];
     float* const outs[2] = {outL, outR};
     float peak = 0.0f;
 
@@ -365,47 +331,49 @@ float Voice::render(float* left, float* right, uint32_t frames)
             }
         }
 
-        // Per sample: fades, stop fade, filters, pan and mix.
-        float* dstL = left + written;
-        float* dstR = right + written;
-        const double fadeInLen = double(fadeInLength);
-        const double fadeOutLen = double(fadeOutLength);
-        const double stopLen = double(std::max(stopLength, int32_t(1)));
-        for (int i = 0; i < produced; ++i) {
-            double gainAll = 1.0;
-            if (fadeInRemaining >= 1) {
-                gainAll *= 1.0 - double(fadeInRemaining) / fadeInLen;
-                --fadeInRemaining;
+        // Per sample: fades and stop fade, then the filters, pan and mix.
+        const bool fading =
+            fadeInRemaining >= 1 || state == kStopping ||
+            (fadeOutLength >= 1 && produced > 0 && outputCount + produced - 1 >= fadeOutStart);
+        if (fading) {
+            const double fadeInLen = double(fadeInLength);
+            const double fadeOutLen = double(fadeOutLength);
+            const double stopLen = double(std::max(stopLength, int32_t(1)));
+            for (int i = 0; i < produced; ++i) {
+                double gainAll = 1.0;
+                if (fadeInRemaining >= 1) {
+                    gainAll *= 1.0 - double(fadeInRemaining) / fadeInLen;
+                    --fadeInRemaining;
+                }
+                const int64_t count = outputCount + i;
+                if (fadeOutLength >= 1 && count >= fadeOutStart) {
+                    const int64_t into = count - fadeOutStart;
+                    gainAll *= into >= fadeOutLength ? 0.0 : 1.0 - double(into) / fadeOutLen;
+                }
+                if (state == kStopping) {
+                    gainAll *= stopRemaining < 1 ? 0.0 : double(stopRemaining) / stopLen;
+                    --stopRemaining;
+                }
+                fadeGain[i] = gainAll;
             }
-            if (fadeOutLength >= 1 && outputCount >= fadeOutStart) {
-                const int64_t into = outputCount - fadeOutStart;
-                gainAll *= into >= fadeOutLength ? 0.0 : 1.0 - double(into) / fadeOutLen;
-            }
-            if (state == kStopping) {
-                gainAll *= stopRemaining < 1 ? 0.0 : double(stopRemaining) / stopLen;
-                --stopRemaining;
-            }
-            double sL = double(outL[i]) * gainAll;
-            double sR = channels == 2 ? double(outR[i]) * gainAll : sL;
-            if (useHp) {
-                sL = highPass(hpCoeffs, hpState[0], sL);
-                if (channels == 2)
-                    sR = highPass(hpCoeffs, hpState[1], sR);
-            }
-            if (useLp) {
-                sL = lowPass(lpCoeffs, lpState[0], sL);
-                if (channels == 2)
-                    sR = lowPass(lpCoeffs, lpState[1], sR);
-            }
-            if (channels != 2)
-                sR = sL;
-            const float addL = float(gainL * sL);
-            const float addR = float(gainR * sR);
-            dstL[i] += addL;
-            dstR[i] += addR;
-            peak = std::max(peak, std::max(std::abs(addL), std::abs(addR)));
-            ++outputCount;
         }
+        outputCount += produced;
+
+        VoiceMixChunk mix;
+        mix.in[0] = outL;
+        mix.in[1] = outR;
+        mix.channels = channels;
+        mix.fadeGain = fading ? fadeGain : nullptr;
+        mix.frames = produced;
+        mix.highPass = useHp ? &hpCoeffs : nullptr;
+        mix.lowPass = useLp ? &lpCoeffs : nullptr;
+        mix.highPassState = hpState;
+        mix.lowPassState = lpState;
+        mix.gainLeft = gainL;
+        mix.gainRight = gainR;
+        mix.outLeft = left + written;
+        mix.outRight = right + written;
+        peak = std::max(peak, mixVoiceChunk(mix));
         written += uint32_t(produced);
 
         if (state == kStopping && stopRemaining < 1) {

@@ -15,24 +15,11 @@
 #include "SamplePool.h"
 #include "SampleData.h"
 #include "SincResampler.h"
+#include "VoiceMix.h"
 
 #include <cstdint>
 
 namespace vesk {
-
-// Two-pole state-variable filter coefficients (trapezoidal form, Butterworth damping).
-struct SvfCoefficients
-{
-    double a1 = 0.0;
-    double a2 = 0.0;
-    double a3 = 0.0;
-};
-
-struct SvfState
-{
-    double s1 = 0.0;
-    double s2 = 0.0;
-};
 
 class Voice
 {
