@@ -120,7 +120,7 @@ void SincResampler::reset()
         std::fill(channel, channel + kHalfTaps, 0.0f);
     fill_ = kHalfTaps - 1;
     readIndex_ = kHalfTaps - 1;
-    readFrac_ = 0.0;
+    readFrac_ = 0;
 }
 
 void SincResampler::setRates(double inRateHz, double outRateHz)
@@ -128,6 +128,10 @@ void SincResampler::setRates(double inRateHz, double outRateHz)
     inRate_ = std::isfinite(inRateHz) ? std::max(inRateHz, 1.0) : 1.0;
     outRate_ = std::isfinite(outRateHz) ? std::max(outRateHz, 1.0) : 1.0;
     ratio_ = std::min(inRate_ / outRate_, kMaxRatio);
+    const double whole = std::floor(ratio_);
+    ratioWhole_ = int64_t(whole);
+    // The fraction below 1 in units of 2^-64; a value that rounds up to 2^64 stays just below.
+    ratioFrac_ = uint64_t(std::min((ratio_ - whole) * 0x1p64, 0x1p64 - 2048.0));
     cutoffIndex_ = cutoffIndexForRatio(ratio_);
 }
 
@@ -152,11 +156,16 @@ int SincResampler::inputNeeded(int outFrames)
     compact();
     if (outFrames <= 0)
         return 0;
-    const double last = double(readIndex_) + readFrac_ + double(outFrames - 1) * ratio_;
-    const double need = std::floor(last) + kHalfTaps + 1 - fill_;
-    if (need <= 0.0)
+    // The whole part of the position of the last of the frames, exactly as process() will step.
+    using Wide = unsigned __int128;
+    const Wide steps = unsigned(outFrames - 1);
+    const Wide fraction = Wide(readFrac_) + steps * ratioFrac_;
+    const int64_t last =
+        readIndex_ + int64_t(steps) * ratioWhole_ + int64_t(uint64_t(fraction >> 64));
+    const int64_t need = last + kHalfTaps + 1 - fill_;
+    if (need <= 0)
         return 0;
-    return int(std::min(need, double(kCapacity - fill_)));
+    return int(std::min<int64_t>(need, kCapacity - fill_));
 }
 
 void SincResampler::commitInput(int frames)
@@ -231,76 +240,68 @@ template <int Channels>
     }
 }
 
-// The whole part of x >= 0, exactly. Where the build has a floor instruction (SSE4.1, so every
-// AVX2 processor) it is one instruction, much shorter than a round trip through an integer
-// register; the read position waits on it from one frame to the next.
-template <bool FloorInstruction> [[gnu::always_inline]] inline double wholePart(double x)
-{
-    if constexpr (FloorInstruction)
-        return __builtin_floor(x);
-    else
-        return double(int64_t(x)); // truncation is the floor for x >= 0
-}
-
 struct ReadPosition
 {
     int64_t index;
-    double frac;
+    uint64_t frac; // units of 2^-64
 };
 
-template <int Channels, bool FloorInstruction>
+struct Step
+{
+    int64_t whole;
+    uint64_t frac;
+};
+
+template <int Channels>
 [[gnu::always_inline]] inline int interpolateRun(const float* table, const float* const* buffers,
-                                                 int fill, ReadPosition& pos, double ratio,
+                                                 int fill, ReadPosition& pos, Step step,
                                                  float* const* out, int maxFrames)
 {
     constexpr int kTaps = SincResampler::kTaps;
     constexpr int kHalfTaps = SincResampler::kHalfTaps;
+    static_assert(SincResampler::kPhases == 256, "the phase is the fraction's top eight bits");
     int64_t index = pos.index;
-    double frac = pos.frac;
+    uint64_t frac = pos.frac;
     int produced = 0;
     while (produced < maxFrames && index + kHalfTaps < fill) {
-        const double phase = frac * SincResampler::kPhases;
-        const int ip = int(phase);
-        const float t = float(phase - ip);
+        // Top eight bits: the kernel row; the next 24: where between it and the next one.
+        const int ip = int(frac >> 56);
+        const float t = float(uint32_t(frac >> 32) & 0xFFFFFFu) * 0x1p-24f;
         const int64_t base = index - (kHalfTaps - 1);
         const float* x[Channels];
         for (int c = 0; c < Channels; ++c)
             x[c] = buffers[c] + base;
         interpolateFrame<Channels>(table + size_t(ip) * 2 * kTaps, t, x, out, produced);
         ++produced;
-        // The read position advances as a whole index and a fraction below 1, so its rounding
-        // does not depend on where the buffer was last compacted: the output is the same
-        // whatever sizes the caller's blocks have.
-        frac += ratio;
-        const double whole = wholePart<FloorInstruction>(frac);
-        index += int64_t(whole);
-        frac -= whole;
+        const uint64_t next = frac + step.frac;
+        index += step.whole + int64_t(next < frac);
+        frac = next;
     }
     pos = {index, frac};
     return produced;
 }
 
-using RunFn = int (*)(const float*, const float* const*, int, int, ReadPosition&, double,
+using RunFn = int (*)(const float*, const float* const*, int, int, ReadPosition&, Step,
                       float* const*, int);
 
 int runPortable(const float* table, const float* const* buffers, int channels, int fill,
-                ReadPosition& pos, double ratio, float* const* out, int maxFrames)
+                ReadPosition& pos, Step step, float* const* out, int maxFrames)
 {
     if (channels == 1)
-        return interpolateRun<1, false>(table, buffers, fill, pos, ratio, out, maxFrames);
-    return interpolateRun<2, false>(table, buffers, fill, pos, ratio, out, maxFrames);
+        return interpolateRun<1>(table, buffers, fill, pos, step, out, maxFrames);
+    return interpolateRun<2>(table, buffers, fill, pos, step, out, maxFrames);
 }
 
 #if VESK_HAS_AVX2_BUILD
 // The same loop for processors with AVX2 and fused multiply-add, chosen at run time so the build
 // still runs on any x86-64.
 VESK_TARGET_AVX2 int runAvx2(const float* table, const float* const* buffers, int channels,
-                             int fill, ReadPosition& pos, double ratio, float* const* out,
+                             int fill, ReadPosition& pos, Step step, float* const* out,
                              int maxFrames)
 {
     if (channels == 1)
-        return interpolateRun<1, true>(table, buffers, fill, pos, ratio, out, maxFrames);
-    return interpolateRun<2, true>(table, buffers, fill, pos, ratio, out, maxFrames);
+        return interpolateRun<1>(table, buffers, fill, pos, step, out, maxFrames);
+    return interpolateRun<2>(table, buffers, fill, pos, step, out, maxFrames);
 }
 #endif
 
@@ -314,7 +315,8 @@ int SincResampler::process(float* const* out, int channels, int maxFrames)
     const float* const table = kernels_ + size_t(cutoffIndex_) * KernelTables::kTableFloats;
     const float* const buffers[kMaxChannels] = {buffer_[0], buffer_[1]};
     ReadPosition pos{readIndex_, readFrac_};
-    const int produced = kRun(table, buffers, channels, fill_, pos, ratio_, out, maxFrames);
+    const int produced =
+        kRun(table, buffers, channels, fill_, pos, Step{ratioWhole_, ratioFrac_}, out, maxFrames);
     readIndex_ = pos.index;
     readFrac_ = pos.frac;
     return produced;
