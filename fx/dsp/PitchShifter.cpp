@@ -45,36 +45,30 @@ inline Bin mul(Bin a, Bin b)
                a.real() * b.imag() + a.imag() * b.real());
 }
 
-// atan2 to about 1e-5 rad (Abramowitz and Stegun 4.4.49 on the reduced ratio).
-double fastAtan2(double y, double x)
+// atan2 to about 1e-5 rad (Abramowitz and Stegun 4.4.49 on the reduced ratio), written with
+// selects only so that a loop over many values runs on vectors.
+inline double fastAtan2(double y, double x)
 {
     const double ax = std::fabs(x), ay = std::fabs(y);
-    const double hi = std::max(ax, ay);
-    if (hi == 0.0)
-        return 0.0;
+    const double hi = std::max(std::max(ax, ay), 1e-300);
     const double a = std::min(ax, ay) / hi;
     const double q = a * a;
     double r =
         a * (0.9998660 + q * (-0.3302995 + q * (0.1801410 + q * (-0.0851330 + q * 0.0208351))));
-    if (ay > ax)
-        r = 1.5707963267948966 - r;
-    if (x < 0.0)
-        r = 3.141592653589793 - r;
+    r = ay > ax ? 1.5707963267948966 - r : r;
+    r = x < 0.0 ? 3.141592653589793 - r : r;
     return y < 0.0 ? -r : r;
 }
 
-// cos and sin of x in [-pi, pi], to about 1e-7.
-Bin fastPhasor(double x)
+// cos and sin of x in [-pi, pi], to about 1e-7, likewise with selects only.
+inline void fastCosSin(double x, float& cosOut, float& sinOut)
 {
+    constexpr double kPi = 3.141592653589793;
     constexpr double kHalfPi = 1.5707963267948966;
-    double sign = 1.0;
-    if (x > kHalfPi) {
-        x = 3.141592653589793 - x;
-        sign = -1.0;
-    } else if (x < -kHalfPi) {
-        x = -3.141592653589793 - x;
-        sign = -1.0;
-    }
+    const bool above = x > kHalfPi;
+    const bool below = x < -kHalfPi;
+    x = above ? kPi - x : (below ? -kPi - x : x);
+    const double sign = above || below ? -1.0 : 1.0;
     const double q = x * x;
     const double sn =
         x * (1.0 + q * (-1.0 / 6 +
@@ -83,7 +77,8 @@ Bin fastPhasor(double x)
         1.0 +
         q * (-0.5 + q * (1.0 / 24 + q * (-1.0 / 720 + q * (1.0 / 40320 +
                                                            q * (-1.0 / 3628800 + q / 479001600)))));
-    return Bin(float(sign * cs), float(sn));
+    cosOut = float(sign * cs);
+    sinOut = float(sn);
 }
 
 float safeSemitones(float v)
@@ -93,10 +88,18 @@ float safeSemitones(float v)
     return std::clamp(v, -PitchShifter::kMaxSemitones, PitchShifter::kMaxSemitones);
 }
 
-// x wrapped into [-pi, pi).
-double wrapPhase(double x)
+// Adding and taking away 1.5 x 2^52 rounds a double below 2^51 to the nearest whole number,
+// without a call or a branch, so loops that use it can run on vectors.
+inline double nearestWhole(double x)
 {
-    return x - kTwoPi * std::floor(x / kTwoPi + 0.5);
+    constexpr double kRound = 6755399441055744.0;
+    return (x + kRound) - kRound;
+}
+
+// x wrapped into [-pi, pi].
+inline double wrapPhase(double x)
+{
+    return x - kTwoPi * nearestWhole(x * (1.0 / kTwoPi));
 }
 
 } // namespace
@@ -131,7 +134,9 @@ struct PitchShifter::Impl
     std::vector<double> turned; // the new turn per bin
     std::vector<int> peaks;     // the first peakCount are this hop's
     int peakCount = 0;
-    std::vector<int> strong;     // the peaks the formant envelope runs through
+    std::vector<int> strong; // the peaks the formant envelope runs through
+    std::vector<double> peakRe, peakIm, peakPhase, peakMove; // per peak
+    std::vector<float> peakRotRe, peakRotIm;
     std::vector<int> bounds;     // region k spans bins [bounds[k], bounds[k + 1])
     std::vector<float> logLevel; // formant envelope: log magnitude through the peaks
     std::vector<float> binGain;  // formant gain per output bin
@@ -168,6 +173,10 @@ struct PitchShifter::Impl
         turned.assign(size_t(bins), 0.0);
         peaks.assign(size_t(bins), 0);
         strong.reserve(size_t(bins));
+        for (std::vector<double>* v : {&peakRe, &peakIm, &peakPhase, &peakMove})
+            v->assign(size_t(bins), 0.0);
+        peakRotRe.assign(size_t(bins), 0.0f);
+        peakRotIm.assign(size_t(bins), 0.0f);
         bounds.assign(size_t(bins) + 1, 0);
         logLevel.assign(size_t(bins), 0.0f);
         binGain.assign(size_t(bins), 1.0f);
@@ -330,22 +339,44 @@ struct PitchShifter::Impl
         const Bin* src = input.data();
         Bin* dst = output.data();
         const float* gain = binGain.data();
+
+        // Every peak's partial: its frequency from its phase advance over the hop, the new turn
+        // and the move in bins; first gathered, then worked out side by side.
+        const int* pks = peaks.data();
+        double* zRe = peakRe.data();
+        double* zIm = peakIm.data();
+        double* phaseOf = peakPhase.data();
+        double* moveOf = peakMove.data();
+        float* rotRe = peakRotRe.data();
+        float* rotIm = peakRotIm.data();
         for (int r = 0; r < peakCount; ++r) {
-            const int pk = peaks[size_t(r)];
+            const int pk = pks[r];
+            const Bin z = mul(src[pk], std::conj(prev[pk]));
+            zRe[r] = double(z.real());
+            zIm[r] = double(z.imag());
+            phaseOf[r] = prevTurn[pk];
+        }
+        const double toShift = (scale - 1.0) / double(hop); // radians per sample, per radian
+        for (int r = 0; r < peakCount; ++r) {
+            const double expected = expectedPerBin * double(pks[r]);
+            const double deviation = wrapPhase(fastAtan2(zIm[r], zRe[r]) - expected);
+            const double shiftPerHop = (expected + deviation) * (scale - 1.0);
+            const double phase = wrapPhase(phaseOf[r] + shiftPerHop);
+            phaseOf[r] = phase;
+            moveOf[r] = (expected + deviation) * toShift * binPerRadian;
+            fastCosSin(phase, rotRe[r], rotIm[r]);
+        }
+
+        for (int r = 0; r < peakCount; ++r) {
+            const int pk = pks[r];
             const int lo = bounds[size_t(r)];
             const int hi = bounds[size_t(r) + 1];
-            // The partial's frequency from its phase advance over the hop.
-            const Bin z = mul(src[pk], std::conj(prev[pk]));
-            const double advance = fastAtan2(double(z.imag()), double(z.real()));
-            const double deviation = wrapPhase(advance - expectedPerBin * pk);
-            const double omega = (expectedPerBin * pk + deviation) / double(hop);
-            const double shiftRad = (scale - 1.0) * omega; // radians per sample
-            const double phase = wrapPhase(prevTurn[pk] + shiftRad * double(hop));
-            const Bin rot = fastPhasor(phase);
+            const double phase = phaseOf[r];
+            const Bin rot(rotRe[r], rotIm[r]);
             if (scale > 1.0) {
                 // Upwards the region widens with the frequency scale, as everything in it moves
                 // in proportion: output bin q reads the input at pk + (q - target) / scale.
-                const double target = pk + shiftRad * binPerRadian;
+                const double target = pk + moveOf[r];
                 const double inv = 1.0 / scale;
                 const int qFrom = std::max(0, int(std::ceil(target + (lo - pk) * scale)));
                 const int qTo = std::min(bins - 1, int(std::ceil(target + (hi - pk) * scale)));
@@ -358,7 +389,7 @@ struct PitchShifter::Impl
                 }
             } else {
                 // Downwards (and unmoved) the region moves whole, by the nearest number of bins.
-                const int move = int(std::lround(shiftRad * binPerRadian));
+                const int move = int(std::lround(moveOf[r]));
                 const int from = std::max(lo, -move);
                 const int to = std::min(hi, bins - move);
                 if (formantShift) {
