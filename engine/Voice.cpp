@@ -273,11 +273,42 @@ float Voice::render(float* left, float* right, uint32_t frames)
         }
     };
 
+    // Interpolated frames gather in these buffers, with the parameters of each stretch, and go
+    // through the fades, filters and mix together: with an envelope the parameters change every
+    // few dozen frames, and the filters then still run as one recursion.
     alignas(32) float outL[kChunkFrames];
     alignas(32) float outR[kChunkFrames];
     alignas(32) double fadeGain[kChunkFrames];
     float* const outs[2] = {outL, outR};
+    constexpr int kMaxSegments = int(kChunkFrames / kEnvelopeStepFrames) + 8;
+    VoiceMixSegment segments[kMaxSegments];
+    int segmentCount = 0;
+    int batched = 0;
+    uint32_t batchStart = written;
+    bool batchFading = false, batchHp = false, batchLp = false;
     float peak = 0.0f;
+    auto flush = [&] {
+        if (segmentCount > 0) {
+            VoiceMixChunk mix;
+            mix.in[0] = outL;
+            mix.in[1] = outR;
+            mix.channels = channels;
+            mix.fadeGain = batchFading ? fadeGain : nullptr;
+            mix.highPass = batchHp;
+            mix.lowPass = batchLp;
+            mix.highPassState = hpState;
+            mix.lowPassState = lpState;
+            mix.segments = segments;
+            mix.segmentCount = segmentCount;
+            mix.outLeft = left + batchStart;
+            mix.outRight = right + batchStart;
+            peak = std::max(peak, mixVoiceChunk(mix));
+        }
+        batchStart += uint32_t(batched);
+        batched = 0;
+        segmentCount = 0;
+        batchFading = false;
+    };
 
     // With an envelope on, the parameters move on a grid of the voice's own output frames, so
     // the sound does not depend on the blocks it is rendered in; otherwise they follow the knobs
@@ -292,6 +323,14 @@ float Voice::render(float* left, float* right, uint32_t frames)
 
         if (!stepped || intoStep == 0)
             updateParameters();
+        // A stretch joins the gathered ones while they have room and the same filters run.
+        if (segmentCount > 0 &&
+            (uint32_t(batched) + chunk > kChunkFrames || segmentCount == kMaxSegments ||
+             useHp != batchHp || useLp != batchLp))
+            flush();
+        batchHp = useHp;
+        batchLp = useLp;
+        float* const at[2] = {outs[0] + batched, outs[1] + batched};
 
         // Pull frames through the interpolator until the chunk is full or the input runs out.
         int produced = 0;
@@ -322,7 +361,7 @@ float Voice::render(float* left, float* right, uint32_t frames)
                 }
                 resampler.commitInput(fed);
             }
-            float* const dst[2] = {outs[0] + produced, outs[1] + produced};
+            float* const dst[2] = {at[0] + produced, at[1] + produced};
             const int got = resampler.process(dst, channels, want);
             produced += got;
             if (got == 0) {
@@ -331,11 +370,16 @@ float Voice::render(float* left, float* right, uint32_t frames)
             }
         }
 
-        // Per sample: fades and stop fade, then the filters, pan and mix.
+        // Per sample: fades and stop fade (a gain of exactly 1 where none runs).
         const bool fading =
             fadeInRemaining >= 1 || state == kStopping ||
             (fadeOutLength >= 1 && produced > 0 && outputCount + produced - 1 >= fadeOutStart);
-        if (fading) {
+        if (fading && !batchFading) {
+            std::fill(fadeGain, fadeGain + batched, 1.0);
+            batchFading = true;
+        }
+        if (batchFading) {
+            double* gainAt = fadeGain + batched;
             const double fadeInLen = double(fadeInLength);
             const double fadeOutLen = double(fadeOutLength);
             const double stopLen = double(std::max(stopLength, int32_t(1)));
@@ -354,37 +398,34 @@ float Voice::render(float* left, float* right, uint32_t frames)
                     gainAll *= stopRemaining < 1 ? 0.0 : double(stopRemaining) / stopLen;
                     --stopRemaining;
                 }
-                fadeGain[i] = gainAll;
+                gainAt[i] = gainAll;
             }
         }
         outputCount += produced;
 
-        VoiceMixChunk mix;
-        mix.in[0] = outL;
-        mix.in[1] = outR;
-        mix.channels = channels;
-        mix.fadeGain = fading ? fadeGain : nullptr;
-        mix.frames = produced;
-        mix.highPass = useHp ? &hpCoeffs : nullptr;
-        mix.lowPass = useLp ? &lpCoeffs : nullptr;
-        mix.highPassState = hpState;
-        mix.lowPassState = lpState;
-        mix.gainLeft = gainL;
-        mix.gainRight = gainR;
-        mix.outLeft = left + written;
-        mix.outRight = right + written;
-        peak = std::max(peak, mixVoiceChunk(mix));
+        if (produced > 0) {
+            VoiceMixSegment& seg = segments[segmentCount++];
+            seg.frames = produced;
+            seg.gainLeft = gainL;
+            seg.gainRight = gainR;
+            seg.highPass = hpCoeffs;
+            seg.lowPass = lpCoeffs;
+            batched += produced;
+        }
         written += uint32_t(produced);
 
         if (state == kStopping && stopRemaining < 1) {
+            flush();
             end();
             break;
         }
         if (exhausted || produced < int(chunk)) {
+            flush();
             end();
             break;
         }
     }
+    flush();
     return peak;
 }
 

@@ -3,6 +3,7 @@
 #include "CpuFeatures.h"
 
 #include <algorithm>
+#include <initializer_list>
 #include <cmath>
 #include <type_traits>
 
@@ -62,15 +63,18 @@ template <int C, bool Hp, bool Lp, bool Fade, class V>
 {
     constexpr int kFilters = int(Hp) + int(Lp);
     static_assert(C * kFilters <= int(sizeof(V) / sizeof(double)));
-    const int n = k.frames;
+    const VoiceMixSegment* segs = k.segments;
+    const int segCount = k.segmentCount;
+    int n = 0;
+    for (int s = 0; s < segCount; ++s)
+        n += segs[s].frames;
     const float* in0 = k.in[0];
     const float* in1 = C == 2 ? k.in[1] : k.in[0];
     const double* fade = k.fadeGain;
-    const double gainL = k.gainLeft;
-    const double gainR = k.gainRight;
     float* outL = k.outLeft;
     float* outR = k.outRight;
     float peak = 0.0f;
+    double gainL = 1.0, gainR = 1.0; // of the segment being emitted
 
     auto input = [&](int c, int j) {
         const double x = double(c == 0 ? in0[j] : in1[j]);
@@ -88,24 +92,30 @@ template <int C, bool Hp, bool Lp, bool Fade, class V>
     };
 
     if constexpr (kFilters == 0) {
-        for (int i = 0; i < n; ++i) {
-            const double xL = input(0, i);
-            emit(i, xL, C == 2 ? input(1, i) : xL);
+        for (int s = 0, i = 0; s < segCount; ++s) {
+            gainL = segs[s].gainLeft;
+            gainR = segs[s].gainRight;
+            for (const int end = i + segs[s].frames; i < end; ++i) {
+                const double xL = input(0, i);
+                emit(i, xL, C == 2 ? input(1, i) : xL);
+            }
         }
         return peak;
     } else {
         SvfSteps<V> m;
         V s1{}, s2{};
         SvfState* states[2] = {Hp ? k.highPassState : k.lowPassState, k.lowPassState};
-        for (int f = 0; f < kFilters; ++f) {
-            const bool high = Hp && f == 0;
+        for (int f = 0; f < kFilters; ++f)
             for (int c = 0; c < C; ++c) {
-                const int lane = f * C + c;
-                m.setLane(lane, high ? *k.highPass : *k.lowPass, high);
-                s1[lane] = states[f][c].s1;
-                s2[lane] = states[f][c].s2;
+                s1[f * C + c] = states[f][c].s1;
+                s2[f * C + c] = states[f][c].s2;
             }
-        }
+        // The lanes of filter f take the coefficients of segment s.
+        auto useSegment = [&](int f, int s) {
+            const bool high = Hp && f == 0;
+            for (int c = 0; c < C; ++c)
+                m.setLane(f * C + c, high ? segs[s].highPass : segs[s].lowPass, high);
+        };
 
         auto step = [&](const V& x, V& y) {
             y = m.c1 * s1 + (m.c2 * s2 + m.d * x);
@@ -116,18 +126,47 @@ template <int C, bool Hp, bool Lp, bool Fade, class V>
         };
 
         if constexpr (kFilters == 1) {
-            for (int i = 0; i < n; ++i) {
-                V x{}, y;
-                for (int c = 0; c < C; ++c)
-                    x[c] = input(c, i);
-                step(x, y);
-                emit(i, y[0], y[C - 1]);
+            for (int s = 0, i = 0; s < segCount; ++s) {
+                useSegment(0, s);
+                gainL = segs[s].gainLeft;
+                gainR = segs[s].gainRight;
+                for (const int end = i + segs[s].frames; i < end; ++i) {
+                    V x{}, y;
+                    for (int c = 0; c < C; ++c)
+                        x[c] = input(c, i);
+                    step(x, y);
+                    emit(i, y[0], y[C - 1]);
+                }
             }
         } else {
             // Step j runs the high-pass on frame j and the low-pass on frame j - kSkew, which
-            // reads the high-pass output stored kSkew steps before.
+            // reads the high-pass output stored kSkew steps before. Each half takes the
+            // coefficients of the segment its own frame lies in, so the low-pass lanes change
+            // segments kSkew steps after the high-pass lanes.
             double ring[kRing][C] = {};
+            int hpSeg = 0, lpSeg = 0;   // segments of frames j and j - kSkew
+            int hpEnd = segs[0].frames; // first frame after hpSeg
+            int lpEnd = segs[0].frames; // first frame after lpSeg
+            useSegment(0, 0);
+            useSegment(1, 0);
+            gainL = segs[0].gainLeft;
+            gainR = segs[0].gainRight;
+            // Moves either half on to the segment of its next frame.
+            auto advance = [&](int j) {
+                while (j < n && j >= hpEnd && hpSeg + 1 < segCount) {
+                    hpEnd += segs[++hpSeg].frames;
+                    useSegment(0, hpSeg);
+                }
+                const int i = j - kSkew;
+                while (i >= 0 && i >= lpEnd && lpSeg + 1 < segCount) {
+                    lpEnd += segs[++lpSeg].frames;
+                    useSegment(1, lpSeg);
+                    gainL = segs[lpSeg].gainLeft;
+                    gainR = segs[lpSeg].gainRight;
+                }
+            };
             auto edgeStep = [&](int j) {
+                advance(j);
                 const bool high = j < n;
                 const bool low = j >= kSkew;
                 V x{}, y;
@@ -151,16 +190,21 @@ template <int C, bool Hp, bool Lp, bool Fade, class V>
             const int head = std::min(kSkew, n);
             for (int j = 0; j < head; ++j)
                 edgeStep(j);
-            for (int j = kSkew; j < n; ++j) {
-                V x, y;
-                for (int c = 0; c < C; ++c) {
-                    x[c] = input(c, j);
-                    x[C + c] = ring[(j - kSkew) & (kRing - 1)][c];
+            for (int j = kSkew; j < n;) {
+                advance(j);
+                // Up to the next change of either half's segment.
+                const int runEnd = std::min({n, hpEnd, lpEnd + kSkew});
+                for (; j < runEnd; ++j) {
+                    V x, y;
+                    for (int c = 0; c < C; ++c) {
+                        x[c] = input(c, j);
+                        x[C + c] = ring[(j - kSkew) & (kRing - 1)][c];
+                    }
+                    step(x, y);
+                    for (int c = 0; c < C; ++c)
+                        ring[j & (kRing - 1)][c] = y[c];
+                    emit(j - kSkew, y[C], y[2 * C - 1]);
                 }
-                step(x, y);
-                for (int c = 0; c < C; ++c)
-                    ring[j & (kRing - 1)][c] = y[c];
-                emit(j - kSkew, y[C], y[2 * C - 1]);
             }
             for (int j = std::max(n, kSkew); j < n + kSkew; ++j)
                 edgeStep(j);
@@ -237,11 +281,11 @@ SvfCoefficients svfCoefficients(double cutoffHz, double sampleRate)
 
 float mixVoiceChunk(const VoiceMixChunk& chunk)
 {
-    if (chunk.frames <= 0)
+    if (chunk.segmentCount <= 0)
         return 0.0f;
     const int c = chunk.channels == 2 ? 1 : 0;
-    const int hp = chunk.highPass != nullptr ? 1 : 0;
-    const int lp = chunk.lowPass != nullptr ? 1 : 0;
+    const int hp = chunk.highPass ? 1 : 0;
+    const int lp = chunk.lowPass ? 1 : 0;
     const int fade = chunk.fadeGain != nullptr ? 1 : 0;
     return kTable->fns[c][hp][lp][fade](chunk);
 }

@@ -31,27 +31,38 @@ struct SvfState
 // [any thread] Coefficients for a cut-off in Hz at a rate; the cut-off is held to 1 .. 0.49 x rate.
 SvfCoefficients svfCoefficients(double cutoffHz, double sampleRate);
 
-// One chunk of output frames of a voice.
+// A stretch of frames with one set of parameters: the channel gains and the filters'
+// coefficients (those of a filter that does not run are ignored).
+struct VoiceMixSegment
+{
+    int frames = 0;
+    double gainLeft = 1.0;
+    double gainRight = 1.0;
+    SvfCoefficients highPass;
+    SvfCoefficients lowPass;
+};
+
+// Output frames of a voice, in segments that follow one another.
 struct VoiceMixChunk
 {
     const float* in[2] = {}; // the interpolator's output; in[1] is ignored for one channel
     int channels = 1;
     // Per-frame gain of the fades (null: 1 throughout).
     const double* fadeGain = nullptr;
-    int frames = 0;
-    // Filters that run in this chunk; a filter that does not run keeps its states.
-    const SvfCoefficients* highPass = nullptr;
-    const SvfCoefficients* lowPass = nullptr;
+    // Which filters run, throughout; a filter that does not run keeps its states.
+    bool highPass = false;
+    bool lowPass = false;
     SvfState* highPassState = nullptr; // one per channel
     SvfState* lowPassState = nullptr;  // one per channel
-    double gainLeft = 1.0;
-    double gainRight = 1.0;
+    const VoiceMixSegment* segments = nullptr;
+    int segmentCount = 0;
     float* outLeft = nullptr; // added into
     float* outRight = nullptr;
 };
 
 // [audio thread] Adds the chunk into its outputs; returns the largest absolute value added to
-// either channel. A single channel is filtered once and sent to both outputs.
+// either channel. A single channel is filtered once and sent to both outputs. The filters run
+// through the segments as one recursion, each segment with its own coefficients.
 float mixVoiceChunk(const VoiceMixChunk& chunk);
 
 } // namespace vesk
