@@ -127,6 +127,7 @@ void Voice::trigger(const SampleData* sample_, const float* volumeBase_, float v
     lpState[0] = lpState[1] = SvfState{};
     resampler.reset();
     resampler.setRates(fileRate * p, sampleRate);
+    cache = ParameterCache{};
     tailRemaining = SincResampler::kHalfTaps;
     state = kPlaying;
 }
@@ -167,9 +168,16 @@ float Voice::envelopeProgress() const
 
 void Voice::updateParameters()
 {
+    // Each transcendental is worked out again only when what it is taken of has changed (with
+    // an envelope on, this runs every 64 frames and most inputs stay put).
+    ParameterCache& k = cache;
     float v = readOr(volumeBase, 0.0f) + volumeOffsetDb;
     v = v < kMinVolumeDb ? kSilentDb : std::min(v, kMaxVolumeDb);
-    const double g = std::exp(double(v) * kLn10Over20);
+    if (!(v == k.volumeDb)) {
+        k.volumeDb = v;
+        k.volumeGain = std::exp(double(v) * kLn10Over20);
+    }
+    const double g = k.volumeGain;
     const float panKnob = readOr(panBase, 0.0f) + panOffset;
     double pan = panKnob < -100.0f ? -1.0 : double(std::min(panKnob, 100.0f)) * 0.01;
     double semis = double(readOr(pitchBase, 0.0f)) + double(pitchOffset);
@@ -185,14 +193,23 @@ void Voice::updateParameters()
     double m = 1.0;
     if (envelopeOn(volumeEnv)) {
         const float db = std::min(evaluateEnvelope(*volumeEnv, t, 0.0f), kMaxEnvelopeDb);
-        m = std::exp(double(db) * kLn10Over20);
+        if (!(db == k.envelopeDb)) {
+            k.envelopeDb = db;
+            k.envelopeGain = std::exp(double(db) * kLn10Over20);
+        }
+        m = k.envelopeGain;
     }
     if (envelopeOn(panEnv))
         pan = std::clamp(pan + double(evaluateEnvelope(*panEnv, t, 0.0f)) * 0.01, -1.0, 1.0);
 
-    const double theta = (pan + 1.0) * M_PI * 0.25;
-    gainL = m * std::cos(theta) * g * M_SQRT2;
-    gainR = m * std::sin(theta) * g * M_SQRT2;
+    if (!(pan == k.pan)) {
+        k.pan = pan;
+        const double theta = (pan + 1.0) * M_PI * 0.25;
+        k.cosTheta = std::cos(theta);
+        k.sinTheta = std::sin(theta);
+    }
+    gainL = m * k.cosTheta * g * M_SQRT2;
+    gainR = m * k.sinTheta * g * M_SQRT2;
 
     float h = readOr(hpfHz, 0.0f);
     float l = readOr(lpfHz, 20000.0f);
@@ -202,13 +219,21 @@ void Voice::updateParameters()
         l = evaluateEnvelope(*lpfEnv, t, l);
     useHp = h > 0.0f;
     useLp = l < 20000.0f;
-    if (useHp)
+    if (useHp && !(h == k.highPassHz)) {
+        k.highPassHz = h;
         hpCoeffs = svfCoefficients(h, sampleRate);
-    if (useLp)
+    }
+    if (useLp && !(l == k.lowPassHz)) {
+        k.lowPassHz = l;
         lpCoeffs = svfCoefficients(l, sampleRate);
+    }
 
     semis = std::clamp(semis, double(kMinPitchSemitones), double(kMaxPitchSemitones));
-    const double inRate = std::max(fileRate * std::exp2(semis / 12.0), 1.0);
+    if (!(semis == k.semitones)) {
+        k.semitones = semis;
+        k.pitchFactor = std::exp2(semis / 12.0);
+    }
+    const double inRate = std::max(fileRate * k.pitchFactor, 1.0);
     const double outRate = std::max(sampleRate, 1.0);
     if (inRate != resampler.inRate() || outRate != resampler.outRate())
         resampler.setRates(inRate, outRate);

@@ -112,6 +112,23 @@ public:
     bool useLp = false;
 
 private:
+    // What updateParameters() last worked out, keyed by what it was taken of (NaN: not yet).
+    struct ParameterCache
+    {
+        static constexpr float kNone = __builtin_nanf("");
+        float volumeDb = kNone;
+        double volumeGain = 1.0;
+        float envelopeDb = kNone;
+        double envelopeGain = 1.0;
+        double pan = double(kNone);
+        double cosTheta = 0.0, sinTheta = 0.0;
+        float highPassHz = kNone;
+        float lowPassHz = kNone;
+        double semitones = double(kNone);
+        double pitchFactor = 1.0;
+    };
+    ParameterCache cache;
+
     void end();
     // Knobs and envelopes at the current position into the gains, filters and pitch.
     void updateParameters();
