@@ -3,6 +3,7 @@
 #   make test    build and run every test (release build, then again under asan+ubsan, and the
 #                all-threads stress test under tsan)
 #   make bench   build and run the benchmarks (release build)
+#   make bench-peer  CPU per voice against FluidSynth, side by side (installs it; not in make test)
 #   make install copy Vesk.clap into ~/.clap
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
@@ -12,7 +13,7 @@ export CCACHE_NOHASHDIR := 1
 RELEASE_DIR := build/release
 ASAN_DIR := build/asan
 
-.PHONY: all deps release asan tsan demo test test-release test-portable test-asan test-tsan bench install clean format
+.PHONY: all deps release asan tsan demo test test-release test-portable test-asan test-tsan bench bench-peer install clean format
 
 all: release
 
@@ -56,6 +57,10 @@ test-tsan: tsan
 
 bench: release
 	@scripts/bench.sh $(RELEASE_DIR)
+
+bench-peer: release
+	@scripts/install-deps --peer
+	@python3 scripts/bench_peer.py $(RELEASE_DIR)
 
 install: release
 	@mkdir -p $(HOME)/.clap

@@ -4,7 +4,6 @@ find_package(Threads REQUIRED)
 
 pkg_check_modules(SNDFILE REQUIRED IMPORTED_TARGET sndfile>=1.0.28)
 pkg_check_modules(SOXR REQUIRED IMPORTED_TARGET soxr>=0.1.3)
-pkg_check_modules(RUBBERBAND REQUIRED IMPORTED_TARGET rubberband>=3.0)
 pkg_check_modules(FFTW3F REQUIRED IMPORTED_TARGET fftw3f>=3.3)
 
 # CLAP 1.1.1 headers as shipped by the DPF sources; plugin/clap/Clap12.h adds the 1.2 records.

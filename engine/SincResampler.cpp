@@ -36,19 +36,29 @@ double besselI0(double x)
     return sum;
 }
 
+// Each phase's row is stored with its step to the next phase's row beside it, so a frame reads
+// the two halves of one 256-byte stretch and interpolates between phases with one multiply-add
+// per tap. The step is the same float subtraction the interpolation would make, so the weights
+// are the same to the bit. The row after the last phase (row 0 moved by one tap) follows on its
+// own, for kernelRow.
 struct KernelTables
 {
-    alignas(64) float rows[kNumCutoffs][SincResampler::kPhases + 1][SincResampler::kTaps];
+    static constexpr int kTaps = SincResampler::kTaps;
+    static constexpr int kPhases = SincResampler::kPhases;
+    static constexpr size_t kTableFloats = size_t(kPhases) * 2 * kTaps;
+
+    alignas(64) float rows[kNumCutoffs][kPhases][2][kTaps];
+    alignas(64) float lastRow[kNumCutoffs][kTaps];
 
     KernelTables()
     {
-        constexpr int kTaps = SincResampler::kTaps;
         constexpr int kHalf = SincResampler::kHalfTaps;
         const double i0Beta = besselI0(kKaiserBeta);
         for (int k = 0; k < kNumCutoffs; ++k) {
             const double fc = kFullBandCutoff * std::exp2(-double(k) / kStepsPerOctave);
-            for (int p = 0; p <= SincResampler::kPhases; ++p) {
-                const double frac = double(p) / SincResampler::kPhases;
+            float prev[kTaps] = {};
+            for (int p = 0; p <= kPhases; ++p) {
+                const double frac = double(p) / kPhases;
                 double row[kTaps];
                 double sum = 0.0;
                 for (int j = 0; j < kTaps; ++j) {
@@ -64,8 +74,13 @@ struct KernelTables
                 }
                 // Unity gain at DC for every phase, so a fractional position never modulates the
                 // level of low partials.
+                float* dst = p < kPhases ? rows[k][p][0] : lastRow[k];
                 for (int j = 0; j < kTaps; ++j)
-                    rows[k][p][j] = float(row[j] / sum);
+                    dst[j] = float(row[j] / sum);
+                if (p > 0)
+                    for (int j = 0; j < kTaps; ++j)
+                        rows[k][p - 1][1][j] = dst[j] - prev[j];
+                std::copy(dst, dst + kTaps, prev);
             }
         }
     }
@@ -79,12 +94,14 @@ const KernelTables& kernelTables()
 
 } // namespace
 
-SincResampler::SincResampler() : kernels_(&kernelTables().rows[0][0][0]) {}
+SincResampler::SincResampler() : kernels_(&kernelTables().rows[0][0][0][0]) {}
 
 const float* SincResampler::kernelRow(int cutoffIndex, int phase)
 {
-    return kernelTables()
-        .rows[std::clamp(cutoffIndex, 0, kNumCutoffs - 1)][std::clamp(phase, 0, kPhases)];
+    const KernelTables& tables = kernelTables();
+    const int k = std::clamp(cutoffIndex, 0, kNumCutoffs - 1);
+    const int p = std::clamp(phase, 0, kPhases);
+    return p < kPhases ? tables.rows[k][p][0] : tables.lastRow[k];
 }
 
 int SincResampler::cutoffIndexForRatio(double ratio)
@@ -103,7 +120,7 @@ void SincResampler::reset()
         std::fill(channel, channel + kHalfTaps, 0.0f);
     fill_ = kHalfTaps - 1;
     readIndex_ = kHalfTaps - 1;
-    readFrac_ = 0.0;
+    readFrac_ = 0;
 }
 
 void SincResampler::setRates(double inRateHz, double outRateHz)
@@ -111,6 +128,10 @@ void SincResampler::setRates(double inRateHz, double outRateHz)
     inRate_ = std::isfinite(inRateHz) ? std::max(inRateHz, 1.0) : 1.0;
     outRate_ = std::isfinite(outRateHz) ? std::max(outRateHz, 1.0) : 1.0;
     ratio_ = std::min(inRate_ / outRate_, kMaxRatio);
+    const double whole = std::floor(ratio_);
+    ratioWhole_ = int64_t(whole);
+    // The fraction below 1 in units of 2^-64; a value that rounds up to 2^64 stays just below.
+    ratioFrac_ = uint64_t(std::min((ratio_ - whole) * 0x1p64, 0x1p64 - 2048.0));
     cutoffIndex_ = cutoffIndexForRatio(ratio_);
 }
 
@@ -135,11 +156,16 @@ int SincResampler::inputNeeded(int outFrames)
     compact();
     if (outFrames <= 0)
         return 0;
-    const double last = double(readIndex_) + readFrac_ + double(outFrames - 1) * ratio_;
-    const double need = std::floor(last) + kHalfTaps + 1 - fill_;
-    if (need <= 0.0)
+    // The whole part of the position of the last of the frames, exactly as process() will step.
+    using Wide = unsigned __int128;
+    const Wide steps = unsigned(outFrames - 1);
+    const Wide fraction = Wide(readFrac_) + steps * ratioFrac_;
+    const int64_t last =
+        readIndex_ + int64_t(steps) * ratioWhole_ + int64_t(uint64_t(fraction >> 64));
+    const int64_t need = last + kHalfTaps + 1 - fill_;
+    if (need <= 0)
         return 0;
-    return int(std::min(need, double(kCapacity - fill_)));
+    return int(std::min<int64_t>(need, kCapacity - fill_));
 }
 
 void SincResampler::commitInput(int frames)
@@ -170,92 +196,112 @@ using Float4 = float __attribute__((vector_size(16)));
     return (s[0] + s[2]) + (s[1] + s[3]);
 }
 
-// One output frame: the kernel row for fraction t between rows r0 and r0 + kTaps, applied to
-// kTaps input frames from x[c] for each channel.
+// One output frame: the kernel row for fraction t between the row at r and the next one (whose
+// step from it follows the row), applied to kTaps input frames from x[c] for each channel.
 template <int Channels>
-[[gnu::always_inline]] inline void interpolateFrame(const float* r0, float t, const float* const* x,
+[[gnu::always_inline]] inline void interpolateFrame(const float* r, float t, const float* const* x,
                                                     float* const* out, int at)
 {
     constexpr int kTaps = SincResampler::kTaps;
     static_assert(kTaps == 32, "the frame kernel is written for four groups of eight taps");
-    const float* r1 = r0 + kTaps;
+    const float* step = r + kTaps;
     Float8 w[4];
     for (int k = 0; k < 4; ++k) {
-        Float8 a, b;
-        load8(a, r0 + 8 * k);
-        load8(b, r1 + 8 * k);
-        w[k] = a + t * (b - a);
+        Float8 a, d;
+        load8(a, r + 8 * k);
+        load8(d, step + 8 * k);
+        w[k] = a + t * d;
     }
+    Float8 acc[Channels];
     for (int c = 0; c < Channels; ++c) {
         Float8 x0, x1, x2, x3;
         load8(x0, x[c]);
         load8(x1, x[c] + 8);
         load8(x2, x[c] + 16);
         load8(x3, x[c] + 24);
-        const Float8 acc = (w[0] * x0 + w[1] * x1) + (w[2] * x2 + w[3] * x3);
-        out[c][at] = sum8(acc);
+        acc[c] = (w[0] * x0 + w[1] * x1) + (w[2] * x2 + w[3] * x3);
+    }
+    if constexpr (Channels == 1) {
+        out[0][at] = sum8(acc[0]);
+    } else {
+        // Both sums at once, in the order sum8 adds: halves, then (0 + 2) + (1 + 3).
+        Float4 l0, l1, r0, r1;
+        std::memcpy(&l0, &acc[0], sizeof l0);
+        std::memcpy(&l1, reinterpret_cast<const char*>(&acc[0]) + sizeof l0, sizeof l1);
+        std::memcpy(&r0, &acc[1], sizeof r0);
+        std::memcpy(&r1, reinterpret_cast<const char*>(&acc[1]) + sizeof r0, sizeof r1);
+        const Float4 sl = l0 + l1;
+        const Float4 sr = r0 + r1;
+        const Float4 u = __builtin_shufflevector(sl, sr, 0, 1, 4, 5) +
+                         __builtin_shufflevector(sl, sr, 2, 3, 6, 7);
+        const Float4 v = u + __builtin_shufflevector(u, u, 1, 0, 3, 2);
+        out[0][at] = v[0];
+        out[1][at] = v[2];
     }
 }
 
 struct ReadPosition
 {
     int64_t index;
-    double frac;
+    uint64_t frac; // units of 2^-64
+};
+
+struct Step
+{
+    int64_t whole;
+    uint64_t frac;
 };
 
 template <int Channels>
 [[gnu::always_inline]] inline int interpolateRun(const float* table, const float* const* buffers,
-                                                 int fill, ReadPosition& pos, double ratio,
+                                                 int fill, ReadPosition& pos, Step step,
                                                  float* const* out, int maxFrames)
 {
     constexpr int kTaps = SincResampler::kTaps;
     constexpr int kHalfTaps = SincResampler::kHalfTaps;
+    static_assert(SincResampler::kPhases == 256, "the phase is the fraction's top eight bits");
     int64_t index = pos.index;
-    double frac = pos.frac;
+    uint64_t frac = pos.frac;
     int produced = 0;
     while (produced < maxFrames && index + kHalfTaps < fill) {
-        const double phase = frac * SincResampler::kPhases;
-        const int ip = int(phase);
-        const float t = float(phase - ip);
+        // Top eight bits: the kernel row; the next 24: where between it and the next one.
+        const int ip = int(frac >> 56);
+        const float t = float(uint32_t(frac >> 32) & 0xFFFFFFu) * 0x1p-24f;
         const int64_t base = index - (kHalfTaps - 1);
         const float* x[Channels];
         for (int c = 0; c < Channels; ++c)
             x[c] = buffers[c] + base;
-        interpolateFrame<Channels>(table + size_t(ip) * kTaps, t, x, out, produced);
+        interpolateFrame<Channels>(table + size_t(ip) * 2 * kTaps, t, x, out, produced);
         ++produced;
-        // The read position advances as a whole index and a fraction below 1, so its rounding
-        // does not depend on where the buffer was last compacted: the output is the same
-        // whatever sizes the caller's blocks have.
-        frac += ratio;
-        const int whole = int(frac); // frac >= 0: truncation is the floor
-        index += whole;
-        frac -= double(whole);
+        const uint64_t next = frac + step.frac;
+        index += step.whole + int64_t(next < frac);
+        frac = next;
     }
     pos = {index, frac};
     return produced;
 }
 
-using RunFn = int (*)(const float*, const float* const*, int, int, ReadPosition&, double,
+using RunFn = int (*)(const float*, const float* const*, int, int, ReadPosition&, Step,
                       float* const*, int);
 
 int runPortable(const float* table, const float* const* buffers, int channels, int fill,
-                ReadPosition& pos, double ratio, float* const* out, int maxFrames)
+                ReadPosition& pos, Step step, float* const* out, int maxFrames)
 {
     if (channels == 1)
-        return interpolateRun<1>(table, buffers, fill, pos, ratio, out, maxFrames);
-    return interpolateRun<2>(table, buffers, fill, pos, ratio, out, maxFrames);
+        return interpolateRun<1>(table, buffers, fill, pos, step, out, maxFrames);
+    return interpolateRun<2>(table, buffers, fill, pos, step, out, maxFrames);
 }
 
 #if VESK_HAS_AVX2_BUILD
 // The same loop for processors with AVX2 and fused multiply-add, chosen at run time so the build
 // still runs on any x86-64.
 VESK_TARGET_AVX2 int runAvx2(const float* table, const float* const* buffers, int channels,
-                             int fill, ReadPosition& pos, double ratio, float* const* out,
+                             int fill, ReadPosition& pos, Step step, float* const* out,
                              int maxFrames)
 {
     if (channels == 1)
-        return interpolateRun<1>(table, buffers, fill, pos, ratio, out, maxFrames);
-    return interpolateRun<2>(table, buffers, fill, pos, ratio, out, maxFrames);
+        return interpolateRun<1>(table, buffers, fill, pos, step, out, maxFrames);
+    return interpolateRun<2>(table, buffers, fill, pos, step, out, maxFrames);
 }
 #endif
 
@@ -266,10 +312,11 @@ const RunFn kRun = VESK_CHOOSE_BUILD(runAvx2, runPortable);
 int SincResampler::process(float* const* out, int channels, int maxFrames)
 {
     channels = std::clamp(channels, 1, kMaxChannels);
-    const float* const table = kernels_ + size_t(cutoffIndex_) * (kPhases + 1) * kTaps;
+    const float* const table = kernels_ + size_t(cutoffIndex_) * KernelTables::kTableFloats;
     const float* const buffers[kMaxChannels] = {buffer_[0], buffer_[1]};
     ReadPosition pos{readIndex_, readFrac_};
-    const int produced = kRun(table, buffers, channels, fill_, pos, ratio_, out, maxFrames);
+    const int produced =
+        kRun(table, buffers, channels, fill_, pos, Step{ratioWhole_, ratioFrac_}, out, maxFrames);
     readIndex_ = pos.index;
     readFrac_ = pos.frac;
     return produced;

@@ -14,6 +14,10 @@
 // the library was loaded), and shared read-only by every resampler; the step at or below the
 // wanted cut-off is used.
 //
+// The read position is a whole index and a 64-bit fraction, so it advances by exact integer
+// steps: the output is the same whatever sizes the caller's blocks have, and the step from one
+// frame to the next is one add with carry.
+//
 // Timing: the first output frame lines up with the first input frame (no latency). To produce an
 // output at input position x the resampler needs the frames up to x + 16, so the last 16 frames
 // of a sound come out only when the caller pads its input with zeros past the end.
@@ -62,11 +66,14 @@ public:
     int process(float* const* out, int channels, int maxFrames);
 
     // Input frames buffered ahead of the read position (the kernel's look-ahead included).
-    double bufferedAhead() const { return double(fill_ - readIndex_) - readFrac_; }
+    double bufferedAhead() const
+    {
+        return double(fill_ - readIndex_) - double(readFrac_) * 0x1p-64;
+    }
 
-    // Kernel row for a fractional phase index 0..kPhases (row kPhases is row 0 moved by one tap),
-    // for table `cutoffIndex` (0 = full band). For tests and benchmarks; [main thread] on first
-    // use.
+    // Kernel row (kTaps weights) for a fractional phase index 0..kPhases (row kPhases is row 0
+    // moved by one tap), for table `cutoffIndex` (0 = full band); rows of neighbouring phases are
+    // not stored side by side. For tests and benchmarks; [main thread] on first use.
     static const float* kernelRow(int cutoffIndex, int phase);
     // Table index whose cut-off suits a ratio of input to output frames.
     static int cutoffIndexForRatio(double ratio);
@@ -78,10 +85,12 @@ private:
     float buffer_[kMaxChannels][kCapacity] = {};
     int fill_ = kHalfTaps - 1;          // frames held; the first kHalfTaps - 1 are silent history
     int64_t readIndex_ = kHalfTaps - 1; // whole part of the read position in the buffer
-    double readFrac_ = 0.0;             // fractional part, 0 <= readFrac_ < 1
+    uint64_t readFrac_ = 0;             // fractional part, in units of 2^-64
     double inRate_ = 48000.0;
     double outRate_ = 48000.0;
     double ratio_ = 1.0;
+    int64_t ratioWhole_ = 1; // the ratio as a whole part and a fraction in units of 2^-64
+    uint64_t ratioFrac_ = 0;
     int cutoffIndex_ = 0;
 };
 

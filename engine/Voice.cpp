@@ -8,8 +8,7 @@ namespace vesk {
 namespace {
 
 constexpr double kLn10Over20 = 2.302585092994046 / 20.0;
-constexpr double kSvfDamping = 1.4142135623730951; // sqrt(2): Butterworth
-constexpr float kMinVolumeDb = -48.0f;             // below this the knob means silence
+constexpr float kMinVolumeDb = -48.0f; // below this the knob means silence
 constexpr float kSilentDb = -150.0f;
 constexpr float kMaxVolumeDb = 6.0f;
 // Highest level a volume envelope may add; the editor offers up to +12 dB.
@@ -35,40 +34,6 @@ int64_t truncCount(double v)
     if (!(v > 0.0))
         return 0;
     return int64_t(std::min(v, kMaxCount));
-}
-
-SvfCoefficients svfCoefficients(double cutoffHz, double sampleRate)
-{
-    const double f = std::clamp(cutoffHz, 1.0, 0.49 * sampleRate);
-    const double g = std::tan(M_PI * f / sampleRate);
-    SvfCoefficients c;
-    c.a1 = 1.0 / (1.0 + g * (g + kSvfDamping));
-    c.a2 = g * c.a1;
-    c.a3 = g * c.a2;
-    return c;
-}
-
-// One trapezoidal SVF step; returns {band-pass, low-pass}.
-inline void svfTick(const SvfCoefficients& c, SvfState& s, double x, double& bp, double& lp)
-{
-    bp = c.a1 * s.s1 + c.a2 * (x - s.s2);
-    lp = s.s2 + c.a2 * s.s1 + c.a3 * (x - s.s2);
-    s.s1 = 2.0 * bp - s.s1;
-    s.s2 = 2.0 * lp - s.s2;
-}
-
-inline double highPass(const SvfCoefficients& c, SvfState& s, double x)
-{
-    double bp, lp;
-    svfTick(c, s, x, bp, lp);
-    return x - kSvfDamping * bp - lp;
-}
-
-inline double lowPass(const SvfCoefficients& c, SvfState& s, double x)
-{
-    double bp, lp;
-    svfTick(c, s, x, bp, lp);
-    return lp;
 }
 
 } // namespace
@@ -162,6 +127,7 @@ void Voice::trigger(const SampleData* sample_, const float* volumeBase_, float v
     lpState[0] = lpState[1] = SvfState{};
     resampler.reset();
     resampler.setRates(fileRate * p, sampleRate);
+    cache = ParameterCache{};
     tailRemaining = SincResampler::kHalfTaps;
     state = kPlaying;
 }
@@ -202,9 +168,16 @@ float Voice::envelopeProgress() const
 
 void Voice::updateParameters()
 {
+    // Each transcendental is worked out again only when what it is taken of has changed (with
+    // an envelope on, this runs every 64 frames and most inputs stay put).
+    ParameterCache& k = cache;
     float v = readOr(volumeBase, 0.0f) + volumeOffsetDb;
     v = v < kMinVolumeDb ? kSilentDb : std::min(v, kMaxVolumeDb);
-    const double g = std::exp(double(v) * kLn10Over20);
+    if (!(v == k.volumeDb)) {
+        k.volumeDb = v;
+        k.volumeGain = std::exp(double(v) * kLn10Over20);
+    }
+    const double g = k.volumeGain;
     const float panKnob = readOr(panBase, 0.0f) + panOffset;
     double pan = panKnob < -100.0f ? -1.0 : double(std::min(panKnob, 100.0f)) * 0.01;
     double semis = double(readOr(pitchBase, 0.0f)) + double(pitchOffset);
@@ -220,14 +193,23 @@ void Voice::updateParameters()
     double m = 1.0;
     if (envelopeOn(volumeEnv)) {
         const float db = std::min(evaluateEnvelope(*volumeEnv, t, 0.0f), kMaxEnvelopeDb);
-        m = std::exp(double(db) * kLn10Over20);
+        if (!(db == k.envelopeDb)) {
+            k.envelopeDb = db;
+            k.envelopeGain = std::exp(double(db) * kLn10Over20);
+        }
+        m = k.envelopeGain;
     }
     if (envelopeOn(panEnv))
         pan = std::clamp(pan + double(evaluateEnvelope(*panEnv, t, 0.0f)) * 0.01, -1.0, 1.0);
 
-    const double theta = (pan + 1.0) * M_PI * 0.25;
-    gainL = m * std::cos(theta) * g * M_SQRT2;
-    gainR = m * std::sin(theta) * g * M_SQRT2;
+    if (!(pan == k.pan)) {
+        k.pan = pan;
+        const double theta = (pan + 1.0) * M_PI * 0.25;
+        k.cosTheta = std::cos(theta);
+        k.sinTheta = std::sin(theta);
+    }
+    gainL = m * k.cosTheta * g * M_SQRT2;
+    gainR = m * k.sinTheta * g * M_SQRT2;
 
     float h = readOr(hpfHz, 0.0f);
     float l = readOr(lpfHz, 20000.0f);
@@ -237,13 +219,21 @@ void Voice::updateParameters()
         l = evaluateEnvelope(*lpfEnv, t, l);
     useHp = h > 0.0f;
     useLp = l < 20000.0f;
-    if (useHp)
+    if (useHp && !(h == k.highPassHz)) {
+        k.highPassHz = h;
         hpCoeffs = svfCoefficients(h, sampleRate);
-    if (useLp)
+    }
+    if (useLp && !(l == k.lowPassHz)) {
+        k.lowPassHz = l;
         lpCoeffs = svfCoefficients(l, sampleRate);
+    }
 
     semis = std::clamp(semis, double(kMinPitchSemitones), double(kMaxPitchSemitones));
-    const double inRate = std::max(fileRate * std::exp2(semis / 12.0), 1.0);
+    if (!(semis == k.semitones)) {
+        k.semitones = semis;
+        k.pitchFactor = std::exp2(semis / 12.0);
+    }
+    const double inRate = std::max(fileRate * k.pitchFactor, 1.0);
     const double outRate = std::max(sampleRate, 1.0);
     if (inRate != resampler.inRate() || outRate != resampler.outRate())
         resampler.setRates(inRate, outRate);
@@ -308,10 +298,42 @@ float Voice::render(float* left, float* right, uint32_t frames)
         }
     };
 
+    // Interpolated frames gather in these buffers, with the parameters of each stretch, and go
+    // through the fades, filters and mix together: with an envelope the parameters change every
+    // few dozen frames, and the filters then still run as one recursion.
     alignas(32) float outL[kChunkFrames];
     alignas(32) float outR[kChunkFrames];
+    alignas(32) double fadeGain[kChunkFrames];
     float* const outs[2] = {outL, outR};
+    constexpr int kMaxSegments = int(kChunkFrames / kEnvelopeStepFrames) + 8;
+    VoiceMixSegment segments[kMaxSegments];
+    int segmentCount = 0;
+    int batched = 0;
+    uint32_t batchStart = written;
+    bool batchFading = false, batchHp = false, batchLp = false;
     float peak = 0.0f;
+    auto flush = [&] {
+        if (segmentCount > 0) {
+            VoiceMixChunk mix;
+            mix.in[0] = outL;
+            mix.in[1] = outR;
+            mix.channels = channels;
+            mix.fadeGain = batchFading ? fadeGain : nullptr;
+            mix.highPass = batchHp;
+            mix.lowPass = batchLp;
+            mix.highPassState = hpState;
+            mix.lowPassState = lpState;
+            mix.segments = segments;
+            mix.segmentCount = segmentCount;
+            mix.outLeft = left + batchStart;
+            mix.outRight = right + batchStart;
+            peak = std::max(peak, mixVoiceChunk(mix));
+        }
+        batchStart += uint32_t(batched);
+        batched = 0;
+        segmentCount = 0;
+        batchFading = false;
+    };
 
     // With an envelope on, the parameters move on a grid of the voice's own output frames, so
     // the sound does not depend on the blocks it is rendered in; otherwise they follow the knobs
@@ -326,6 +348,14 @@ float Voice::render(float* left, float* right, uint32_t frames)
 
         if (!stepped || intoStep == 0)
             updateParameters();
+        // A stretch joins the gathered ones while they have room and the same filters run.
+        if (segmentCount > 0 &&
+            (uint32_t(batched) + chunk > kChunkFrames || segmentCount == kMaxSegments ||
+             useHp != batchHp || useLp != batchLp))
+            flush();
+        batchHp = useHp;
+        batchLp = useLp;
+        float* const at[2] = {outs[0] + batched, outs[1] + batched};
 
         // Pull frames through the interpolator until the chunk is full or the input runs out.
         int produced = 0;
@@ -356,7 +386,7 @@ float Voice::render(float* left, float* right, uint32_t frames)
                 }
                 resampler.commitInput(fed);
             }
-            float* const dst[2] = {outs[0] + produced, outs[1] + produced};
+            float* const dst[2] = {at[0] + produced, at[1] + produced};
             const int got = resampler.process(dst, channels, want);
             produced += got;
             if (got == 0) {
@@ -365,58 +395,62 @@ float Voice::render(float* left, float* right, uint32_t frames)
             }
         }
 
-        // Per sample: fades, stop fade, filters, pan and mix.
-        float* dstL = left + written;
-        float* dstR = right + written;
-        const double fadeInLen = double(fadeInLength);
-        const double fadeOutLen = double(fadeOutLength);
-        const double stopLen = double(std::max(stopLength, int32_t(1)));
-        for (int i = 0; i < produced; ++i) {
-            double gainAll = 1.0;
-            if (fadeInRemaining >= 1) {
-                gainAll *= 1.0 - double(fadeInRemaining) / fadeInLen;
-                --fadeInRemaining;
+        // Per sample: fades and stop fade (a gain of exactly 1 where none runs).
+        const bool fading =
+            fadeInRemaining >= 1 || state == kStopping ||
+            (fadeOutLength >= 1 && produced > 0 && outputCount + produced - 1 >= fadeOutStart);
+        if (fading && !batchFading) {
+            std::fill(fadeGain, fadeGain + batched, 1.0);
+            batchFading = true;
+        }
+        if (batchFading) {
+            double* gainAt = fadeGain + batched;
+            const double fadeInLen = double(fadeInLength);
+            const double fadeOutLen = double(fadeOutLength);
+            const double stopLen = double(std::max(stopLength, int32_t(1)));
+            for (int i = 0; i < produced; ++i) {
+                double gainAll = 1.0;
+                if (fadeInRemaining >= 1) {
+                    gainAll *= 1.0 - double(fadeInRemaining) / fadeInLen;
+                    --fadeInRemaining;
+                }
+                const int64_t count = outputCount + i;
+                if (fadeOutLength >= 1 && count >= fadeOutStart) {
+                    const int64_t into = count - fadeOutStart;
+                    gainAll *= into >= fadeOutLength ? 0.0 : 1.0 - double(into) / fadeOutLen;
+                }
+                if (state == kStopping) {
+                    gainAll *= stopRemaining < 1 ? 0.0 : double(stopRemaining) / stopLen;
+                    --stopRemaining;
+                }
+                gainAt[i] = gainAll;
             }
-            if (fadeOutLength >= 1 && outputCount >= fadeOutStart) {
-                const int64_t into = outputCount - fadeOutStart;
-                gainAll *= into >= fadeOutLength ? 0.0 : 1.0 - double(into) / fadeOutLen;
-            }
-            if (state == kStopping) {
-                gainAll *= stopRemaining < 1 ? 0.0 : double(stopRemaining) / stopLen;
-                --stopRemaining;
-            }
-            double sL = double(outL[i]) * gainAll;
-            double sR = channels == 2 ? double(outR[i]) * gainAll : sL;
-            if (useHp) {
-                sL = highPass(hpCoeffs, hpState[0], sL);
-                if (channels == 2)
-                    sR = highPass(hpCoeffs, hpState[1], sR);
-            }
-            if (useLp) {
-                sL = lowPass(lpCoeffs, lpState[0], sL);
-                if (channels == 2)
-                    sR = lowPass(lpCoeffs, lpState[1], sR);
-            }
-            if (channels != 2)
-                sR = sL;
-            const float addL = float(gainL * sL);
-            const float addR = float(gainR * sR);
-            dstL[i] += addL;
-            dstR[i] += addR;
-            peak = std::max(peak, std::max(std::abs(addL), std::abs(addR)));
-            ++outputCount;
+        }
+        outputCount += produced;
+
+        if (produced > 0) {
+            VoiceMixSegment& seg = segments[segmentCount++];
+            seg.frames = produced;
+            seg.gainLeft = gainL;
+            seg.gainRight = gainR;
+            seg.highPass = hpCoeffs;
+            seg.lowPass = lpCoeffs;
+            batched += produced;
         }
         written += uint32_t(produced);
 
         if (state == kStopping && stopRemaining < 1) {
+            flush();
             end();
             break;
         }
         if (exhausted || produced < int(chunk)) {
+            flush();
             end();
             break;
         }
     }
+    flush();
     return peak;
 }
 

@@ -15,24 +15,11 @@
 #include "SamplePool.h"
 #include "SampleData.h"
 #include "SincResampler.h"
+#include "VoiceMix.h"
 
 #include <cstdint>
 
 namespace vesk {
-
-// Two-pole state-variable filter coefficients (trapezoidal form, Butterworth damping).
-struct SvfCoefficients
-{
-    double a1 = 0.0;
-    double a2 = 0.0;
-    double a3 = 0.0;
-};
-
-struct SvfState
-{
-    double s1 = 0.0;
-    double s2 = 0.0;
-};
 
 class Voice
 {
@@ -125,6 +112,23 @@ public:
     bool useLp = false;
 
 private:
+    // What updateParameters() last worked out, keyed by what it was taken of (NaN: not yet).
+    struct ParameterCache
+    {
+        static constexpr float kNone = __builtin_nanf("");
+        float volumeDb = kNone;
+        double volumeGain = 1.0;
+        float envelopeDb = kNone;
+        double envelopeGain = 1.0;
+        double pan = double(kNone);
+        double cosTheta = 0.0, sinTheta = 0.0;
+        float highPassHz = kNone;
+        float lowPassHz = kNone;
+        double semitones = double(kNone);
+        double pitchFactor = 1.0;
+    };
+    ParameterCache cache;
+
     void end();
     // Knobs and envelopes at the current position into the gains, filters and pitch.
     void updateParameters();

@@ -1,32 +1,84 @@
 #include "fx/dsp/PitchShifter.h"
 
-#include <rubberband/RubberBandStretcher.h>
+#include "fx/dsp/FftwPlanner.h"
+
+#include <fftw3.h>
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
+#include <complex>
+#include <cstring>
+#include <mutex>
+#include <new>
 #include <vector>
 
 namespace vesk {
 
 namespace {
 
-using RB = RubberBand::RubberBandStretcher;
+using Bin = std::complex<float>;
 
-// Short window: about half the delay and CPU of the standard one, still clean on sustained
-// sounds. The stretcher's pitch stays at 1, where "high speed" means it never runs its own
-// resampler. Its formant handling is switched on only while a formant shift is set (see setShift).
-constexpr RB::Options kOptions = RB::OptionProcessRealTime | RB::OptionEngineFiner |
-                                 RB::OptionWindowShort | RB::OptionPitchHighSpeed |
-                                 RB::OptionFormantShifted | RB::OptionChannelsTogether;
+constexpr int kChannels = 2;
+constexpr int kOverlap = 8;
+constexpr double kTwoPi = 6.283185307179586;
 
-// Map points kept: one per block in which the stretcher analysed a hop, for as far back as the
-// reader lags (a few dozen hops at most).
-constexpr unsigned kPoints = 512;
-
-double scaleOf(float semitones)
+double usableRate(double rate)
 {
-    return std::exp2(static_cast<double>(semitones) / 12.0);
+    return rate >= 1.0 && std::isfinite(rate) ? rate : 48000.0;
+}
+
+// Window length: 2048 at 44.1 and 48 kHz, the same duration at other rates, as a power of two.
+// The frame holds the window with an eighth of its length of zeros on each side: a finer grid of
+// bins for the peaks, and a latency above 50 ms.
+int windowLengthFor(double rate)
+{
+    const double octaves = std::round(std::log2(rate / 48000.0));
+    const int n = int(std::lround(2048.0 * std::exp2(octaves)));
+    return std::clamp(n, 512, 16384);
+}
+
+// a * b without the library's checks for infinite and not-a-number parts (the values here are
+// finite), which otherwise make the product a call.
+inline Bin mul(Bin a, Bin b)
+{
+    return Bin(a.real() * b.real() - a.imag() * b.imag(),
+               a.real() * b.imag() + a.imag() * b.real());
+}
+
+// atan2 to about 1e-5 rad (Abramowitz and Stegun 4.4.49 on the reduced ratio), written with
+// selects only so that a loop over many values runs on vectors.
+inline double fastAtan2(double y, double x)
+{
+    const double ax = std::fabs(x), ay = std::fabs(y);
+    const double hi = std::max(std::max(ax, ay), 1e-300);
+    const double a = std::min(ax, ay) / hi;
+    const double q = a * a;
+    double r =
+        a * (0.9998660 + q * (-0.3302995 + q * (0.1801410 + q * (-0.0851330 + q * 0.0208351))));
+    r = ay > ax ? 1.5707963267948966 - r : r;
+    r = x < 0.0 ? 3.141592653589793 - r : r;
+    return y < 0.0 ? -r : r;
+}
+
+// cos and sin of x in [-pi, pi], to about 1e-7, likewise with selects only.
+inline void fastCosSin(double x, float& cosOut, float& sinOut)
+{
+    constexpr double kPi = 3.141592653589793;
+    constexpr double kHalfPi = 1.5707963267948966;
+    const bool above = x > kHalfPi;
+    const bool below = x < -kHalfPi;
+    x = above ? kPi - x : (below ? -kPi - x : x);
+    const double sign = above || below ? -1.0 : 1.0;
+    const double q = x * x;
+    const double sn =
+        x * (1.0 + q * (-1.0 / 6 +
+                        q * (1.0 / 120 + q * (-1.0 / 5040 + q * (1.0 / 362880 - q / 39916800)))));
+    const double cs =
+        1.0 +
+        q * (-0.5 + q * (1.0 / 24 + q * (-1.0 / 720 + q * (1.0 / 40320 +
+                                                           q * (-1.0 / 3628800 + q / 479001600)))));
+    cosOut = float(sign * cs);
+    sinOut = float(sn);
 }
 
 float safeSemitones(float v)
@@ -36,111 +88,398 @@ float safeSemitones(float v)
     return std::clamp(v, -PitchShifter::kMaxSemitones, PitchShifter::kMaxSemitones);
 }
 
+// Adding and taking away 1.5 x 2^52 rounds a double below 2^51 to the nearest whole number,
+// without a call or a branch, so loops that use it can run on vectors.
+inline double nearestWhole(double x)
+{
+    constexpr double kRound = 6755399441055744.0;
+    return (x + kRound) - kRound;
+}
+
+// x wrapped into [-pi, pi].
+inline double wrapPhase(double x)
+{
+    return x - kTwoPi * nearestWhole(x * (1.0 / kTwoPi));
+}
+
 } // namespace
 
-PitchShifter::PitchShifter(double rateHz)
+struct PitchShifter::Impl
 {
-    rate_ = (rateHz >= 1.0 && std::isfinite(rateHz)) ? rateHz : 48000.0;
-    stretcher_ = std::make_unique<RB>(static_cast<size_t>(std::lround(rate_)), 2, kOptions);
-    stretcher_->setMaxProcessSize(kMaxBlock);
-    reader_ = std::make_unique<SincResampler>();
+    double rate = 48000.0;
+    int n = 4096;  // frame length
+    int hop = 512; // n / kOverlap
+    int bins = 2049;
+    float outScale = 1.0f; // undoes the transform's gain and the windows' overlap
 
-    // Before any input the stretcher asks for one whole analysis window.
-    windowSource_ = static_cast<int64_t>(stretcher_->getSamplesRequired());
-    // Each hop analyses the window around the centre of its longest transform and overlap-adds
-    // its output around the same offset of the stream: 1024 frames of a 2560-frame window at
-    // 44.1 and 48 kHz, scaled with the window at other rates.
-    origin_ = windowSource_ * 2 / 5;
-    startPad_ = windowSource_ / 2;
+    std::vector<float> window;
+    std::vector<float> history[kChannels]; // the newest n input samples
+    std::vector<float> overlap[kChannels]; // output sums; the first hop is being played
+    int fill = 0;                          // input samples of the current hop
 
-    // The reader needs the stream up to the frame it reads plus the interpolator's look-ahead.
-    // The stream is at least the slowest scale times as long as the input, and the stretcher's
-    // analysis runs up to a window behind the input: see read().
-    const double slowest = scaleOf(-kMaxSemitones);
-    const double needed = double(origin_ + SincResampler::kHalfTaps + 1) / slowest;
-    const int64_t margin = windowSource_ / 10;
-    latency_ = static_cast<unsigned>(std::ceil(needed) + double(windowSource_ - origin_ + margin));
+    float* frame = nullptr;  // n, FFTW-aligned
+    Bin* spectrum = nullptr; // bins, FFTW-aligned
+    fftwf_plan forward = nullptr;
+    fftwf_plan inverse = nullptr;
 
-    // The newest stream frame is at most the fastest scale times (latency + origin + one block)
-    // input frames ahead of the reader's, which also keeps the interpolator's history; a block's
-    // worth of stream more is spare.
-    const double fastest = scaleOf(kMaxSemitones);
-    const double span = fastest * double(int64_t(latency_) + origin_ + int64_t(kMaxBlock)) +
-                        double(origin_ + SincResampler::kHalfTaps + int64_t(kMaxBlock));
-    ringSize_ = 1;
-    while (double(ringSize_) < span)
-        ringSize_ <<= 1;
-    ring_ = std::make_unique<float[]>(2 * static_cast<size_t>(ringSize_));
-    silence_ = std::make_unique<float[]>(kMaxBlock);
-    points_ = std::make_unique<MapPoint[]>(kPoints);
+    // Per channel, from the last hop: the spectrum (phases at the frame centre) and, per bin,
+    // the phase turn of the region that held it.
+    std::vector<Bin> previous[kChannels];
+    std::vector<double> turn[kChannels];
 
-    reset();
-    // Its buffers are sized for kMaxBlock by setMaxProcessSize. One block at each end of the
-    // range, the formant handling on for the first, makes sure nothing is left to size on the
-    // audio thread; the allocation-counting tests found nothing to size even without it.
-    std::vector<float> silence(2 * kMaxBlock, 0.0f);
-    float* l = silence.data();
-    float* r = l + kMaxBlock;
-    setShift(kMaxSemitones, kMaxSemitones);
-    process(l, r, l, r, kMaxBlock);
-    setShift(-kMaxSemitones, 0.0f);
-    process(l, r, l, r, kMaxBlock);
-    setShift(0.0f, 0.0f);
-    reset();
-}
+    // Per hop.
+    std::vector<Bin> input;     // this hop's spectrum, phases at the frame centre
+    std::vector<Bin> output;    // the moved spectrum
+    std::vector<float> power;   // |input|^2
+    std::vector<double> turned; // the new turn per bin
+    std::vector<int> peaks;     // the first peakCount are this hop's
+    int peakCount = 0;
+    std::vector<int> strong; // the peaks the formant envelope runs through
+    std::vector<double> peakRe, peakIm, peakPhase, peakMove; // per peak
+    std::vector<float> peakRotRe, peakRotIm;
+    std::vector<int> bounds;     // region k spans bins [bounds[k], bounds[k + 1])
+    std::vector<float> logLevel; // formant envelope: log magnitude through the peaks
+    std::vector<float> binGain;  // formant gain per output bin
+
+    double scale = 1.0;        // pitch scale
+    double formantScale = 1.0; // where the formants go, as a frequency factor
+    bool formantShift = false;
+    float pitch = 0.0f;
+    float formant = 0.0f;
+
+    explicit Impl(double rateHz)
+    {
+        rate = usableRate(rateHz);
+        const int w = windowLengthFor(rate);
+        n = w + w / 4;
+        hop = w / kOverlap;
+        bins = n / 2 + 1;
+        window.assign(size_t(n), 0.0f);
+        for (int i = 0; i < w; ++i)
+            window[size_t(i + w / 8)] = float(0.5 - 0.5 * std::cos(kTwoPi * i / w));
+        double sum = 0.0; // squared windows over the frames that overlap one sample
+        for (int i = w / 8; i < n; i += hop)
+            sum += double(window[size_t(i)]) * window[size_t(i)];
+        outScale = float(1.0 / (sum * n));
+        for (int c = 0; c < kChannels; ++c) {
+            history[c].assign(size_t(n), 0.0f);
+            overlap[c].assign(size_t(n), 0.0f);
+            previous[c].assign(size_t(bins), Bin{});
+            turn[c].assign(size_t(bins), 0.0);
+        }
+        input.assign(size_t(bins), Bin{});
+        output.assign(size_t(bins), Bin{});
+        power.assign(size_t(bins), 0.0f);
+        turned.assign(size_t(bins), 0.0);
+        peaks.assign(size_t(bins), 0);
+        strong.reserve(size_t(bins));
+        for (std::vector<double>* v : {&peakRe, &peakIm, &peakPhase, &peakMove})
+            v->assign(size_t(bins), 0.0);
+        peakRotRe.assign(size_t(bins), 0.0f);
+        peakRotIm.assign(size_t(bins), 0.0f);
+        bounds.assign(size_t(bins) + 1, 0);
+        logLevel.assign(size_t(bins), 0.0f);
+        binGain.assign(size_t(bins), 1.0f);
+
+        frame = fftwf_alloc_real(size_t(n));
+        spectrum = reinterpret_cast<Bin*>(fftwf_alloc_complex(size_t(bins)));
+        if (frame == nullptr || spectrum == nullptr) {
+            release();
+            throw std::bad_alloc();
+        }
+        std::lock_guard<std::mutex> lock(fftwPlannerMutex());
+        auto* spec = reinterpret_cast<fftwf_complex*>(spectrum);
+        forward = fftwf_plan_dft_r2c_1d(n, frame, spec, FFTW_ESTIMATE);
+        inverse = fftwf_plan_dft_c2r_1d(n, spec, frame, FFTW_ESTIMATE);
+        if (forward == nullptr || inverse == nullptr) {
+            lockedRelease();
+            throw std::bad_alloc();
+        }
+    }
+
+    ~Impl() { release(); }
+
+    void release()
+    {
+        std::lock_guard<std::mutex> lock(fftwPlannerMutex());
+        lockedRelease();
+    }
+
+    void lockedRelease()
+    {
+        if (forward != nullptr)
+            fftwf_destroy_plan(forward);
+        if (inverse != nullptr)
+            fftwf_destroy_plan(inverse);
+        forward = inverse = nullptr;
+        fftwf_free(frame);
+        fftwf_free(spectrum);
+        frame = nullptr;
+        spectrum = nullptr;
+    }
+
+    void clear()
+    {
+        for (int c = 0; c < kChannels; ++c) {
+            std::fill(history[c].begin(), history[c].end(), 0.0f);
+            std::fill(overlap[c].begin(), overlap[c].end(), 0.0f);
+            std::fill(previous[c].begin(), previous[c].end(), Bin{});
+            std::fill(turn[c].begin(), turn[c].end(), 0.0);
+        }
+        fill = 0;
+    }
+
+    void process(const float* inL, const float* inR, float* outL, float* outR, unsigned frames)
+    {
+        const float* in[kChannels] = {inL, inR};
+        float* out[kChannels] = {outL, outR};
+        unsigned done = 0;
+        while (done < frames) {
+            const unsigned m = std::min<unsigned>(frames - done, unsigned(hop - fill));
+            for (int c = 0; c < kChannels; ++c) {
+                float* h = history[c].data() + (n - hop) + fill;
+                const float* x = in[c] + done;
+                // Read the input before the output is written: the two may alias.
+                for (unsigned i = 0; i < m; ++i)
+                    h[i] = std::isfinite(x[i]) ? x[i] : 0.0f;
+                std::memcpy(out[c] + done, overlap[c].data() + fill, m * sizeof(float));
+            }
+            fill += int(m);
+            done += m;
+            if (fill == hop) {
+                for (int c = 0; c < kChannels; ++c)
+                    runHop(c);
+                fill = 0;
+            }
+        }
+    }
+
+    // One hop of one channel: analyse the newest frame, move its regions, add the result into
+    // the output sums, and move the history and the sums on by a hop.
+    void runHop(int c)
+    {
+        const float* w = window.data();
+        const float* h = history[c].data();
+        for (int i = 0; i < n; ++i)
+            frame[i] = h[i] * w[i];
+        fftwf_execute(forward);
+        // Phases at the frame centre: odd bins change sign.
+        for (int k = 0; k < bins; ++k) {
+            const Bin z = (k & 1) != 0 ? -spectrum[k] : spectrum[k];
+            input[size_t(k)] = z;
+            power[size_t(k)] = z.real() * z.real() + z.imag() * z.imag();
+        }
+
+        findRegions();
+        if (formantShift)
+            formantGains();
+        moveRegions(c);
+
+        for (int k = 0; k < bins; ++k)
+            spectrum[k] = (k & 1) != 0 ? -output[size_t(k)] : output[size_t(k)];
+        fftwf_execute(inverse);
+
+        float* o = overlap[c].data();
+        std::memmove(o, o + hop, size_t(n - hop) * sizeof(float));
+        std::fill(o + (n - hop), o + n, 0.0f);
+        for (int i = 0; i < n; ++i)
+            o[i] += frame[i] * w[i] * outScale;
+        float* hist = history[c].data();
+        std::memmove(hist, hist + hop, size_t(n - hop) * sizeof(float));
+
+        std::copy(input.begin(), input.end(), previous[c].begin());
+        std::copy(turned.begin(), turned.end(), turn[c].begin());
+    }
+
+    // Peaks are bins above their neighbours and above a floor 100 dB under the frame's strongest
+    // bin; each region runs from the lowest bin between its peak and the one
+    // before to the lowest bin between its peak and the next.
+    void findRegions()
+    {
+        float top = 0.0f;
+        for (int k = 0; k < bins; ++k)
+            top = std::max(top, power[size_t(k)]);
+        const float floor = std::max(top * 1e-10f, 1e-24f);
+        const float* p = power.data();
+        // Without branches: noise makes the comparisons unpredictable.
+        int* out = peaks.data();
+        int count = 0;
+        for (int k = 1; k + 1 < bins; ++k) {
+            out[count] = k;
+            count += int((p[k] > floor) & (p[k] > p[k - 1]) & (p[k] >= p[k + 1]));
+        }
+        peakCount = count;
+        int* b = bounds.data();
+        b[0] = 0;
+        for (int i = 1; i < count; ++i) {
+            int low = out[i - 1] + 1;
+            float lowest = p[low];
+            for (int k = low + 1; k < out[i]; ++k) {
+                const bool lower = p[k] < lowest;
+                low = lower ? k : low;
+                lowest = lower ? p[k] : lowest;
+            }
+            b[i] = low;
+        }
+        b[count] = bins;
+    }
+
+    // Moves each region to its peak's new frequency and turns it by that partial's phase.
+    void moveRegions(int c)
+    {
+        std::fill(output.begin(), output.end(), Bin{});
+        const Bin* prev = previous[c].data();
+        const double* prevTurn = turn[c].data();
+        const double binPerRadian = double(n) / kTwoPi;
+        const double expectedPerBin = kTwoPi * double(hop) / double(n);
+        if (peakCount == 0) {
+            std::fill(turned.begin(), turned.end(), 0.0);
+            return;
+        }
+        const Bin* src = input.data();
+        Bin* dst = output.data();
+        const float* gain = binGain.data();
+
+        // Every peak's partial: its frequency from its phase advance over the hop, the new turn
+        // and the move in bins; first gathered, then worked out side by side.
+        const int* pks = peaks.data();
+        double* zRe = peakRe.data();
+        double* zIm = peakIm.data();
+        double* phaseOf = peakPhase.data();
+        double* moveOf = peakMove.data();
+        float* rotRe = peakRotRe.data();
+        float* rotIm = peakRotIm.data();
+        for (int r = 0; r < peakCount; ++r) {
+            const int pk = pks[r];
+            const Bin z = mul(src[pk], std::conj(prev[pk]));
+            zRe[r] = double(z.real());
+            zIm[r] = double(z.imag());
+            phaseOf[r] = prevTurn[pk];
+        }
+        const double toShift = (scale - 1.0) / double(hop); // radians per sample, per radian
+        for (int r = 0; r < peakCount; ++r) {
+            const double expected = expectedPerBin * double(pks[r]);
+            const double deviation = wrapPhase(fastAtan2(zIm[r], zRe[r]) - expected);
+            const double shiftPerHop = (expected + deviation) * (scale - 1.0);
+            const double phase = wrapPhase(phaseOf[r] + shiftPerHop);
+            phaseOf[r] = phase;
+            moveOf[r] = (expected + deviation) * toShift * binPerRadian;
+            fastCosSin(phase, rotRe[r], rotIm[r]);
+        }
+
+        for (int r = 0; r < peakCount; ++r) {
+            const int pk = pks[r];
+            const int lo = bounds[size_t(r)];
+            const int hi = bounds[size_t(r) + 1];
+            const double phase = phaseOf[r];
+            const Bin rot(rotRe[r], rotIm[r]);
+            if (scale > 1.0) {
+                // Upwards the region widens with the frequency scale, as everything in it moves
+                // in proportion: output bin q reads the input at pk + (q - target) / scale.
+                const double target = pk + moveOf[r];
+                const double inv = 1.0 / scale;
+                const int qFrom = std::max(0, int(std::ceil(target + (lo - pk) * scale)));
+                const int qTo = std::min(bins - 1, int(std::ceil(target + (hi - pk) * scale)));
+                for (int q = qFrom; q < qTo; ++q) {
+                    const double x = pk + (q - target) * inv;
+                    const int k = std::clamp(int(x), 0, bins - 2); // x >= 0 here
+                    const float a = std::clamp(float(x - k), 0.0f, 1.0f);
+                    const Bin v = src[k] + a * (src[k + 1] - src[k]);
+                    dst[q] += formantShift ? mul(v, rot) * gain[q] : mul(v, rot);
+                }
+            } else {
+                // Downwards (and unmoved) the region moves whole, by the nearest number of bins.
+                const int move = int(std::lround(moveOf[r]));
+                const int from = std::max(lo, -move);
+                const int to = std::min(hi, bins - move);
+                if (formantShift) {
+                    for (int k = from; k < to; ++k)
+                        dst[k + move] += mul(src[k], rot) * gain[k + move];
+                } else {
+                    for (int k = from; k < to; ++k)
+                        dst[k + move] += mul(src[k], rot);
+                }
+            }
+            for (int k = lo; k < hi; ++k)
+                turned[size_t(k)] = phase;
+        }
+    }
+
+    // The gain that takes each output bin from the envelope that moved with the partials to the
+    // envelope moved by the formant scale. The envelope runs through the peaks' levels (in log),
+    // so a harmonic sound's envelope is that of its harmonics.
+    void formantGains()
+    {
+        // The envelope runs through the peaks within 50 dB of the strongest (window side lobes
+        // and noise below that would pull it down between the partials).
+        float top = 0.0f;
+        for (int i = 0; i < peakCount; ++i)
+            top = std::max(top, power[size_t(peaks[size_t(i)])]);
+        strong.clear();
+        for (int i = 0; i < peakCount; ++i)
+            if (power[size_t(peaks[size_t(i)])] >= top * 1e-5f)
+                strong.push_back(peaks[size_t(i)]);
+        if (strong.empty()) {
+            std::fill(binGain.begin(), binGain.end(), 1.0f);
+            return;
+        }
+        float* e = logLevel.data();
+        const float* p = power.data();
+        auto level = [&](int k) { return 0.5f * std::log(std::max(p[k], 1e-30f)); };
+        const int first = strong.front();
+        const int last = strong.back();
+        std::fill(e, e + first + 1, level(first));
+        std::fill(e + last, e + bins, level(last));
+        for (size_t i = 1; i < strong.size(); ++i) {
+            const int a = strong[i - 1], b = strong[i];
+            const float la = level(a), lb = level(b);
+            for (int k = a; k <= b; ++k)
+                e[k] = la + (lb - la) * float(k - a) / float(b - a);
+        }
+        auto at = [&](double x) {
+            if (x <= 0.0)
+                return e[0];
+            if (x >= double(bins - 1))
+                return e[bins - 1];
+            const int k = int(x);
+            const float f = float(x - k);
+            return e[k] + f * (e[k + 1] - e[k]);
+        };
+        const double fromScale = 1.0 / scale;
+        const double toScale = 1.0 / formantScale;
+        for (int k = 0; k < bins; ++k) {
+            const float g = std::exp(at(k * toScale) - at(k * fromScale));
+            binGain[size_t(k)] = std::clamp(g, 1.0f / 64.0f, 64.0f);
+        }
+    }
+};
+
+PitchShifter::PitchShifter(double rateHz) : impl_(std::make_unique<Impl>(rateHz)) {}
 
 PitchShifter::~PitchShifter() = default;
 
+unsigned PitchShifter::latencyFrames() const
+{
+    return unsigned(impl_->n);
+}
+
 void PitchShifter::setShift(float pitchSemitones, float formantSemitones)
 {
+    Impl& m = *impl_;
     const float p = safeSemitones(pitchSemitones);
     const float f = safeSemitones(formantSemitones);
-    if (p == pitch_ && f == formant_)
+    if (p == m.pitch && f == m.formant)
         return;
-    pitch_ = p;
-    formant_ = f;
-    stretcher_->setTimeRatio(scaleOf(p));
-    // Without a formant shift the formants move with the pitch, which is what reading the
-    // stretched stream faster or slower does. With one, the stretcher keeps an envelope of its own
-    // and moves it by the formant scale before the reader transposes everything: the formants end
-    // up p + f semitones away from where they were.
-    const bool keep = f != 0.0f;
-    if (keep != formantsKept_) {
-        stretcher_->setFormantOption(keep ? RB::OptionFormantPreserved : RB::OptionFormantShifted);
-        formantsKept_ = keep;
-    }
-    stretcher_->setFormantScale(keep ? scaleOf(f) : 0.0);
+    m.pitch = p;
+    m.formant = f;
+    m.scale = std::exp2(double(p) / 12.0);
+    m.formantShift = f != 0.0f;
+    m.formantScale = std::exp2(double(p + f) / 12.0);
 }
 
 void PitchShifter::reset()
 {
-    stretcher_->reset();
-    reader_->reset();
-    inputCount_ = 0;
-    outputCount_ = 0;
-    points_[0] = MapPoint{0, 0};
-    pointsHead_ = 0;
-    pointsCount_ = 1;
-    reading_ = false;
-    nextFeed_ = 0;
-    padPending_ = true;
-}
-
-// Half a window of silence first, so the first sound after a reset is analysed by whole windows
-// and starts as it should instead of fading in. It is given with the first block, at that
-// block's setting. The reader counts from the true start, so the latency is not changed by it.
-void PitchShifter::pad()
-{
-    padPending_ = false;
-    const float* in[2] = {silence_.get(), silence_.get()};
-    for (int64_t left = startPad_; left > 0;) {
-        const size_t n = size_t(std::min<int64_t>(left, kMaxBlock));
-        stretcher_->process(in, n, false);
-        inputCount_ += int64_t(n);
-        left -= int64_t(n);
-        collectOutput();
-        notePosition();
-    }
+    impl_->clear();
 }
 
 void PitchShifter::process(const float* inLeft, const float* inRight, float* outLeft,
@@ -148,152 +487,7 @@ void PitchShifter::process(const float* inLeft, const float* inRight, float* out
 {
     if (frames == 0 || frames > kMaxBlock)
         return;
-    if (padPending_)
-        pad();
-    // The stretcher takes in the whole block before anything is written to the outputs, so the
-    // inputs may alias them.
-    const float* in[2] = {inLeft, inRight};
-    stretcher_->process(in, frames, false);
-    inputCount_ += frames;
-    collectOutput();
-    notePosition();
-    read(outLeft, outRight, frames);
-}
-
-// Moves everything the stretcher has ready into the ring, by stream index, a contiguous stretch
-// of the ring at a time.
-void PitchShifter::collectOutput()
-{
-    const unsigned mask = ringSize_ - 1;
-    float* ringL = ring_.get();
-    float* ringR = ringL + ringSize_;
-    for (;;) {
-        const int available = stretcher_->available();
-        if (available <= 0)
-            break;
-        const unsigned at = static_cast<unsigned>(outputCount_ & mask);
-        const size_t want = std::min<size_t>(static_cast<size_t>(available), ringSize_ - at);
-        float* out[2] = {ringL + at, ringR + at};
-        const size_t got = stretcher_->retrieve(out, want);
-        if (got == 0)
-            break;
-        outputCount_ += static_cast<int64_t>(got);
-    }
-}
-
-// Records where the stretcher's analysis stands. With all its output taken, it reports how much
-// more input it needs for its next window; the window therefore starts that much short of a
-// whole window before the end of the input. Every hop analysed during this block used the scale
-// set for it, so the stream between the previous point and this one follows that scale.
-void PitchShifter::notePosition()
-{
-    const int64_t required = static_cast<int64_t>(stretcher_->getSamplesRequired());
-    if (required <= 0 || required > windowSource_)
-        return;
-    const MapPoint point{inputCount_ - (windowSource_ - required), outputCount_};
-    MapPoint& last = points_[(pointsHead_ + pointsCount_ - 1) % kPoints];
-    if (point.input <= last.input)
-        return;
-    if (pointsCount_ == kPoints) {
-        // Not reached with blocks of at least one frame (see kPoints); should it happen, the
-        // newest segment is extended instead.
-        last = point;
-        return;
-    }
-    points_[(pointsHead_ + pointsCount_) % kPoints] = point;
-    ++pointsCount_;
-}
-
-// The stream frames per input frame at analysis position x, and where that stretch of the map
-// ends. Points the reader has passed are dropped; before the first point and after the last the
-// nearest segment is extended.
-double PitchShifter::slopeAt(int64_t x, int64_t* segmentEnd)
-{
-    while (pointsCount_ >= 3 && points_[(pointsHead_ + 1) % kPoints].input <= x) {
-        pointsHead_ = (pointsHead_ + 1) % kPoints;
-        --pointsCount_;
-    }
-    const MapPoint& a = points_[pointsHead_];
-    const MapPoint& b = points_[(pointsHead_ + 1) % kPoints];
-    *segmentEnd = x < b.input ? b.input : std::numeric_limits<int64_t>::max();
-    return double(b.output - a.output) / double(b.input - a.input);
-}
-
-// Output frame t is made from input frame t - latency, which is the stretcher's input frame
-// t - latency + startPad_. Its hop starts origin_ frames earlier in the stretcher's input (x), and
-// the hop's output lies origin_ frames into the stream after the output made before it, so the
-// reader plays the stream at map(x) + origin_, moving by the map's slope.
-void PitchShifter::read(float* outLeft, float* outRight, unsigned frames)
-{
-    const int64_t firstX = inputCount_ - int64_t(frames) - int64_t(latency_) - origin_;
-    unsigned i = 0;
-    if (!reading_) {
-        // Start once the first hop tells the scale, where the stream position is a few frames
-        // before the stream's start (which is silent there), so nothing of it is missed.
-        if (pointsCount_ >= 2) {
-            int64_t end = 0;
-            const double slope = slopeAt(firstX, &end);
-            const double lead = double(origin_ + SincResampler::kHalfTaps);
-            const int64_t begin = static_cast<int64_t>(std::floor(-lead / slope));
-            if (firstX + int64_t(frames) > begin) {
-                i = static_cast<unsigned>(std::max<int64_t>(0, begin - firstX));
-                const double at = slope * double(firstX + i) + double(origin_);
-                nextFeed_ = static_cast<int64_t>(std::floor(at));
-                reader_->reset();
-                reading_ = true;
-            }
-        }
-        if (!reading_)
-            i = frames;
-        std::fill(outLeft, outLeft + i, 0.0f);
-        std::fill(outRight, outRight + i, 0.0f);
-    }
-    while (i < frames) {
-        const int64_t x = firstX + i;
-        int64_t end = 0;
-        const double slope = slopeAt(x, &end);
-        const unsigned run = static_cast<unsigned>(std::min<int64_t>(frames - i, end - x));
-        reader_->setRates(slope * rate_, rate_);
-        unsigned done = 0;
-        while (done < run) {
-            const int need = reader_->inputNeeded(int(run - done));
-            if (need > 0)
-                feedReader(need);
-            float* out[2] = {outLeft + i + done, outRight + i + done};
-            const int got = reader_->process(out, 2, int(run - done));
-            if (got <= 0 && need <= 0)
-                break;
-            done += unsigned(std::max(got, 0));
-        }
-        if (done < run) {
-            std::fill(outLeft + i + done, outLeft + i + run, 0.0f);
-            std::fill(outRight + i + done, outRight + i + run, 0.0f);
-        }
-        i += run;
-    }
-}
-
-// Gives the reader the next stream frames; frames outside what the ring holds are silence.
-void PitchShifter::feedReader(int frames)
-{
-    float* dstL = reader_->inputWrite(0);
-    float* dstR = reader_->inputWrite(1);
-    const float* ringL = ring_.get();
-    const float* ringR = ringL + ringSize_;
-    const unsigned mask = ringSize_ - 1;
-    const int64_t oldest = std::max<int64_t>(0, outputCount_ - int64_t(ringSize_));
-    for (int k = 0; k < frames; ++k) {
-        const int64_t y = nextFeed_ + k;
-        if (y >= oldest && y < outputCount_) {
-            dstL[k] = ringL[y & mask];
-            dstR[k] = ringR[y & mask];
-        } else {
-            dstL[k] = 0.0f;
-            dstR[k] = 0.0f;
-        }
-    }
-    reader_->commitInput(frames);
-    nextFeed_ += frames;
+    impl_->process(inLeft, inRight, outLeft, outRight, frames);
 }
 
 } // namespace vesk

@@ -111,7 +111,7 @@ void process(float* left, float* right, unsigned frames, const float* params, vo
 
     float* wetL = m->wet.get();
     float* wetR = wetL + kMaxBlock;
-    // After two stretcher windows of silence (0.24 s) the stretcher is reset once and skipped.
+    // After 0.24 s of silence the shifter is reset once and skipped until sound returns.
     const unsigned silenceLimit = static_cast<unsigned>(0.24 * m->rate);
     bool run = true;
     if (inputEnergy >= 1e-15) {

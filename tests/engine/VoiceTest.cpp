@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <climits>
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -480,6 +483,174 @@ TEST(Voice, ExtremePitchStaysBounded)
         EXPECT_LT(v.resampler.ratio(), SincResampler::kMaxRatio + 1e-9);
         for (float x : l)
             ASSERT_TRUE(std::isfinite(x));
+    }
+}
+
+// Energy of a - b over the energy of a, in dB (-300 when they are equal).
+double differenceDb(const std::vector<float>& a, const std::vector<float>& b)
+{
+    double e = 0.0, ref = 0.0;
+    for (size_t i = 0; i < a.size(); ++i) {
+        e += (double(a[i]) - b[i]) * (double(a[i]) - b[i]);
+        ref += double(a[i]) * a[i];
+    }
+    return e == 0.0 ? -300.0 : 10.0 * std::log10(e / std::max(ref, 1e-300));
+}
+
+// The voice's output against a plain model written from the playback rules: the interpolator's
+// frames for the whole region, then per sample the fades, the stop fade, the high-pass and the
+// low-pass (trapezoidal state-variable filters, one step after the other) and the pan gains. The
+// voice runs its filters as lanes of a vector; a lane that reads the wrong sample or loses its
+// state between chunks and calls shows here.
+TEST(Voice, MatchesAPlainModelOfTheRules)
+{
+    struct Case
+    {
+        int channels;
+        float hpf, lpf;
+        float fadeIn, fadeOut, startPercent;
+        int stopAt; // output frame of a stop; -1 for none
+        uint32_t block;
+    };
+    const Case cases[] = {
+        {2, 120.0f, 6000.0f, 0.0f, 0.0f, 0.0f, -1, 512},
+        {1, 120.0f, 6000.0f, 0.0f, 0.0f, 0.0f, -1, 512},
+        {2, 0.0f, 3000.0f, 0.1f, 0.2f, 0.0f, -1, 1},
+        {1, 2500.0f, 20000.0f, 0.1f, 0.2f, 0.0f, -1, 100},
+        {2, 40.0f, 20000.0f, 0.0f, 0.0f, 25.0f, 9000, 4097},
+        {1, 300.0f, 900.0f, 0.0f, 0.3f, 0.0f, 7001, 3},
+        {2, 0.0f, 20000.0f, 0.25f, 0.25f, 0.0f, 5000, 700},
+        {1, 15000.0f, 18000.0f, 0.0f, 0.0f, 10.0f, -1, 2048},
+    };
+    constexpr double kK = 1.4142135623730951;
+    for (const Case& c : cases) {
+        Play s;
+        const size_t n = 24000;
+        s.region.audio =
+            makeAudio(test::noise(n, 21, 0.5),
+                      c.channels == 2 ? test::noise(n, 22, 0.5) : std::vector<float>{});
+        s.pitch = 2.6f;
+        s.volume = -4.0f;
+        s.pan = 30.0f;
+        s.hpf = c.hpf;
+        s.lpf = c.lpf;
+        s.fadeIn = c.fadeIn;
+        s.fadeOut = c.fadeOut;
+        s.startPercent = c.startPercent;
+        Voice v;
+        s.trigger(v);
+        const size_t total = 40000;
+        Stereo out;
+        out.left.assign(total, 0.0f);
+        out.right.assign(total, 0.0f);
+        for (size_t pos = 0; pos < total && v.isActive();) {
+            if (c.stopAt >= 0 && pos >= size_t(c.stopAt))
+                v.beginStop();
+            const uint32_t b = uint32_t(std::min<size_t>(c.block, total - pos));
+            v.render(out.left.data() + pos, out.right.data() + pos, b);
+            pos += b;
+        }
+
+        // The model. Interpolator frames for the whole run, the region's frames then 16 zeros.
+        const int64_t start = int64_t(double(c.startPercent) * double(n) * 0.01);
+        const double ratio = std::exp2(double(s.pitch) / 12.0);
+        SincResampler rs;
+        rs.setRates(kRate * ratio, kRate);
+        std::vector<float> src[2];
+        const RawAudioData& audio = *s.region.audio;
+        for (int ch = 0; ch < c.channels; ++ch) {
+            const std::vector<float>& x = ch == 0 ? audio.left : audio.right;
+            src[ch].assign(x.begin() + start, x.end());
+            src[ch].resize(src[ch].size() + SincResampler::kHalfTaps, 0.0f);
+        }
+        std::vector<float> frames[2];
+        for (size_t fed = 0;;) {
+            const int need = rs.inputNeeded(1024);
+            const int k = int(std::min<size_t>(size_t(need), src[0].size() - fed));
+            for (int ch = 0; ch < c.channels; ++ch)
+                std::copy(src[ch].begin() + int64_t(fed), src[ch].begin() + int64_t(fed) + k,
+                          rs.inputWrite(ch));
+            rs.commitInput(k);
+            fed += size_t(k);
+            float a[1024], b[1024];
+            float* o[2] = {a, b};
+            const int got = rs.process(o, c.channels, 1024);
+            if (got == 0 && fed == src[0].size())
+                break;
+            for (int ch = 0; ch < c.channels; ++ch)
+                frames[ch].insert(frames[ch].end(), o[ch], o[ch] + got);
+        }
+
+        const int64_t expected = int64_t(kRate * double(n - start) / (kRate * ratio));
+        int64_t fadeInLen = int64_t(double(c.fadeIn) * double(expected));
+        if (start > 0)
+            fadeInLen = std::max<int64_t>(fadeInLen, int64_t(kRate * 0.005));
+        const int64_t fadeOutLen = int64_t(double(c.fadeOut) * double(expected));
+        const int64_t fadeOutStart = expected - fadeOutLen;
+        const int64_t stopLen = 240;
+        const double g = std::exp(double(s.volume) * std::log(10.0) / 20.0);
+        const double theta = (0.3 + 1.0) * M_PI * 0.25;
+        const double gains[2] = {std::cos(theta) * g * M_SQRT2, std::sin(theta) * g * M_SQRT2};
+        auto coeffs = [](double f) {
+            f = std::clamp(f, 1.0, 0.49 * kRate);
+            const double t = std::tan(M_PI * f / kRate);
+            const double a1 = 1.0 / (1.0 + t * (t + kK));
+            return std::array<double, 3>{a1, t * a1, t * t * a1};
+        };
+        const auto hp = coeffs(c.hpf), lp = coeffs(c.lpf);
+        double state[2][2][2] = {}; // [filter][channel][s1, s2]
+        auto tick = [](const std::array<double, 3>& a, double* st, double x, bool high) {
+            const double bp = a[0] * st[0] + a[1] * (x - st[1]);
+            const double l = st[1] + a[1] * st[0] + a[2] * (x - st[1]);
+            st[0] = 2.0 * bp - st[0];
+            st[1] = 2.0 * l - st[1];
+            return high ? x - kK * bp - l : l;
+        };
+        std::vector<float> model[2] = {std::vector<float>(total, 0.0f),
+                                       std::vector<float>(total, 0.0f)};
+        // The stop arrives with the first block that starts at or after stopAt. Its fade lasts
+        // 240 frames; the voice ends with the chunk (a block, or 2048 frames of it) that holds
+        // the last of them, and until then the filters ring on.
+        const int64_t block = c.block;
+        const int64_t stopFrom =
+            c.stopAt < 0 ? INT64_MAX : (int64_t(c.stopAt) + block - 1) / block * block;
+        int64_t stopEnd = INT64_MAX;
+        if (c.stopAt >= 0) {
+            const int64_t last = stopFrom + 239;
+            const int64_t call = last / block * block;
+            stopEnd = std::min(call + block, call + (last - call) / 2048 * 2048 + 2048);
+        }
+        for (int64_t i = 0; i < int64_t(frames[0].size()) && i < int64_t(total); ++i) {
+            double gain = 1.0;
+            if (i < fadeInLen)
+                gain *= 1.0 - double(fadeInLen - i) / double(fadeInLen);
+            if (fadeOutLen >= 1 && i >= fadeOutStart)
+                gain *= i - fadeOutStart >= fadeOutLen
+                            ? 0.0
+                            : 1.0 - double(i - fadeOutStart) / double(fadeOutLen);
+            if (i >= stopEnd)
+                break;
+            if (i >= stopFrom) {
+                const int64_t left = stopLen - (i - stopFrom);
+                gain *= left < 1 ? 0.0 : double(left) / double(stopLen);
+            }
+            double y[2] = {};
+            for (int ch = 0; ch < c.channels; ++ch) {
+                y[ch] = double(frames[ch][size_t(i)]) * gain;
+                if (c.hpf > 0.0f)
+                    y[ch] = tick(hp, state[0][ch], y[ch], true);
+                if (c.lpf < 20000.0f)
+                    y[ch] = tick(lp, state[1][ch], y[ch], false);
+            }
+            if (c.channels == 1)
+                y[1] = y[0];
+            for (int ch = 0; ch < 2; ++ch)
+                model[ch][size_t(i)] = float(gains[ch] * y[ch]);
+        }
+        EXPECT_LT(differenceDb(model[0], out.left), -120.0)
+            << c.channels << " channels, block " << c.block;
+        EXPECT_LT(differenceDb(model[1], out.right), -120.0)
+            << c.channels << " channels, block " << c.block;
     }
 }
 

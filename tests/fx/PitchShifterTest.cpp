@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <numbers>
 #include <vector>
 
@@ -110,6 +111,40 @@ TEST(PitchShifter, KeepsItsPlaceWhileThePitchMoves)
                     0.001 * s.toleranceMs * s.rate)
             << "rate " << s.rate << " settled at " << s.pitch;
     }
+}
+
+// Unshifted, every region stays where it is with its phases untouched, so the frames add up to
+// the input again: the output is the input delayed by the latency, at every rate.
+TEST(PitchShifter, UnshiftedIsTheInputDelayed)
+{
+    for (double rate : {44100.0, 48000.0, 96000.0}) {
+        PitchShifter ps(rate);
+        const auto x = test::noise(size_t(rate), 5, 0.3);
+        const auto y = run(ps, x);
+        const size_t latency = ps.latencyFrames();
+        double error = 0.0, energy = 0.0;
+        for (size_t i = 0; i + latency < x.size(); ++i) {
+            error += (double(y[i + latency]) - x[i]) * (double(y[i + latency]) - x[i]);
+            energy += double(x[i]) * x[i];
+        }
+        EXPECT_LT(10.0 * std::log10(error / energy), -100.0) << rate;
+    }
+}
+
+// A sample that is not finite counts as silence: it cannot spoil the frames around it.
+TEST(PitchShifter, ANonFiniteSampleIsTakenAsSilence)
+{
+    auto x = test::sine(440.0, kRate, 24000, 0.5);
+    auto clean = x;
+    x[5000] = std::numeric_limits<float>::quiet_NaN();
+    x[9000] = -std::numeric_limits<float>::infinity();
+    clean[5000] = clean[9000] = 0.0f;
+    PitchShifter a(kRate), b(kRate);
+    a.setShift(7.0f, 0.0f);
+    b.setShift(7.0f, 0.0f);
+    const auto y = run(a, x);
+    const auto z = run(b, clean);
+    EXPECT_EQ(y, z);
 }
 
 TEST(PitchShifter, ProcessIsRealTimeSafe)
