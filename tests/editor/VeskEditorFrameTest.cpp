@@ -334,12 +334,14 @@ TEST_F(VeskEditorFrame, EscapeInAFloatingEditorTheHostWillNotHide)
     ASSERT_TRUE(waitForPixel(window, 600, 20, 0x252528));
     ASSERT_TRUE(key(window, "Escape"));
     EXPECT_TRUE(waitFor([&] { return !geometry(window).viewable; }, 1.5)) << "still shown";
-    // show() brings it back.
+    // show() brings it back; then its close button hides it and tells the host once more.
     EXPECT_TRUE(waitFor([&] { return geometry(window).viewable; }, 3.0)) << "not shown again";
+    ASSERT_TRUE(sendClose(window));
+    EXPECT_TRUE(waitFor([&] { return !geometry(window).viewable; }, 1.0)) << "close did not hide";
     ASSERT_EQ(host.wait(), 0) << host.err();
     const Json in = host.instance();
     EXPECT_EQ(in["request_hide"].asInt(), 1);
-    EXPECT_EQ(in["closed"]["count"].asInt(), 1);
+    EXPECT_EQ(in["closed"]["count"].asInt(), 2);
     EXPECT_EQ(in["closed"]["destroyed"].asInt(), 0);
     EXPECT_EQ(in["show_calls"].asInt(), 1);
 }
