@@ -15,6 +15,8 @@ namespace {
 
 constexpr unsigned kMaxBlock = PitchShifter::kMaxBlock;
 constexpr unsigned kRingExtra = 4100;
+constexpr unsigned kGainCell = 256;             // frames over which the levels are compared
+constexpr double kSoundingEnergy = 1e-15 / 256; // per frame: a sample that is not silence
 
 struct Impl
 {
@@ -27,6 +29,9 @@ struct Impl
     unsigned silence = 0; // frames of silent input in a row
     bool active = false;
     double gain = 1.0;
+    unsigned cellFrames = 0; // into the current level cell
+    double dryEnergy = 0.0;  // of the current level cell
+    double wetEnergy = 0.0;
     double rate = 48000.0;
 };
 
@@ -48,6 +53,8 @@ void clear(Impl& m)
     m.gain = 1.0;
     m.silence = 0;
     m.active = false;
+    m.cellFrames = 0;
+    m.dryEnergy = m.wetEnergy = 0.0;
 }
 
 // [main thread] Builds the shifter and the rings for a rate.
@@ -95,6 +102,20 @@ float semitones(float v)
     return fxsupport::clampTo(v, -24.0f, 24.0f);
 }
 
+// Runs the shifter over [from, to) of the block, or passes the input through while it rests.
+void wetRange(Impl& m, const float* left, const float* right, float* wetL, float* wetR,
+              unsigned from, unsigned to, bool run)
+{
+    if (to <= from)
+        return;
+    if (run) {
+        m.shifter->process(left + from, right + from, wetL + from, wetR + from, to - from);
+    } else {
+        std::copy(left + from, left + to, wetL + from);
+        std::copy(right + from, right + to, wetR + from);
+    }
+}
+
 void process(float* left, float* right, unsigned frames, const float* params, void* block, double)
 {
     Impl* m = fxsupport::stateOf<State>(block).impl;
@@ -105,67 +126,62 @@ void process(float* left, float* right, unsigned frames, const float* params, vo
     const double mix = fxsupport::clamp01(params[2]);
     m->shifter->setShift(pitch, formant);
 
-    double inputEnergy = 0.0;
-    for (unsigned i = 0; i < frames; ++i)
-        inputEnergy += double(left[i]) * left[i] + double(right[i]) * right[i];
-
     float* wetL = m->wet.get();
     float* wetR = wetL + kMaxBlock;
-    // After 0.24 s of silence the shifter is reset once and skipped until sound returns.
+    // After 0.24 s of silent input the shifter is reset once and rests until a sample sounds
+    // again. Both are decided per frame, so the frame at which it happens does not depend on
+    // how the host cuts its blocks.
     const unsigned silenceLimit = static_cast<unsigned>(0.24 * m->rate);
-    bool run = true;
-    if (inputEnergy >= 1e-15) {
-        m->silence = 0;
-        m->active = true;
-    } else {
-        m->silence = std::min(m->silence + frames, silenceLimit);
-        if (m->silence >= silenceLimit) {
-            if (m->active) {
-                m->shifter->reset();
-                m->active = false;
+    unsigned from = 0;
+    for (unsigned i = 0; i < frames; ++i) {
+        const double e = double(left[i]) * left[i] + double(right[i]) * right[i];
+        if (e >= kSoundingEnergy) {
+            if (!m->active) {
+                wetRange(*m, left, right, wetL, wetR, from, i, false);
+                from = i;
+                m->active = true;
             }
-            run = false;
+            m->silence = 0;
+        } else if (m->active && ++m->silence >= silenceLimit) {
+            wetRange(*m, left, right, wetL, wetR, from, i + 1, true);
+            from = i + 1;
+            m->shifter->reset();
+            m->active = false;
         }
     }
-    if (run) {
-        m->shifter->process(left, right, wetL, wetR, frames);
-    } else {
-        std::copy(left, left + frames, wetL);
-        std::copy(right, right + frames, wetR);
-    }
+    wetRange(*m, left, right, wetL, wetR, from, frames, m->active);
 
-    // Dry path: the input `latency` frames back, so dry and wet refer to the same moment.
+    // Dry path: the input `latency` frames back, so dry and wet refer to the same moment. A
+    // formant shift changes the level: the wet output is compared with the dry input it was made
+    // from over cells of kGainCell frames counted from the module's first frame, and a slow gain
+    // follows; each cell takes the gain worked out at the end of the one before.
     float* dryL = m->dry.get();
     float* dryR = dryL + m->ringSize;
-    double dryEnergy = 0.0;
-    double wetEnergy = 0.0;
+    const double follow = 1.0 - std::exp(-10.0 * kGainCell / m->rate);
     unsigned w = m->write;
     for (unsigned i = 0; i < frames; ++i) {
         dryL[w] = left[i];
         dryR[w] = right[i];
         const unsigned r = w >= m->latency ? w - m->latency : w + m->ringSize - m->latency;
-        // Reuse the input buffers for the delayed dry signal.
-        left[i] = dryL[r];
-        right[i] = dryR[r];
-        dryEnergy += double(left[i]) * left[i] + double(right[i]) * right[i];
-        wetEnergy += double(wetL[i]) * wetL[i] + double(wetR[i]) * wetR[i];
+        const double dl = dryL[r], dr = dryR[r];
+        const double wl = wetL[i], wr = wetR[i];
+        m->dryEnergy += dl * dl + dr * dr;
+        m->wetEnergy += wl * wl + wr * wr;
+        const double wetGain = mix * m->gain;
+        left[i] = static_cast<float>(dl * (1.0 - mix) + wetGain * wl);
+        right[i] = static_cast<float>(dr * (1.0 - mix) + wetGain * wr);
         if (++w == m->ringSize)
             w = 0;
+        if (++m->cellFrames == kGainCell) {
+            double target = 1.0;
+            if (formant != 0.0f && m->wetEnergy > 1e-12)
+                target = std::clamp(std::sqrt(m->dryEnergy / m->wetEnergy), 0.25, 4.0);
+            m->gain += (target - m->gain) * follow;
+            m->cellFrames = 0;
+            m->dryEnergy = m->wetEnergy = 0.0;
+        }
     }
     m->write = w;
-
-    // A formant shift changes the level; compare the wet output with the dry input it was made
-    // from (both latency frames back) and follow with a slow gain.
-    double target = 1.0;
-    if (formant != 0.0f && wetEnergy > 1e-12)
-        target = std::clamp(std::sqrt(dryEnergy / wetEnergy), 0.25, 4.0);
-    m->gain += (target - m->gain) * (1.0 - std::exp(-10.0 * frames / m->rate));
-
-    const double wetGain = mix * m->gain;
-    for (unsigned i = 0; i < frames; ++i) {
-        left[i] = static_cast<float>(left[i] * (1.0 - mix) + wetGain * wetL[i]);
-        right[i] = static_cast<float>(right[i] * (1.0 - mix) + wetGain * wetR[i]);
-    }
 }
 
 } // namespace
