@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 
 namespace {
 
@@ -25,9 +24,9 @@ vesk::ParamState paramState(const vesk::ParamRandomizer& r)
 void VeskPlugin::syncState()
 {
     using namespace vesk;
-    // Every field is rebuilt: start from the zero picture.
-    staging.~VeskState();
-    new (&staging) VeskState();
+    // Every field of the staging picture is written below; it is not cleared first, so that a
+    // pool's overview (112 KB) moves only when the engine made a new one. A field added to the
+    // picture must be written here.
 
     // Fields the audio thread writes (last-trigger records, displayed peaks, draws, voice and walk
     // activity) are copied under a brief hold of the state mutex: a few kilobytes, as short as one
@@ -66,6 +65,8 @@ void VeskPlugin::syncState()
         PoolState& out = staging.pools[i];
         out.sampleCount = int32_t(std::min<size_t>(pool.samples.size(), INT32_MAX));
         const size_t shown = std::min<size_t>(pool.samples.size(), kMaxSamplesPerPool);
+        std::memset(out.sampleNames, 0, sizeof out.sampleNames);
+        std::memset(out.sampleMissing, 0, sizeof out.sampleMissing);
         for (size_t k = 0; k < shown; ++k) {
             const RawAudioData* audio = pool.samples[k].audio.get();
             if (audio == nullptr)
@@ -87,18 +88,24 @@ void VeskPlugin::syncState()
         out.frozen = (freeze >> i) & 1;
 
         const Live& l = live[i];
+        out.level.store(0.0f); // the audio thread keeps the published picture's level
         out.active.store(l.active);
 
         const LastTrigger& last = l.last;
         out.displayedSample = uint32_t(last.sampleIndex);
         out.durationMs = last.durationMs;
         std::memcpy(out.peaks, l.peaks, sizeof out.peaks);
-        std::copy(std::begin(pool.overview), std::end(pool.overview), out.overview.begin());
-        out.overview.revision = pool.overviewRevision;
+        if (out.overview.revision != pool.overviewRevision) {
+            std::copy(std::begin(pool.overview), std::end(pool.overview), out.overview.begin());
+            out.overview.revision = pool.overviewRevision;
+        }
         out.lastGain = last.gain;
         out.lastVolumeBase = last.volumeBase;
         out.lastStart = last.startPercent;
         out.lastStartBase = last.startBase;
+        out.regionOffset = 0;
+        out.regionLength = 0;
+        out.fileFrames = 0;
         if (last.sampleIndex >= 0 && size_t(last.sampleIndex) < pool.samples.size()) {
             const SampleData& region = pool.samples[size_t(last.sampleIndex)];
             out.regionOffset = region.offset;
