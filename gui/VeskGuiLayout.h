@@ -30,6 +30,10 @@ constexpr int kLaneWidth = 198;
 constexpr int kLane0Inset = 402; // lane panel left edges, from the right edge
 constexpr int kLane1Inset = 202;
 constexpr int kTimerHz = 30; // snapshot poll
+// The poll runs on the display's refresh at least this far apart (every other refresh at 60 Hz,
+// every third at 100 Hz), and from a slow stand-in timer while no refresh arrives.
+constexpr double kPollSpacingMs = 1000.0 / kTimerHz - 5.0;
+constexpr int kPollStandInMs = 100;
 constexpr int kScaleWatchMs = 500;
 } // namespace layout
 

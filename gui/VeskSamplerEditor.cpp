@@ -54,7 +54,7 @@ VeskSamplerEditor::VeskSamplerEditor(VeskBackend& backend)
 
     addChildComponent(banner_);
     updatePoolLayout();
-    startTimerHz(layout::kTimerHz);
+    startTimer(layout::kPollStandInMs);
 }
 
 VeskSamplerEditor::~VeskSamplerEditor()
@@ -224,8 +224,26 @@ void VeskSamplerEditor::updateHealthBanner()
 // ---------------------------------------------------------------------------------------------
 // The 30 Hz tick
 
+// JUCE's window wakes the message thread on every refresh of the display whatever the editor
+// does; polling from there instead of from a timer of its own spares the host a second stream of
+// wake-ups (each a round trip through JUCE's timer thread and message socket).
+void VeskSamplerEditor::onVBlank()
+{
+    const double now = juce::Time::getMillisecondCounterHiRes();
+    if (now - lastPollMs_ >= layout::kPollSpacingMs) {
+        pollNow_ = true;
+        timerCallback();
+    }
+}
+
 void VeskSamplerEditor::timerCallback()
 {
+    const double now = juce::Time::getMillisecondCounterHiRes();
+    // The stand-in timer polls only while the refresh has stopped calling.
+    if (!pollNow_ && now - lastPollMs_ < 0.5 * layout::kPollStandInMs)
+        return;
+    pollNow_ = false;
+    lastPollMs_ = now;
     // 1. One consistent picture per tick.
     *snapshot_ = backend_.current();
     const vesk::VeskState& s = *snapshot_;

@@ -56,7 +56,11 @@ public:
     const vesk::VeskState& snapshot() const { return *snapshot_; }
     uint64_t lastSeed() const { return triggerSeed_; }
     // Runs one tick now (tests, benchmarks).
-    void tick() { timerCallback(); }
+    void tick()
+    {
+        pollNow_ = true;
+        timerCallback();
+    }
 
     VeskHealthBanner& banner() { return banner_; }
     VeskSamplerTopBar& topBar() { return topBar_; }
@@ -67,7 +71,11 @@ public:
     VeskSamplerFXLanePanel& lanePanel(int lane) { return *lanePanels_[size_t(lane)]; }
 
 private:
+    // The poll: one snapshot copy handed to every panel.
     void timerCallback() override;
+    // The display's refresh runs the poll about kTimerHz times a second; the timer only stands
+    // in while no refresh arrives (a window that is not on a screen).
+    void onVBlank();
     void sendBulkEdits(const std::vector<vesk::gui::BulkEdit>& edits);
 
     // Wiring of the panels' callbacks (VeskSamplerEditorCallbacks.cpp).
@@ -93,4 +101,7 @@ private:
     int pendingSelection_ = -1;
     uint8_t previousSoloMask_ = 0;
     std::unique_ptr<juce::FileChooser> fileChooser_;
+    double lastPollMs_ = 0.0;
+    bool pollNow_ = false;
+    juce::VBlankAttachment vblank_{this, [this] { onVBlank(); }};
 };
