@@ -875,9 +875,9 @@ struct FileToWrite
     double gainDb = 0.0;
     SetFormat format = SetFormat::Float32;
     uint64_t ditherSeed = 0;
-    std::string description; // bext description, at most 255 bytes
-    std::string seedText;    // bext originator reference
-    std::time_t when = 0;
+    std::string description;                           // bext description, at most 255 bytes
+    std::string seedText;                              // bext originator reference
+    std::time_t when = -1;                             // origination time; -1: none
     double loudness = -HUGE_VAL, truePeak = -HUGE_VAL; // after gain, for the bext loudness fields
 };
 
@@ -923,8 +923,10 @@ std::string writeSetFile(const FileToWrite& f)
     copyField(bext.description, sizeof bext.description, f.description.substr(0, 255));
     copyField(bext.originator, sizeof bext.originator, "Halvoren Vesk");
     copyField(bext.originator_reference, sizeof bext.originator_reference, f.seedText);
+    // The origination time only when the request fixed it: otherwise a set rendered twice, or
+    // in shards at different times, would differ in these bytes.
     std::tm local{};
-    if (::localtime_r(&f.when, &local) != nullptr) {
+    if (f.when >= 0 && ::localtime_r(&f.when, &local) != nullptr) {
         char date[64], time[64];
         std::snprintf(date, sizeof date, "%04d-%02d-%02d", local.tm_year + 1900,
                       (local.tm_mon + 1) % 100, local.tm_mday % 100);
@@ -1380,7 +1382,7 @@ VariationSetResult renderVariationSet(const VariationSetSource& source,
                     f.format = request.format;
                     f.ditherSeed = mix64(seed ^ (uint64_t(pool) * kGoldenGamma));
                     f.seedText = hex64(seed);
-                    f.when = when;
+                    f.when = request.timeStamp;
                     f.loudness = rec.loudnessLufs;
                     f.truePeak = rec.truePeakDbtp;
                     f.description =
