@@ -553,9 +553,18 @@ std::string expandName(const NameTemplate& tmpl, const NameFields& f)
             break;
         }
     }
-    if (f.pool != 0 && !tmpl.hasPool)
-        s += "_" + std::to_string(f.pool);
-    return sanitizeFileName(s) + ".wav";
+    std::string name = sanitizeFileName(s);
+    if (f.pool != 0 && !tmpl.hasPool) {
+        // Room for the pool, so a long name never loses it.
+        if (name.size() > kMaxNameBytes - 4) {
+            size_t cut = kMaxNameBytes - 4;
+            while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
+                --cut;
+            name.resize(cut);
+        }
+        name += "_" + std::to_string(f.pool);
+    }
+    return name + ".wav";
 }
 
 uint64_t variationSeed(uint64_t baseSeed, int n)
