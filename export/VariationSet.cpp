@@ -586,12 +586,59 @@ void shardRange(int count, int shardIndex, int shardCount, int& first, int& last
 // ---------------------------------------------------------------------------------------------
 // The engine copy
 
-void captureVariationSetSource(const Sampler& sampler, const FXLane& bus1, const FXLane& bus2,
-                               bool bus1ToMaster, const MasterFXState& master, uint64_t salt,
-                               VariationSetSource& out)
+namespace {
+
+void copyRandomizerSettings(const ParamRandomizer& from, ParamRandomizer& to)
+{
+    to.base = from.base;
+    to.range = from.range;
+    to.enabled = from.enabled;
+}
+
+} // namespace
+
+void captureVariationSetSettings(const Sampler& sampler, VariationSetSource& out)
 {
     for (int i = 0; i < kNumPools; ++i) {
-        out.pools[size_t(i)] = sampler.pools[i];
+        const SamplePool& from = sampler.pools[i];
+        SamplePool& to = out.pools[size_t(i)];
+        to.samples = from.samples;
+        copyRandomizerSettings(from.pitch, to.pitch);
+        copyRandomizerSettings(from.volume, to.volume);
+        copyRandomizerSettings(from.pan, to.pan);
+        copyRandomizerSettings(from.delay, to.delay);
+        copyRandomizerSettings(from.start, to.start);
+        to.reverseChance = from.reverseChance;
+        std::memcpy(to.name, from.name, sizeof to.name);
+        to.outputRoute = from.outputRoute;
+        to.volumeEnv = from.volumeEnv;
+        to.panEnv = from.panEnv;
+        to.pitchEnv = from.pitchEnv;
+        to.hpfHz = from.hpfHz;
+        to.lpfHz = from.lpfHz;
+        to.hpfEnv = from.hpfEnv;
+        to.lpfEnv = from.lpfEnv;
+        to.fadeIn = from.fadeIn;
+        to.fadeOut = from.fadeOut;
+        to.pitchTrack = from.pitchTrack;
+        to.grainCloud = from.grainCloud;
+    }
+}
+
+void captureVariationSetDraws(const Sampler& sampler, const FXLane& bus1, const FXLane& bus2,
+                              bool bus1ToMaster, const MasterFXState& master, uint64_t salt,
+                              VariationSetSource& out)
+{
+    for (int i = 0; i < kNumPools; ++i) {
+        const SamplePool& from = sampler.pools[i];
+        SamplePool& to = out.pools[size_t(i)];
+        to.lastPick = from.lastPick;
+        to.prevPick = from.prevPick;
+        to.pitch.lastQuadrant = from.pitch.lastQuadrant;
+        to.volume.lastQuadrant = from.volume.lastQuadrant;
+        to.pan.lastQuadrant = from.pan.lastQuadrant;
+        to.delay.lastQuadrant = from.delay.lastQuadrant;
+        to.start.lastQuadrant = from.start.lastQuadrant;
         out.lastParams[size_t(i)] = sampler.lastParams[i];
         out.frozenParams[size_t(i)] = sampler.frozenParams[i];
         out.walks[size_t(i)] = sampler.walks[i];
@@ -607,6 +654,14 @@ void captureVariationSetSource(const Sampler& sampler, const FXLane& bus1, const
     out.lanes[1] = captureLaneFX(bus2);
     out.bus1ToMaster = bus1ToMaster;
     out.master = master;
+}
+
+void captureVariationSetSource(const Sampler& sampler, const FXLane& bus1, const FXLane& bus2,
+                               bool bus1ToMaster, const MasterFXState& master, uint64_t salt,
+                               VariationSetSource& out)
+{
+    captureVariationSetSettings(sampler, out);
+    captureVariationSetDraws(sampler, bus1, bus2, bus1ToMaster, master, salt, out);
 }
 
 std::string missingSampleFiles(const VariationSetSource& source)

@@ -173,7 +173,16 @@ struct VariationSetSource
     ModuleLookup moduleLookup = nullptr;
 };
 
-// [main thread, under the state mutex] Copies the engine into `out`.
+// The copy is taken in two steps, so the audio thread is held up only for plain copies:
+// [main thread, without the state mutex] the pools' sample lists and settings, which only the
+// main thread changes (the display overviews and peaks are not copied);
+void captureVariationSetSettings(const Sampler& sampler, VariationSetSource& out);
+// [main thread, under the state mutex] what triggers change (pick history, last and locked draws,
+// walks, masks), both buses, the master settings and the salt; allocates nothing.
+void captureVariationSetDraws(const Sampler& sampler, const FXLane& bus1, const FXLane& bus2,
+                              bool bus1ToMaster, const MasterFXState& master, uint64_t salt,
+                              VariationSetSource& out);
+// [main thread, under the state mutex, or with no audio thread running] Both at once.
 void captureVariationSetSource(const Sampler& sampler, const FXLane& bus1, const FXLane& bus2,
                                bool bus1ToMaster, const MasterFXState& master, uint64_t salt,
                                VariationSetSource& out);

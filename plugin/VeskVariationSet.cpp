@@ -153,12 +153,15 @@ void CLAP_ABI extRelease(const clap_plugin_t* plugin, uint32_t id)
 std::shared_ptr<VariationSetSource> captureVariationSet(VeskPlugin& plugin, std::string& error)
 {
     auto source = std::make_shared<VariationSetSource>();
+    // The lists and settings first, without the lock (only this thread changes them), so the
+    // audio thread waits for nothing but a few plain copies.
+    captureVariationSetSettings(plugin.sampler, *source);
     {
         std::lock_guard<std::mutex> lock(plugin.stateMutex);
         MasterFXState master;
         plugin.masterFx.exportState(master);
-        captureVariationSetSource(plugin.sampler, plugin.lanes[0], plugin.lanes[1],
-                                  plugin.bus1ToMaster, master, plugin.seedSalt, *source);
+        captureVariationSetDraws(plugin.sampler, plugin.lanes[0], plugin.lanes[1],
+                                 plugin.bus1ToMaster, master, plugin.seedSalt, *source);
     }
     const size_t nameLength = strnlen(plugin.trackName, sizeof plugin.trackName);
     source->kitName = nameLength > 0 ? std::string(plugin.trackName, nameLength) : "Vesk";

@@ -4,6 +4,7 @@
 #include "export/VariationSet.h"
 #include "host/kit/Kit.h"
 #include "plugin/VeskVariationSet.h"
+#include "support/AllocCounter.h"
 #include "support/PluginFixture.h"
 
 #include <gtest/gtest.h>
@@ -19,6 +20,7 @@
 #include <iterator>
 #include <set>
 #include <sys/resource.h>
+#include <thread>
 
 using namespace vesk;
 namespace fs = std::filesystem;
@@ -729,4 +731,73 @@ TEST_F(VariationSetDemoKit, RunnerReportsProgressCancelsAndKeepsOnlyCompleteFile
         for (const SetFileRecord& f : r.files)
             EXPECT_EQ(readWav(cancelled + "/" + f.file).left.size(), f.frames);
     }
+}
+
+TEST_F(VariationSetDemoKit, LivePlaybackDuringASetThroughThePluginAllocatesNothingOnTheAudioThread)
+{
+    VeskPlugin& p = *instance->plugin;
+    const auto* ext = static_cast<const vesk_plugin_variation_set_t*>(
+        VeskPlugin::clapGetExtension(&p.clapPlugin, VESK_EXT_VARIATION_SET));
+    ASSERT_NE(ext, nullptr);
+    const std::string dir = tmpDir("live");
+
+    // The host's audio thread: blocks back to back, the allocation counter armed around each.
+    std::atomic<bool> stop{false};
+    std::atomic<uint64_t> blocks{0};
+    test::AllocCounts counts;
+    std::thread audio([&] {
+        std::vector<float> l(256), r(256);
+        float* ch[2] = {l.data(), r.data()};
+        clap_audio_buffer_t out{};
+        out.data32 = ch;
+        out.channel_count = 2;
+        clap_process_t proc{};
+        proc.frames_count = 256;
+        proc.audio_outputs = &out;
+        proc.audio_outputs_count = 1;
+        while (!stop.load()) {
+            {
+                test::ScopedAllocCount count(counts);
+                VeskPlugin::clapProcess(&p.clapPlugin, &proc);
+            }
+            blocks.fetch_add(1);
+            std::this_thread::sleep_for(std::chrono::microseconds(500));
+        }
+    });
+
+    char error[512] = {};
+    const std::string request = formatSetRequest(setOf(10, dir));
+    const uint32_t job = ext->start(&p.clapPlugin, request.c_str(), error, sizeof error);
+    ASSERT_NE(job, 0u) << error;
+    int32_t status = VESK_SET_RUNNING;
+    uint32_t done = 0, total = 0;
+    for (int i = 0; i < 12000 && status == VESK_SET_RUNNING; ++i) {
+        if (i % 20 == 0)
+            msg::send(p.backend, msg::Trigger{uint64_t(1000 + i)}); // the user keeps playing
+        VeskPlugin::clapOnMainThread(&p.clapPlugin);
+        status = ext->progress(&p.clapPlugin, job, &done, &total);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    stop.store(true);
+    audio.join();
+    EXPECT_EQ(status, VESK_SET_FINISHED);
+    EXPECT_EQ(done, 10u);
+    EXPECT_EQ(total, 10u);
+    std::vector<char> text(ext->result(&p.clapPlugin, job, nullptr, 0));
+    ext->result(&p.clapPlugin, job, text.data(), uint32_t(text.size()));
+    EXPECT_NE(std::string(text.data()).find("files=10\n"), std::string::npos) << text.data();
+    ext->release(&p.clapPlugin, job);
+    EXPECT_EQ(ext->progress(&p.clapPlugin, job, &done, &total), VESK_SET_UNKNOWN);
+    EXPECT_EQ(filesIn(dir).size(), 10u);
+
+    EXPECT_GT(blocks.load(), 10u);
+    test::AllocCounts canary;
+    {
+        test::ScopedAllocCount count(canary);
+        delete new int(1);
+    }
+    ASSERT_GT(canary.allocations, 0u); // the counter is live
+    EXPECT_EQ(counts.allocations, 0u);
+    EXPECT_EQ(counts.frees, 0u);
+    EXPECT_EQ(counts.locks, 0u);
 }
