@@ -716,6 +716,61 @@ void addInto(std::vector<float>& dstL, std::vector<float>& dstR, const std::vect
     }
 }
 
+// The export's run through a bus or the master chain with its tail (processLaneWithTail), block
+// for block the same, looking at `cancel` between blocks so a cancelled set stops at once even
+// inside a 30-second tail. False when cancelled.
+template <typename Process>
+bool processWithTail(Process&& process, std::vector<float>& left, std::vector<float>& right,
+                     double rate, const std::atomic<bool>* cancel)
+{
+    if (right.size() != left.size())
+        right.resize(left.size(), 0.0f);
+    const size_t n = left.size();
+    for (size_t pos = 0; pos < n; pos += kOfflineBlockFrames) {
+        if (raised(cancel))
+            return false;
+        const size_t len = std::min<size_t>(kOfflineBlockFrames, n - pos);
+        process(left.data() + pos, right.data() + pos, unsigned(len));
+    }
+    const double t = std::trunc(rate * kMaxTailSeconds);
+    const size_t limit = t > 0.0 ? size_t(t) : 0;
+    size_t done = 0;
+    int quiet = 0;
+    while (done < limit) {
+        if (raised(cancel))
+            return false;
+        const size_t len = std::min<size_t>(kOfflineBlockFrames, limit - done);
+        const size_t at = left.size();
+        left.resize(at + len, 0.0f);
+        right.resize(at + len, 0.0f);
+        process(left.data() + at, right.data() + at, unsigned(len));
+        done += len;
+        float peak = 0.0f;
+        for (size_t i = at; i < at + len; ++i)
+            peak = std::max({peak, std::abs(left[i]), std::abs(right[i])});
+        quiet = peak < kTailSilence ? quiet + 1 : 0;
+        if (quiet >= kQuietTailBlocks)
+            break;
+    }
+    size_t end = left.size();
+    while (end > n && std::abs(left[end - 1]) < kTailSilence &&
+           std::abs(right[end - 1]) < kTailSilence)
+        --end;
+    left.resize(end);
+    right.resize(end);
+    return true;
+}
+
+bool laneWithTail(const LaneFXSnapshot& snapshot, ModuleLookup lookup, std::vector<float>& left,
+                  std::vector<float>& right, double rate, const std::atomic<bool>* cancel)
+{
+    auto lane = std::make_unique<FXLane>();
+    buildOfflineLane(snapshot, *lane, rate, lookup);
+    return processWithTail(
+        [&](float* l, float* r, unsigned frames) { lane->processInternal(l, r, frames, nullptr); },
+        left, right, rate, cancel);
+}
+
 } // namespace
 
 VariationRenderer::VariationRenderer() : sampler_(std::make_unique<Sampler>()) {}
@@ -780,29 +835,22 @@ bool VariationRenderer::render(const VariationSetSource& source, uint64_t seed, 
                     addInto(busL[b], busR[b], stem.left, stem.right);
                 }
             }
-            {
-                auto lane = std::make_unique<FXLane>();
-                buildOfflineLane(source.lanes[0], *lane, rate, source.moduleLookup);
-                processLaneWithTail(*lane, busL[0], busR[0], rate);
-            }
-            if (raised(cancel))
+            if (!laneWithTail(source.lanes[0], source.moduleLookup, busL[0], busR[0], rate, cancel))
                 return false;
             if (source.bus1ToMaster)
                 addInto(masterL, masterR, busL[0], busR[0]);
             else
                 addInto(busL[1], busR[1], busL[0], busR[0]);
-            {
-                auto lane = std::make_unique<FXLane>();
-                buildOfflineLane(source.lanes[1], *lane, rate, source.moduleLookup);
-                processLaneWithTail(*lane, busL[1], busR[1], rate);
-            }
-            if (raised(cancel))
+            if (!laneWithTail(source.lanes[1], source.moduleLookup, busL[1], busR[1], rate, cancel))
                 return false;
             addInto(masterL, masterR, busL[1], busR[1]);
             auto master = std::make_unique<MasterFX>();
             master->setSampleRate(rate);
             master->applyState(source.master);
-            processMasterWithTail(*master, masterL, masterR, rate);
+            if (!processWithTail(
+                    [&](float* l, float* r, unsigned frames) { master->process(l, r, frames); },
+                    masterL, masterR, rate, cancel))
+                return false;
             const size_t latency = size_t(std::max(0, master->getLatencySamples()));
             const size_t drop = std::min(latency, masterL.size());
             masterL.erase(masterL.begin(), masterL.begin() + ptrdiff_t(drop));
@@ -817,14 +865,10 @@ bool VariationRenderer::render(const VariationSetSource& source, uint64_t seed, 
             if (!stem.hasAudio || stem.left.empty())
                 continue;
             const PoolRoute route = source.pools[size_t(i)].outputRoute;
-            if (route == PoolRoute::Bus1 || route == PoolRoute::Bus2) {
-                auto lane = std::make_unique<FXLane>();
-                buildOfflineLane(source.lanes[route == PoolRoute::Bus2 ? 1 : 0], *lane, rate,
-                                 source.moduleLookup);
-                processLaneWithTail(*lane, stem.left, stem.right, rate);
-                if (raised(cancel))
-                    return false;
-            }
+            if ((route == PoolRoute::Bus1 || route == PoolRoute::Bus2) &&
+                !laneWithTail(source.lanes[route == PoolRoute::Bus2 ? 1 : 0], source.moduleLookup,
+                              stem.left, stem.right, rate, cancel))
+                return false;
             out.stems[size_t(i)] = std::move(stem);
         }
     }
