@@ -1622,11 +1622,16 @@ bool VariationSetRunner::start(std::shared_ptr<const VariationSetSource> source,
     progress_.done.store(0, std::memory_order_relaxed);
     progress_.total.store(0, std::memory_order_relaxed);
     result_ = VariationSetResult{};
+    outcome_.store(Outcome::Running, std::memory_order_release);
     running_.store(true, std::memory_order_release);
     try {
         thread_ = std::thread([this, source = std::move(source), request = std::move(request)] {
             VariationSetResult r = renderVariationSet(*source, request, &progress_, &cancel_);
+            const Outcome o = r.ok          ? Outcome::Finished
+                              : r.cancelled ? Outcome::Cancelled
+                                            : Outcome::Failed;
             result_ = std::move(r);
+            outcome_.store(o, std::memory_order_release);
             running_.store(false, std::memory_order_release);
         });
     } catch (const std::exception&) {

@@ -277,6 +277,15 @@ public:
     int done() const { return progress_.done.load(std::memory_order_relaxed); }
     int total() const { return progress_.total.load(std::memory_order_relaxed); }
     bool running() const { return running_.load(std::memory_order_acquire); }
+    enum class Outcome : uint8_t
+    {
+        Running, // or never started
+        Finished,
+        Failed,
+        Cancelled,
+    };
+    // [any thread] How the set ended, without waiting for anything.
+    Outcome outcome() const { return outcome_.load(std::memory_order_acquire); }
     // [any thread] Asks the set to stop after the files being written; only complete files stay.
     void cancel() { cancel_.store(true, std::memory_order_relaxed); }
     // [main thread] Once running() is false: the result (joins the set's thread).
@@ -285,6 +294,7 @@ public:
 private:
     std::thread thread_;
     std::atomic<bool> running_{false};
+    std::atomic<Outcome> outcome_{Outcome::Running};
     std::atomic<bool> cancel_{false};
     SetProgress progress_;
     VariationSetResult result_;

@@ -99,10 +99,17 @@ int32_t CLAP_ABI extProgress(const clap_plugin_t* plugin, uint32_t id, uint32_t*
         *done = uint32_t(std::max(0, r.done()));
     if (total != nullptr)
         *total = uint32_t(std::max(0, r.total()));
-    if (r.running())
-        return VESK_SET_RUNNING;
-    const VariationSetResult& result = r.result();
-    return result.ok ? VESK_SET_FINISHED : result.cancelled ? VESK_SET_CANCELLED : VESK_SET_FAILED;
+    switch (r.outcome()) {
+    case VariationSetRunner::Outcome::Finished:
+        return VESK_SET_FINISHED;
+    case VariationSetRunner::Outcome::Failed:
+        return VESK_SET_FAILED;
+    case VariationSetRunner::Outcome::Cancelled:
+        return VESK_SET_CANCELLED;
+    case VariationSetRunner::Outcome::Running:
+        break;
+    }
+    return VESK_SET_RUNNING;
 }
 
 void CLAP_ABI extCancel(const clap_plugin_t* plugin, uint32_t id)

@@ -713,6 +713,7 @@ TEST_F(VariationSetDemoKit, RunnerReportsProgressCancelsAndKeepsOnlyCompleteFile
         for (int i = 0; i < 6000 && runner.running(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         ASSERT_FALSE(runner.running());
+        EXPECT_EQ(runner.outcome(), VariationSetRunner::Outcome::Finished);
         EXPECT_TRUE(runner.result().ok) << runner.result().error;
         EXPECT_EQ(runner.done(), 4);
         EXPECT_EQ(runner.total(), 4);
@@ -734,6 +735,7 @@ TEST_F(VariationSetDemoKit, RunnerReportsProgressCancelsAndKeepsOnlyCompleteFile
                                             .count()));
         ASSERT_FALSE(runner.running());
         const VariationSetResult& r = runner.result();
+        EXPECT_EQ(runner.outcome(), VariationSetRunner::Outcome::Cancelled);
         EXPECT_TRUE(r.cancelled);
         EXPECT_FALSE(r.ok);
         EXPECT_LT(r.files.size(), 1000u);
