@@ -663,20 +663,28 @@ TEST_F(VariationSetDemoKit, EveryRefusalNamesItsReasonAndLeavesNoFile)
 TEST_F(VariationSetDemoKit, AFullDiskStopsTheSetRemovesThePartialFileAndTheManifestSaysWhat)
 {
     const auto source = instance->source();
-    const std::string dir = tmpDir("full");
+    const std::string probe = tmpDir("probe"), dir = tmpDir("full");
+    ASSERT_TRUE(renderVariationSet(*source, setOf(20, probe)).ok);
+    // The disk "fills" once a file would grow past the first one: the first is written, and a
+    // longer one later fails half-way.
+    const uintmax_t firstSize = fs::file_size(probe + "/Vesk_01.wav");
+    bool longerLater = false;
+    for (const std::string& n : filesIn(probe))
+        longerLater = longerLater || fs::file_size(probe + "/" + n) > firstSize + 4096;
+    ASSERT_TRUE(longerLater);
     VariationSetRequest r = setOf(20, dir);
     r.threads = 1;
-    // The disk "fills" once a file would pass 700 kB: the longer variations cannot be written.
     std::signal(SIGXFSZ, SIG_IGN);
     rlimit old{};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
     rlimit small = old;
-    small.rlim_cur = 700 * 1024;
+    small.rlim_cur = rlim_t(firstSize + 4096);
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
     const VariationSetResult result = renderVariationSet(*source, r);
     ::setrlimit(RLIMIT_FSIZE, &old);
     ASSERT_FALSE(result.ok);
     EXPECT_NE(result.error.find("cannot write"), std::string::npos) << result.error;
+    EXPECT_GE(result.files.size(), 1u);
     EXPECT_LT(result.files.size(), 20u);
     EXPECT_TRUE(hiddenFilesIn(dir).empty());
     // Every file left is complete and listed; nothing else is there.
