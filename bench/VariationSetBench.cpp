@@ -115,6 +115,7 @@ void BM_VariationSet(benchmark::State& state)
         r.hasSeed = true;
         r.baseSeed = 2026;
         r.threads = threads;
+        r.background = false;
         r.outFolder = folder;
         r.format = vesk::SetFormat::Pcm24;
         r.level = vesk::SetLevel::Loudness;

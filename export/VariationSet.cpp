@@ -1,6 +1,7 @@
 #include "export/VariationSet.h"
 
 #include "engine/TriggerSeed.h"
+#include "export/BackgroundPriority.h"
 
 #include <ebur128.h>
 #include <sndfile.h>
@@ -313,6 +314,13 @@ bool parseSetRequest(std::string_view text, VariationSetRequest& out, std::strin
                 return false;
             }
             out.threads = int(i);
+        } else if (key == "priority") {
+            const std::string v = lowered(value);
+            if (v != "low" && v != "normal") {
+                error = "priority must be low or normal (got " + shown(value) + ")";
+                return false;
+            }
+            out.background = v == "low";
         } else if (key == "time") {
             if (!parseInt(value, i) || i < 0) {
                 error = "time must be seconds since 1970 (got " + shown(value) + ")";
@@ -349,6 +357,7 @@ std::string formatSetRequest(const VariationSetRequest& r)
         s += "out=" + r.outFolder + "\n";
     s += "shard=" + std::to_string(r.shardIndex) + "/" + std::to_string(r.shardCount) + "\n";
     s += "threads=" + std::to_string(r.threads) + "\n";
+    s += std::string("priority=") + (r.background ? "low" : "normal") + "\n";
     if (r.timeStamp >= 0)
         s += "time=" + std::to_string(static_cast<long long>(r.timeStamp)) + "\n";
     return s;
@@ -1521,15 +1530,21 @@ VariationSetResult renderVariationSet(const VariationSetSource& source,
         }
     };
 
+    // Render threads of the set's own, so a lowered priority never stays with the caller.
     const int threads = std::max(1, std::min(request.threads, total));
     std::vector<std::thread> pool;
     try {
-        for (int t = 1; t < threads; ++t)
-            pool.emplace_back(work);
+        for (int t = 0; t < threads; ++t)
+            pool.emplace_back([&] {
+                if (request.background)
+                    lowerThisThreadsPriority();
+                work();
+            });
     } catch (const std::exception&) {
-        // One thread less; the calling thread still renders.
+        // Fewer threads; none at all: the calling thread renders.
     }
-    work();
+    if (pool.empty())
+        work();
     for (std::thread& t : pool)
         t.join();
 

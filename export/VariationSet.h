@@ -87,13 +87,17 @@ struct VariationSetRequest
     int shardIndex = 1; // 1..shardCount: this run renders only its share of the variations
     int shardCount = 1; // 1..1000
     int threads = kMaxSetThreads;
+    // The render threads run at a lowered priority, giving way to live playback (the editor's
+    // sets); false for sets nothing plays beside (the command line, benchmarks).
+    bool background = true;
     std::time_t timeStamp = -1; // the set's date; -1: when it starts
 };
 
 // Reads the text form: keys count, what (mix|stems|both), name, format (f32|24|16), loudness
 // (LUFS, or "none"), peak (dBFS), ceiling (dBTP), seed (decimal or 0x hex), out, shard (I/N),
-// threads, time (seconds since 1970). Blank lines and lines starting with '#' are skipped.
-// False with a one-line reason on the first fault; `out` then holds what was read before it.
+// threads, priority (low|normal), time (seconds since 1970). Blank lines and lines starting with
+// '#' are skipped. False with a one-line reason on the first fault; `out` then holds what was read
+// before it.
 bool parseSetRequest(std::string_view text, VariationSetRequest& out, std::string& error);
 // The text form of a request (parseSetRequest reads it back unchanged).
 std::string formatSetRequest(const VariationSetRequest& request);

@@ -191,6 +191,8 @@ int renderCommand(int argc, char** argv)
     }
     if (input.empty())
         return failWith("render needs a kit JSON or a state file");
+    // Nothing plays beside a set on the command line: full speed.
+    request += "priority=normal\n";
 
     // The options checked here first, so a bad one never waits for the plug-in to load.
     VariationSetRequest parsed;

@@ -275,6 +275,7 @@ VariationSetRequest setOf(int count, const std::string& out)
     r.hasSeed = true;
     r.baseSeed = 20261210;
     r.timeStamp = 1765000000;
+    r.background = false; // full speed on a busy test machine
     return r;
 }
 
@@ -378,6 +379,7 @@ TEST(VariationSetRequests, TextFormReadsBackAndRefusesBadValuesWithTheirReason)
     r.shardIndex = 2;
     r.shardCount = 3;
     r.threads = 1;
+    r.background = false;
     r.timeStamp = 1765000000;
     VariationSetRequest back;
     std::string error;
@@ -401,6 +403,7 @@ TEST(VariationSetRequests, TextFormReadsBackAndRefusesBadValuesWithTheirReason)
         {"colour=red", "unknown setting"},
         {"count", "no '='"},
         {"threads=3", "threads must be 1 or 2"},
+        {"priority=high", "priority must be low or normal"},
     };
     for (const auto& [text, why] : bad) {
         VariationSetRequest out;
@@ -715,7 +718,9 @@ TEST_F(VariationSetDemoKit, RunnerReportsProgressCancelsAndKeepsOnlyCompleteFile
     {
         VariationSetRunner runner;
         std::string error;
-        ASSERT_TRUE(runner.start(source, setOf(4, done), error)) << error;
+        VariationSetRequest background = setOf(4, done);
+        background.background = true; // as the editor runs it
+        ASSERT_TRUE(runner.start(source, background, error)) << error;
         EXPECT_FALSE(runner.start(source, setOf(4, done), error));
         EXPECT_NE(error.find("already"), std::string::npos);
         for (int i = 0; i < 6000 && runner.running(); ++i)
