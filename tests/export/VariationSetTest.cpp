@@ -2,6 +2,8 @@
 // instance, checked against the sound of single exports, an independent loudness measurement,
 // the files' bits and what the files carry.
 #include "export/VariationSet.h"
+#include "export/VariationSetReaper.h"
+#include "host/FakeReaper.h"
 #include "host/kit/Kit.h"
 #include "plugin/VeskVariationSet.h"
 #include "support/AllocCounter.h"
@@ -827,4 +829,65 @@ TEST_F(VariationSetDemoKit, LivePlaybackDuringASetThroughThePluginAllocatesNothi
     EXPECT_EQ(counts.allocations, 0u);
     EXPECT_EQ(counts.frees, 0u);
     EXPECT_EQ(counts.locks, 0u);
+}
+
+TEST_F(VariationSetDemoKit, AFinishedSetGoesIntoReaperOnNewTracksAsOneUndoStep)
+{
+    using vesk::host::FakeReaper;
+    const auto source = instance->source();
+    const std::string dir = tmpDir("Footsteps");
+    VariationSetRequest r = setOf(3, dir);
+    r.what = SetWhat::Both;
+    const VariationSetResult result = renderVariationSet(*source, r);
+    ASSERT_TRUE(result.ok) << result.error;
+
+    FakeReaper fake;
+    fake.addTrack("Drums");
+    fake.addTrack("Synth", {FakeReaper::kPluginFxName});
+    fake.addTrack("Bass");
+    fake.cursor = 10.0;
+    clap_host_t host = test::silentHost("reaper");
+    host.host_data = &fake;
+    host.get_extension = [](const clap_host_t* h, const char* id) {
+        return static_cast<const FakeReaper*>(h->host_data)->extension(id);
+    };
+    VeskReaperBridge bridge;
+
+    // The own track cannot be told by this name: the console says so, nothing changes.
+    EXPECT_FALSE(insertVariationSet(bridge, &host, "Keys", result));
+    EXPECT_NE(fake.console.find("Render"), std::string::npos);
+    EXPECT_EQ(fake.tracks.size(), 3u);
+
+    ASSERT_TRUE(insertVariationSet(bridge, &host, "Synth", result));
+    ASSERT_EQ(fake.tracks.size(), 8u);
+    const std::vector<std::string> names = {"Drums",
+                                            "Synth",
+                                            "Footsteps",
+                                            "Footsteps Pool 1",
+                                            "Footsteps Pool 2",
+                                            "Footsteps Pool 3",
+                                            "Footsteps Pool 4",
+                                            "Bass"};
+    for (size_t i = 0; i < names.size(); ++i)
+        EXPECT_EQ(fake.tracks[i]->name, names[i]);
+    for (size_t t = 2; t <= 6; ++t) {
+        const auto& items = fake.tracks[t]->items;
+        ASSERT_EQ(items.size(), 3u) << names[t];
+        EXPECT_DOUBLE_EQ(items[0]->position, 10.0);
+        for (size_t i = 1; i < items.size(); ++i)
+            EXPECT_NEAR(items[i]->position, items[i - 1]->position + items[i - 1]->length + 1.0,
+                        1e-6);
+    }
+    EXPECT_EQ(fs::path(fake.tracks[2]->items[1]->file).filename(), "Vesk_02.wav");
+    EXPECT_EQ(fake.undoSteps, std::vector<std::string>{kSetUndoName});
+    EXPECT_EQ(fake.openUndoBlocks, 0);
+    EXPECT_EQ(fake.refreshFreeze, 0);
+    EXPECT_DOUBLE_EQ(fake.cursor, 10.0);
+
+    // A REAPER call that throws half-way still closes the undo step and the refresh freeze.
+    fake.throwOnCall("InsertMedia", 2);
+    EXPECT_TRUE(insertVariationSet(bridge, &host, "Synth", result));
+    EXPECT_EQ(fake.undoSteps.size(), 2u);
+    EXPECT_EQ(fake.openUndoBlocks, 0);
+    EXPECT_EQ(fake.refreshFreeze, 0);
 }
