@@ -21,13 +21,13 @@ const char* kUsage =
     "  vesk-kit build KIT.json STATE      write the plug-in state of a kit\n"
     "  vesk-kit print STATE [OUT.json]    print a state as kit JSON (as the plug-in reads it)\n"
     "  vesk-kit levels FILE.wav...        peak, RMS and length of rendered files; fails when a\n"
-    "                                     file is silent, above full scale or not finite\n"
-    "vesk-host --load-state STATE renders a kit.\n";
+    "                                     file is silent, above full scale or not finite\n";
 
 void printUsage(FILE* to)
 {
     std::fputs(kUsage, to);
     std::fputs(vesk::kit::kRenderUsage, to);
+    std::fputs("vesk-host --load-state STATE plays a kit.\n", to);
 }
 
 bool readText(const std::string& path, std::string& out)
