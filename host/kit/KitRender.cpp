@@ -40,6 +40,8 @@ const char* kRenderUsage =
     "                       folder); existing files are never replaced\n"
     "    --shard I/N        render only the I-th of N equal shares of the set\n"
     "    --kit NAME         the {kit} name (default: the kit file's name)\n"
+    "    --time SECONDS     the set's date, seconds since 1970: {date} and the files'\n"
+    "                       origination time (default: now for {date}, no time in files)\n"
     "    --rate HZ          engine rate (default 48000)\n"
     "    --threads 1|2      render threads (default 2)\n";
 
