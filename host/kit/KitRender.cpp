@@ -21,6 +21,9 @@
 #include <thread>
 #include <unistd.h>
 #include <vector>
+#if defined(__APPLE__)
+#include <mach-o/dyld.h>
+#endif
 
 namespace vesk::kit {
 
@@ -88,11 +91,17 @@ bool fileExists(const std::string& path)
 std::string defaultPluginPath(const char* argv0)
 {
     std::string self;
-    char buffer[PATH_MAX];
+    char buffer[PATH_MAX] = {};
+#if defined(__APPLE__)
+    uint32_t size = sizeof buffer;
+    if (_NSGetExecutablePath(buffer, &size) == 0)
+        self = buffer;
+#else
     const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
     if (n > 0)
         self.assign(buffer, size_t(n));
-    else if (argv0 != nullptr)
+#endif
+    if (self.empty() && argv0 != nullptr)
         self = argv0;
     const std::string dir = folderOf(self);
     for (const std::string& candidate :
