@@ -1,6 +1,7 @@
 #include "VeskPlugin.h"
 #include "OsEntropy.h"
 #include "SeedSalt.h"
+#include "VeskVariationSet.h"
 
 #include "audio_files/Resample.h"
 
@@ -179,6 +180,8 @@ const void* VeskPlugin::clapGetExtension(const clap_plugin_t* plugin, const char
     }
     if (std::strcmp(id, VESK_EXT_HOST_COMMANDS) == 0)
         return &self->hostCommandsExt;
+    if (std::strcmp(id, VESK_EXT_VARIATION_SET) == 0)
+        return &vesk::kVariationSetExtension;
     return nullptr;
 }
 

@@ -1,5 +1,6 @@
 // vesk-kit: kits from the command line. Run with --help for the commands.
 #include "host/kit/Kit.h"
+#include "host/kit/KitRender.h"
 
 #include "audio_files/WavLoader.h"
 
@@ -20,8 +21,14 @@ const char* kUsage =
     "  vesk-kit build KIT.json STATE      write the plug-in state of a kit\n"
     "  vesk-kit print STATE [OUT.json]    print a state as kit JSON (as the plug-in reads it)\n"
     "  vesk-kit levels FILE.wav...        peak, RMS and length of rendered files; fails when a\n"
-    "                                     file is silent, above full scale or not finite\n"
-    "vesk-host --load-state STATE renders a kit.\n";
+    "                                     file is silent, above full scale or not finite\n";
+
+void printUsage(FILE* to)
+{
+    std::fputs(kUsage, to);
+    std::fputs(vesk::kit::kRenderUsage, to);
+    std::fputs("vesk-host --load-state STATE plays a kit.\n", to);
+}
 
 bool readText(const std::string& path, std::string& out)
 {
@@ -89,7 +96,7 @@ int levels(int argc, char** argv)
 int main(int argc, char** argv)
 {
     if (argc < 2 || std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h") {
-        std::fputs(kUsage, argc < 2 ? stderr : stdout);
+        printUsage(argc < 2 ? stderr : stdout);
         return argc < 2 ? 2 : 0;
     }
     const std::string command = argv[1];
@@ -136,6 +143,9 @@ int main(int argc, char** argv)
     if (command == "levels" && argc >= 3) {
         return levels(argc, argv);
     }
-    std::fputs(kUsage, stderr);
+    if (command == "render") {
+        return vesk::kit::renderCommand(argc, argv);
+    }
+    printUsage(stderr);
     return 2;
 }
