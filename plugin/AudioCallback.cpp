@@ -112,8 +112,11 @@ clap_process_status VeskPlugin::clapProcess(const clap_plugin_t* plugin,
         self->deferredTriggerCount = 0;
         self->clearChannelExpression();
         self->clearModulationInput();
+        self->clearParamModulation();
     }
     if (locked) {
+        // Host parameter values that came while the lock was busy, before anything sounds.
+        self->applyPendingParams();
         for (int32_t i = 0; i < self->deferredTriggerCount; ++i)
             self->executeTrigger(self->deferredTriggers[i]);
         self->deferredTriggerCount = 0;
@@ -190,6 +193,9 @@ clap_process_status VeskPlugin::clapProcess(const clap_plugin_t* plugin,
     if (wantCallback)
         requestCallback(self->host);
 
+    // The editor's gestures on parameters, out to the host.
+    self->paramGestures.emit(process->out_events);
+
     // Output channels, when the host gave any.
     float* left = nullptr;
     float* right = nullptr;
@@ -222,8 +228,13 @@ clap_process_status VeskPlugin::clapProcess(const clap_plugin_t* plugin,
             self->sampler.cut();
         }
         writeSilence();
-        // Note bookkeeping continues while muted (no triggers), so no channel stays held.
+        // Note bookkeeping continues while muted (no triggers), so no channel stays held; host
+        // parameters still change.
         self->followNotesWhileMuted(process->in_events);
+        if (const clap_input_events_t* in = process->in_events;
+            in != nullptr && in->size != nullptr && in->get != nullptr)
+            for (uint32_t i = 0, n = in->size(in); i < n; ++i)
+                self->applyParamEvent(in->get(in, i), locked);
         if (locked)
             self->stateMutex.unlock();
         return CLAP_PROCESS_CONTINUE;
@@ -277,6 +288,20 @@ clap_process_status VeskPlugin::clapProcess(const clap_plugin_t* plugin,
                 const auto* e = reinterpret_cast<const clap_event_note_t*>(h);
                 const uint16_t key = uint16_t(e->key);
                 noteOn(h->time, key <= 127 ? int(key) : 60, e->channel, float(e->velocity));
+                break;
+            }
+            case CLAP_EVENT_PARAM_VALUE:
+            case CLAP_EVENT_PARAM_MOD: {
+                // Sample-accurate: everything before the event renders with the old value.
+                const uint32_t t = std::min(h->time, frames);
+                if (render && cursor < t) {
+                    self->renderRange(left, right, cursor, t, routing, levels);
+                    cursor = t;
+                }
+                if (self->applyParamEvent(h, locked) && render)
+                    routing = vesk::computeLaneRouting(self->lanes[0].soloed, self->lanes[0].muted,
+                                                       self->lanes[1].soloed, self->lanes[1].muted,
+                                                       self->bus1ToMaster);
                 break;
             }
             case CLAP_EVENT_TRANSPORT:
@@ -473,9 +498,32 @@ void VeskPlugin::clearModulationInput()
     modInput.modSmoothing = smoothing;
 }
 
+namespace {
+
+// The host's modulation amounts on top of the engine's fields for as long as it lives.
+class ModulationScope
+{
+public:
+    explicit ModulationScope(VeskPlugin& p) : plugin_(p), on_(p.beginModulation()) {}
+    ~ModulationScope()
+    {
+        if (on_)
+            plugin_.endModulation();
+    }
+    ModulationScope(const ModulationScope&) = delete;
+    ModulationScope& operator=(const ModulationScope&) = delete;
+
+private:
+    VeskPlugin& plugin_;
+    bool on_;
+};
+
+} // namespace
+
 void VeskPlugin::renderRange(float* left, float* right, uint32_t begin, uint32_t end,
                              const vesk::LaneRouting& routing, float* levels)
 {
+    const ModulationScope modulated(*this);
     float* bus1L = busBuffers[0];
     float* bus1R = busBuffers[1];
     float* bus2L = busBuffers[2];
@@ -552,6 +600,7 @@ void VeskPlugin::renderRange(float* left, float* right, uint32_t begin, uint32_t
 
 void VeskPlugin::executeTrigger(const DeferredTrigger& t)
 {
+    const ModulationScope modulated(*this);
     using Kind = DeferredTrigger::Kind;
     const bool sounding = t.kind == Kind::Note || t.kind == Kind::Random ||
                           t.kind == Kind::PlaySample || t.kind == Kind::Replay;

@@ -8,7 +8,9 @@
 #pragma once
 
 #include "CommandQueues.h"
+#include "Params.h"
 #include "VeskHostCommands.h"
+#include "VeskParamGestures.h"
 #include "VeskState.h"
 #include "WorkerPool.h"
 #include "plugin/clap/Clap12.h"
@@ -76,6 +78,25 @@ struct LoadResult
     std::vector<std::array<float, vesk::kDisplayPeaks>> peaks; // per region, made on the worker
     std::string path;
     bool ok = false;
+};
+
+// Host parameters on the audio thread (plugin/Params.h has the table). Everything here belongs to
+// whoever runs process or the active flush, never to two threads at once.
+struct ParamRuntime
+{
+    // Values and modulation amounts that arrived while the state mutex was busy; the next block
+    // that holds it applies them (the newest of each parameter wins).
+    double pendingValue[vesk::params::kCount] = {};
+    double pendingMod[vesk::params::kCount] = {};
+    bool pendingValueSet[vesk::params::kCount] = {};
+    bool pendingModSet[vesk::params::kCount] = {};
+    bool anyPending = false;
+    // The host's modulation amounts (global, in the parameter's unit), and how many are not 0.
+    float mod[vesk::params::kCount] = {};
+    int32_t modCount = 0;
+    // While a modulated block renders: the engine fields as they were before the amounts went on.
+    float saved[vesk::params::kCount] = {};
+    bool modulating = false;
 };
 
 namespace vesk {
@@ -164,6 +185,16 @@ public:
     static bool clapGuiSetTransient(const clap_plugin_t* plugin, const clap_window_t* window);
     static bool hostCommandSend(const clap_plugin_t* plugin, uint8_t type, const void* payload,
                                 uint32_t size);
+    static uint32_t clapParamsCount(const clap_plugin_t* plugin);
+    static bool clapParamsGetInfo(const clap_plugin_t* plugin, uint32_t index,
+                                  clap_param_info_t* info);
+    static bool clapParamsGetValue(const clap_plugin_t* plugin, clap_id id, double* value);
+    static bool clapParamsValueToText(const clap_plugin_t* plugin, clap_id id, double value,
+                                      char* display, uint32_t size);
+    static bool clapParamsTextToValue(const clap_plugin_t* plugin, clap_id id, const char* display,
+                                      double* value);
+    static void clapParamsFlush(const clap_plugin_t* plugin, const clap_input_events_t* in,
+                                const clap_output_events_t* out);
     static void clapGuiSuggestTitle(const clap_plugin_t* plugin, const char* title);
     static bool clapGuiShow(const clap_plugin_t* plugin);
     static bool clapGuiHide(const clap_plugin_t* plugin);
@@ -193,6 +224,26 @@ public:
     void clearChannelExpression();
     // Targets, velocity and the bus values to zero; the smoothing time stays.
     void clearModulationInput();
+    // ---- Host parameters (ParamsExtension.cpp) ----
+
+    // [stateMutex held] The parameter's value as the host sees it (clamped into its range).
+    double readParam(const vesk::params::ParamDef& def) const;
+    // [stateMutex held] Sets an already sanitised value into the engine field the editor's
+    // command for it sets.
+    void writeParam(const vesk::params::ParamDef& def, double value);
+    // [audio thread, or flush] One CLAP_EVENT_PARAM_VALUE or _PARAM_MOD event (others are
+    // ignored): applied at once when `locked`, else kept for the next locked block. True when it
+    // changed something.
+    bool applyParamEvent(const clap_event_header_t* event, bool locked);
+    // [audio thread, stateMutex held] Applies what applyParamEvent kept.
+    void applyPendingParams();
+    // [audio thread, stateMutex held] Puts the modulation amounts on top of the fields for a
+    // render or a trigger, and takes them off again; false (and nothing done) without any.
+    bool beginModulation();
+    void endModulation();
+    // [audio thread] Forgets every modulation amount (reset, deactivation).
+    void clearParamModulation();
+
     // [audio thread] Writes the live per-pool values into both snapshot buffers.
     void publishLiveValues(const float* levels);
 
@@ -305,4 +356,10 @@ public:
     bool bus1ToMaster = false;
     vesk::VeskState staging;
     vesk::RawAudioCache rawAudioCache;
+    clap_plugin_params_t paramsExt{};
+    const clap_host_params_t* hostParams = nullptr;
+    std::atomic<bool> activated{false};
+    ParamRuntime paramRuntime;
+    // The editor's gestures on parameters, handed to the host (VeskParamGestures.h).
+    VeskParamGestures paramGestures;
 };
