@@ -34,9 +34,6 @@ void requestCallback(const clap_host_t* host)
         host->request_callback(host);
 }
 
-// Scratch for muted pools: they keep time, their sound is discarded.
-constexpr uint32_t kSilentPiece = 1024;
-
 // The song position a host transport gives, in samples at `rateHz`: from its seconds timeline,
 // else from its beats timeline at its tempo. False when it carries neither, or nothing usable.
 bool transportPositionSamples(const clap_event_transport_t& t, double rateHz, int64_t& out)
@@ -260,6 +257,8 @@ clap_process_status VeskPlugin::clapProcess(const clap_plugin_t* plugin,
             self->renderRange(left, right, cursor, t, routing, levels);
             cursor = t;
         }
+        if (render)
+            self->applyQueuedParams(); // those at this very frame, before the trigger draws
         DeferredTrigger trig;
         trig.kind = DeferredTrigger::Kind::Note;
         trig.target = key;
@@ -292,12 +291,18 @@ clap_process_status VeskPlugin::clapProcess(const clap_plugin_t* plugin,
             }
             case CLAP_EVENT_PARAM_VALUE:
             case CLAP_EVENT_PARAM_MOD: {
-                // Sample-accurate: everything before the event renders with the old value.
+                // Sample-accurate: everything before the event renders with the old value. A
+                // pool's own parameters split only that pool's voices (renderRange); the others
+                // split the block.
                 const uint32_t t = std::min(h->time, frames);
+                if (render && self->queuePoolParamEvent(h, t))
+                    break;
                 if (render && cursor < t) {
                     self->renderRange(left, right, cursor, t, routing, levels);
                     cursor = t;
                 }
+                if (render)
+                    self->applyQueuedParams();
                 if (self->applyParamEvent(h, locked) && render)
                     routing = vesk::computeLaneRouting(self->lanes[0].soloed, self->lanes[0].muted,
                                                        self->lanes[1].soloed, self->lanes[1].muted,
@@ -391,6 +396,7 @@ clap_process_status VeskPlugin::clapProcess(const clap_plugin_t* plugin,
         } else {
             if (cursor < frames)
                 self->renderRange(left, right, cursor, frames, routing, levels);
+            self->applyQueuedParams(); // events at or after the block's end
             self->publishLiveValues(levels);
         }
     }
@@ -539,8 +545,7 @@ void VeskPlugin::renderRange(float* left, float* right, uint32_t begin, uint32_t
 
         for (int i = 0; i < vesk::kNumPools; ++i) {
             if (!sampler.isPoolAudible(i)) {
-                for (uint32_t done = 0; done < n; done += kSilentPiece)
-                    sampler.renderPoolVoicesSilently(i, std::min(kSilentPiece, n - done));
+                renderPoolSplit(i, nullptr, nullptr, a, n, false);
                 sampler.poolPeak[i] = 0.0f;
                 continue;
             }
@@ -558,7 +563,7 @@ void VeskPlugin::renderRange(float* left, float* right, uint32_t begin, uint32_t
             default:
                 break;
             }
-            sampler.poolPeak[i] = std::max(0.0f, sampler.renderPoolVoices(i, dl, dr, n));
+            sampler.poolPeak[i] = std::max(0.0f, renderPoolSplit(i, dl, dr, a, n, true));
         }
 
         sampler.renderGrains(bus1L, bus1R, n);

@@ -168,7 +168,7 @@ bool VeskPlugin::applyParamEvent(const clap_event_header_t* h, bool locked)
         if (index < 0 || !vesk::params::sanitize(vesk::params::table()[index], e->value, v))
             return false;
         if (locked) {
-            writeParam(vesk::params::table()[index], v);
+            applyParamNow(index, false, v);
             return true;
         }
         rt.pendingValue[index] = v;
@@ -188,7 +188,7 @@ bool VeskPlugin::applyParamEvent(const clap_event_header_t* h, bool locked)
         if (!def.modulatable() || !vesk::params::sanitizeModulation(def, e->amount, amount))
             return false;
         if (locked) {
-            setModulation(rt, index, amount);
+            applyParamNow(index, true, amount);
             return true;
         }
         rt.pendingMod[index] = amount;
@@ -206,35 +206,158 @@ void VeskPlugin::applyPendingParams()
         return;
     for (uint32_t i = 0; i < vesk::params::kCount; ++i) {
         if (rt.pendingValueSet[i])
-            writeParam(vesk::params::table()[i], rt.pendingValue[i]);
+            applyParamNow(int(i), false, rt.pendingValue[i]);
         if (rt.pendingModSet[i])
-            setModulation(rt, int(i), rt.pendingMod[i]);
+            applyParamNow(int(i), true, rt.pendingMod[i]);
         rt.pendingValueSet[i] = rt.pendingModSet[i] = false;
     }
     rt.anyPending = false;
 }
 
+namespace {
+
+// A pool's own parameters: the ones its voices and draws read.
+bool isPoolSound(Kind kind)
+{
+    return kind <= Kind::PoolReverse;
+}
+
+} // namespace
+
+void VeskPlugin::modulateField(int index)
+{
+    ParamRuntime& rt = paramRuntime;
+    const ParamDef& def = vesk::params::table()[index];
+    if (def.kind == Kind::MasterOutput)
+        rt.saved[index] = masterFx.outputGainDb;
+    else if (def.kind == Kind::LimiterCeiling)
+        rt.saved[index] = masterFx.limiter.limiterCeiling;
+    else if (const float* f = poolField(sampler.pools[def.index], def.kind))
+        rt.saved[index] = *f;
+    else
+        return;
+    writeParam(def, std::clamp(readParam(def) + double(rt.mod[index]), def.minValue, def.maxValue));
+}
+
+void VeskPlugin::unmodulateField(int index)
+{
+    ParamRuntime& rt = paramRuntime;
+    const ParamDef& def = vesk::params::table()[index];
+    if (def.kind == Kind::MasterOutput)
+        masterFx.setOutputGainDb(rt.saved[index]);
+    else if (def.kind == Kind::LimiterCeiling)
+        masterFx.setLimiter(masterFx.limiter.limiterThreshold, rt.saved[index],
+                            masterFx.limiter.limiterRelease);
+    else if (float* f = poolField(sampler.pools[def.index], def.kind))
+        *f = rt.saved[index];
+}
+
+void VeskPlugin::applyParamNow(int index, bool isMod, double value)
+{
+    ParamRuntime& rt = paramRuntime;
+    const bool wasModulated = rt.modulating && rt.mod[index] != 0.0f;
+    if (wasModulated)
+        unmodulateField(index);
+    if (isMod)
+        setModulation(rt, index, value);
+    else
+        writeParam(vesk::params::table()[index], value);
+    if (rt.modulating && rt.mod[index] != 0.0f)
+        modulateField(index);
+}
+
+bool VeskPlugin::queuePoolParamEvent(const clap_event_header_t* h, uint32_t frame)
+{
+    ParamRuntime& rt = paramRuntime;
+    if (h == nullptr || h->space_id != CLAP_CORE_EVENT_SPACE_ID)
+        return true;
+    clap_id id = CLAP_INVALID_ID;
+    double raw = 0.0;
+    const bool isMod = h->type == CLAP_EVENT_PARAM_MOD;
+    if (!isMod && h->size >= sizeof(clap_event_param_value_t)) {
+        const auto* e = reinterpret_cast<const clap_event_param_value_t*>(h);
+        id = e->param_id;
+        raw = e->value;
+    } else if (isMod && h->size >= sizeof(clap_event_param_mod_t)) {
+        const auto* e = reinterpret_cast<const clap_event_param_mod_t*>(h);
+        id = e->param_id;
+        raw = e->amount;
+    } else {
+        return true; // too short: ignored
+    }
+    const int index = vesk::params::indexOf(id);
+    if (index < 0)
+        return true;
+    const ParamDef& def = vesk::params::table()[index];
+    if (!isPoolSound(def.kind) || rt.queuedCount >= ParamRuntime::kMaxQueued)
+        return false;
+    double v = 0.0;
+    if (isMod ? !vesk::params::sanitizeModulation(def, raw, v)
+              : !vesk::params::sanitize(def, raw, v))
+        return true;
+    ParamRuntime::Queued& q = rt.queued[rt.queuedCount++];
+    q.frame = frame;
+    q.index = uint16_t(index);
+    q.isMod = isMod;
+    q.applied = false;
+    q.value = v;
+    return true;
+}
+
+void VeskPlugin::applyQueuedParams()
+{
+    ParamRuntime& rt = paramRuntime;
+    for (uint32_t k = 0; k < rt.queuedCount; ++k) {
+        ParamRuntime::Queued& q = rt.queued[k];
+        if (!q.applied)
+            applyParamNow(q.index, q.isMod, q.value);
+    }
+    rt.queuedCount = 0;
+}
+
+float VeskPlugin::renderPoolSplit(int pool, float* left, float* right, uint32_t begin,
+                                  uint32_t frames, bool audible)
+{
+    ParamRuntime& rt = paramRuntime;
+    float peak = 0.0f;
+    uint32_t done = 0;
+    auto renderTo = [&](uint32_t to) {
+        if (to <= done)
+            return;
+        const uint32_t n = to - done;
+        if (audible) {
+            peak = std::max(peak, sampler.renderPoolVoices(pool, left + done, right + done, n));
+        } else {
+            // Muted pools keep time; their sound goes to scratch.
+            constexpr uint32_t kPiece = 1024;
+            for (uint32_t d = 0; d < n; d += kPiece)
+                sampler.renderPoolVoicesSilently(pool, std::min(kPiece, n - d));
+        }
+        done = to;
+    };
+    for (uint32_t k = 0; k < rt.queuedCount; ++k) {
+        ParamRuntime::Queued& q = rt.queued[k];
+        if (q.applied || q.frame < begin || q.frame >= begin + frames ||
+            vesk::params::table()[q.index].index != pool)
+            continue;
+        renderTo(q.frame - begin);
+        applyParamNow(q.index, q.isMod, q.value);
+        q.applied = true;
+    }
+    renderTo(frames);
+    return peak;
+}
+
 bool VeskPlugin::beginModulation()
 {
     ParamRuntime& rt = paramRuntime;
-    if (rt.modCount <= 0 || rt.modulating)
+    if (rt.modulating)
         return false;
     rt.modulating = true;
-    for (uint32_t i = 0; i < vesk::params::kCount; ++i) {
-        if (rt.mod[i] == 0.0f)
-            continue;
-        const ParamDef& def = vesk::params::table()[i];
-        if (def.kind == Kind::MasterOutput)
-            rt.saved[i] = masterFx.outputGainDb;
-        else if (def.kind == Kind::LimiterCeiling)
-            rt.saved[i] = masterFx.limiter.limiterCeiling;
-        else if (const float* f = poolField(sampler.pools[def.index], def.kind))
-            rt.saved[i] = *f;
-        else
-            continue;
-        const double v = std::clamp(readParam(def) + double(rt.mod[i]), def.minValue, def.maxValue);
-        writeParam(def, v);
-    }
+    if (rt.modCount > 0)
+        for (uint32_t i = 0; i < vesk::params::kCount; ++i)
+            if (rt.mod[i] != 0.0f)
+                modulateField(int(i));
     return true;
 }
 
@@ -243,19 +366,11 @@ void VeskPlugin::endModulation()
     ParamRuntime& rt = paramRuntime;
     if (!rt.modulating)
         return;
+    if (rt.modCount > 0)
+        for (uint32_t i = 0; i < vesk::params::kCount; ++i)
+            if (rt.mod[i] != 0.0f)
+                unmodulateField(int(i));
     rt.modulating = false;
-    for (uint32_t i = 0; i < vesk::params::kCount; ++i) {
-        if (rt.mod[i] == 0.0f)
-            continue;
-        const ParamDef& def = vesk::params::table()[i];
-        if (def.kind == Kind::MasterOutput)
-            masterFx.setOutputGainDb(rt.saved[i]);
-        else if (def.kind == Kind::LimiterCeiling)
-            masterFx.setLimiter(masterFx.limiter.limiterThreshold, rt.saved[i],
-                                masterFx.limiter.limiterRelease);
-        else if (float* f = poolField(sampler.pools[def.index], def.kind))
-            *f = rt.saved[i];
-    }
 }
 
 void VeskPlugin::clearParamModulation()

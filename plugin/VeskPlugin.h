@@ -94,9 +94,26 @@ struct ParamRuntime
     // The host's modulation amounts (global, in the parameter's unit), and how many are not 0.
     float mod[vesk::params::kCount] = {};
     int32_t modCount = 0;
-    // While a modulated block renders: the engine fields as they were before the amounts went on.
+    // While a block renders: the engine fields as they were before the amounts went on. A field
+    // holds value + amount exactly while `modulating` is set and its amount is not 0.
     float saved[vesk::params::kCount] = {};
     bool modulating = false;
+
+    // Values and amounts of one pool's own sound (volume, pan, pitch, their spreads, start,
+    // filters, reverse) are not worth cutting the whole block for: they wait here, in the
+    // block's frames, and renderRange splits only that pool's voices at them. Everything else
+    // (switches, buses, master) cuts the block as notes do.
+    struct Queued
+    {
+        uint32_t frame = 0;
+        uint16_t index = 0; // in the parameter table
+        bool isMod = false;
+        bool applied = false;
+        double value = 0.0; // sanitised
+    };
+    static constexpr uint32_t kMaxQueued = 1024;
+    Queued queued[kMaxQueued];
+    uint32_t queuedCount = 0;
 };
 
 namespace vesk {
@@ -237,6 +254,23 @@ public:
     bool applyParamEvent(const clap_event_header_t* event, bool locked);
     // [audio thread, stateMutex held] Applies what applyParamEvent kept.
     void applyPendingParams();
+    // [audio thread, stateMutex held] A sanitised value or amount, at once (modulation-aware
+    // inside a render).
+    void applyParamNow(int index, bool isMod, double value);
+    // [audio thread, stateMutex held] Queues a pool's own parameter event at `frame` for
+    // renderRange; false when it is not such an event, is invalid or the queue is full (then the
+    // caller applies it through applyParamEvent). Ignored events count as queued.
+    bool queuePoolParamEvent(const clap_event_header_t* event, uint32_t frame);
+    // [audio thread, stateMutex held] Applies the queued events renderRange has not reached (the
+    // block was rendered up to their frame) and empties the queue.
+    void applyQueuedParams();
+    // [audio thread, stateMutex held] Renders `frames` frames of a pool's voices (host frames
+    // from `begin`) into left/right (which point at `begin`), applying its queued parameter
+    // events at their frames; not audible: rendered silently. Returns the peak.
+    float renderPoolSplit(int pool, float* left, float* right, uint32_t begin, uint32_t frames,
+                          bool audible);
+    void modulateField(int index);
+    void unmodulateField(int index);
     // [audio thread, stateMutex held] Puts the modulation amounts on top of the fields for a
     // render or a trigger, and takes them off again; false (and nothing done) without any.
     bool beginModulation();
