@@ -26,7 +26,10 @@ void VeskPlugin::clapOnMainThread(const clap_plugin_t* plugin)
         self->markStateChanged();
     }
     self->pollTrackMute();
+    const uint64_t commandsBefore = self->queues.commandRead.load(std::memory_order_relaxed);
     self->drainPendingWork();
+    if (self->queues.commandRead.load(std::memory_order_relaxed) != commandsBefore)
+        self->reportEditorParamChanges();
     self->insertRenderResults();
 
     // Triggers only mark an overview as due; the scan of the whole file happens here, outside the

@@ -381,6 +381,21 @@ void VeskPlugin::clearParamModulation()
     rt.modCount = 0;
 }
 
+void VeskPlugin::reportEditorParamChanges()
+{
+    bool moved = false;
+    {
+        std::lock_guard<std::mutex> lock(stateMutex);
+        for (uint32_t i = 0; i < vesk::params::kCount; ++i) {
+            const double v = readParam(vesk::params::table()[i]);
+            moved = moved || v != paramsSeen[i];
+            paramsSeen[i] = v;
+        }
+    }
+    if (moved && hostParams != nullptr && hostParams->rescan != nullptr)
+        hostParams->rescan(host, CLAP_PARAM_RESCAN_VALUES);
+}
+
 // ---------------------------------------------------------------------------------------------
 // clap.params
 

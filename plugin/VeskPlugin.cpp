@@ -78,6 +78,8 @@ bool VeskPlugin::clapInit(const clap_plugin_t* plugin)
         self->hostParams = static_cast<const clap_host_params_t*>(
             self->host->get_extension(self->host, CLAP_EXT_PARAMS));
     self->paramGestures.host = self->host;
+    for (uint32_t i = 0; i < vesk::params::kCount; ++i)
+        self->paramsSeen[i] = vesk::params::table()[i].defaultValue;
     self->paramGestures.hostParams = self->hostParams;
     self->queues.wakeContext = self;
     self->queues.wake = requestMainThreadCallback;

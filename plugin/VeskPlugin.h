@@ -277,6 +277,9 @@ public:
     void endModulation();
     // [audio thread] Forgets every modulation amount (reset, deactivation).
     void clearParamModulation();
+    // [main thread] After the editor's commands: when a parameter's value moved, the host is
+    // told to read the values again (shown, not recorded as automation).
+    void reportEditorParamChanges();
 
     // [audio thread] Writes the live per-pool values into both snapshot buffers.
     void publishLiveValues(const float* levels);
@@ -393,6 +396,7 @@ public:
     clap_plugin_params_t paramsExt{};
     const clap_host_params_t* hostParams = nullptr;
     std::atomic<bool> activated{false};
+    double paramsSeen[vesk::params::kCount] = {}; // [main thread] as last reported to the host
     ParamRuntime paramRuntime;
     // The editor's gestures on parameters, handed to the host (VeskParamGestures.h).
     VeskParamGestures paramGestures;

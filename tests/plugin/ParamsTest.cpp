@@ -356,6 +356,27 @@ TEST(Params, HostValuesAreNotEchoed)
     EXPECT_EQ(inst.plugin->backend.current().pools[0].pitch.base, 5.0f);
 }
 
+TEST(Params, EditorCommandsThatMoveAValueMakeTheHostReadThemAgain)
+{
+    ParamsInstance inst;
+    ASSERT_TRUE(msg::send(inst.plugin->backend, msg::SetPitch{4, 7.0f, 0.0f, false}));
+    inst.pump();
+    EXPECT_EQ(inst.host.rescans, 1);
+    EXPECT_EQ(inst.value(1404), 7.0);
+    // A command that moves no parameter, and host values: no rescan.
+    ASSERT_TRUE(msg::send(inst.plugin->backend, msg::SetPoolVisible{4, true}));
+    inst.pump();
+    ParamEvents ev;
+    ev.value(0, 1404, 2.0);
+    std::vector<float> l, r;
+    inst.process(64, l, r, &ev);
+    inst.pump();
+    EXPECT_EQ(inst.host.rescans, 1);
+    ASSERT_TRUE(msg::send(inst.plugin->backend, msg::SetPoolMute{4, true}));
+    inst.pump();
+    EXPECT_EQ(inst.host.rescans, 2);
+}
+
 TEST(Params, BadInputIsIgnoredOrClamped)
 {
     ParamsInstance inst;
