@@ -222,6 +222,13 @@ bool isPoolSound(Kind kind)
     return kind <= Kind::PoolReverse;
 }
 
+// The pool parameters the voices read while they play.
+bool readLive(Kind kind)
+{
+    return kind == Kind::PoolVolume || kind == Kind::PoolPan || kind == Kind::PoolPitch ||
+           kind == Kind::PoolHpf || kind == Kind::PoolLpf;
+}
+
 } // namespace
 
 void VeskPlugin::modulateField(int index)
@@ -340,7 +347,10 @@ float VeskPlugin::renderPoolSplit(int pool, float* left, float* right, uint32_t 
         if (q.applied || q.frame < begin || q.frame >= begin + frames ||
             vesk::params::table()[q.index].index != pool)
             continue;
-        renderTo(q.frame - begin);
+        // Spreads, start and reverse chance are read only when a trigger draws (never inside a
+        // render): they need no cut in the voices.
+        if (readLive(vesk::params::table()[q.index].kind))
+            renderTo(q.frame - begin);
         applyParamNow(q.index, q.isMod, q.value);
         q.applied = true;
     }

@@ -4,6 +4,7 @@
 
 #include "support/AllocCounter.h"
 
+#include <algorithm>
 #include <cmath>
 #include <set>
 #include <thread>
@@ -522,14 +523,18 @@ TEST(Params, EventsSoundAlikeForAnyBlockSize)
         bool isMod;
         double value;
     };
-    const std::vector<At> events = {
-        {0, 3001, false, 0.0},       {0, 1107, false, 150.0},   {333, 1007, false, 900.0},
-        {333, 1004, true, 5.0},      {1000, 1104, false, -3.0}, {1001, 1000, false, -9.0},
-        {2047, 3000, false, -4.0},   {2048, 1004, true, 7.0},   {2500, 1007, true, 2000.0},
-        {2500, 1007, false, 100.0},  {3001, 1102, false, 60.0}, {3900, 2000, false, 1.0},
-        {4321, 1108, true, -9000.0}, {5000, 1004, true, 0.0},   {6000, 3002, true, -3.0},
-        {6001, 1010, false, 1.0},    {7000, 1010, false, 0.0},  {7777, 1100, false, -20.0},
+    std::vector<At> events = {
+        {0, 3001, false, 0.0},     {333, 1006, false, 10.0},   {2500, 1105, true, 20.0},
+        {0, 1107, false, 150.0},   {333, 1007, false, 900.0},  {333, 1004, true, 5.0},
+        {1000, 1104, false, -3.0}, {1001, 1000, false, -9.0},  {2047, 3000, false, -4.0},
+        {2048, 1004, true, 7.0},   {2500, 1007, true, 2000.0}, {2500, 1007, false, 100.0},
+        {3001, 1102, false, 60.0}, {3900, 2000, false, 1.0},   {4321, 1108, true, -9000.0},
+        {5000, 1004, true, 0.0},   {6000, 3002, true, -3.0},   {6001, 1010, false, 1.0},
+        {7000, 1010, false, 0.0},  {7777, 1100, false, -20.0},
     };
+    // CLAP hands events in time order.
+    std::stable_sort(events.begin(), events.end(),
+                     [](const At& a, const At& b) { return a.frame < b.frame; });
     auto run = [&](uint32_t block) {
         ParamsInstance inst;
         inst.loadPool(0, noise(24000, 5, 0.3), "params_alike0.wav");
@@ -554,6 +559,8 @@ TEST(Params, EventsSoundAlikeForAnyBlockSize)
         EXPECT_EQ(inst.value(1004), 0.0) << "modulation leaves the value alone";
         EXPECT_EQ(inst.value(1100), -20.0);
         EXPECT_EQ(inst.value(2000), 1.0);
+        EXPECT_EQ(inst.value(1006), 10.0);
+        EXPECT_EQ(inst.plugin->paramRuntime.mod[params::indexOf(1105)], 20.0f);
         return std::make_pair(l, r);
     };
     const auto reference = run(512);
