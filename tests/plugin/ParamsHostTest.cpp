@@ -3,7 +3,10 @@
 // modulation of the pitch, a flush outside processing, and bad values.
 #include "ParamsSupport.h"
 
+#include "support/AllocCounter.h"
 #include "support/HostProcess.h"
+
+#include "host/ClapHost.h"
 
 #include "audio_files/WavLoader.h"
 
@@ -198,6 +201,58 @@ TEST(ParamsHost, FlushOutsideProcessingChangesTheSavedState)
     EXPECT_EQ(check.plugin->sampler.pools[0].hpfHz, 5000.0f);
     EXPECT_FALSE(check.plugin->masterFx.bypassed);
     EXPECT_EQ(check.plugin->sampler.muteMask, 1u << 6);
+}
+
+TEST(ParamsHost, ProcessCallsCarryingParamEventsAllocateNothingInThePluginFile)
+{
+    // The canary: the counter sees what the plug-in file allocates while armed.
+    host::PluginLibrary library(VESK_CLAP_PATH);
+    host::HostedPlugin p(library, "com.halvoren.vesk");
+    armAudioThread();
+    std::vector<uint8_t> bytes;
+    ASSERT_TRUE(p.saveState(bytes)); // the state writer allocates
+    const AllocCounts canary = disarmAudioThread();
+    ASSERT_GT(canary.allocations, 0u) << "the allocation counter is not live";
+
+    const std::string state = poolState(noise(48000 * 2, 21, 0.3), "params_alloc_host");
+    ASSERT_TRUE(p.loadState(fileBytes(state)));
+    ASSERT_TRUE(p.activate(48000.0, 512));
+    std::vector<float> l, r;
+    l.reserve(48000 * 2);
+    r.reserve(48000 * 2);
+    p.render(512, 512, {}, l, r); // one-time set-up outside the count
+
+    std::vector<host::TimedEvent> events;
+    host::TimedEvent note;
+    note.frame = 10;
+    events.push_back(note);
+    for (uint64_t f = 0; f < 48000; f += 16) {
+        host::TimedEvent e;
+        e.kind = host::TimedEvent::Kind::ParamValue;
+        e.frame = f;
+        e.paramId = f % 32 == 0 ? 1007 : 3000;
+        e.paramValue = f % 32 == 0 ? double(f % 4000) : -double(f % 12);
+        events.push_back(e);
+        e.kind = host::TimedEvent::Kind::ParamMod;
+        e.paramId = 1004;
+        e.paramValue = double(f % 7) - 3.0;
+        events.push_back(e);
+    }
+    AllocCounts counts;
+    p.beforeProcess = [] { armAudioThread(); };
+    p.afterProcess = [&counts] {
+        const AllocCounts c = disarmAudioThread();
+        counts.allocations += c.allocations;
+        counts.frees += c.frees;
+        counts.locks += c.locks;
+    };
+    p.render(48000, 512, events, l, r);
+    p.beforeProcess = nullptr;
+    p.afterProcess = nullptr;
+    EXPECT_EQ(counts.allocations, 0u);
+    EXPECT_EQ(counts.frees, 0u);
+    EXPECT_EQ(counts.locks, 0u);
+    EXPECT_GT(peak(l), 0.01);
 }
 
 TEST(ParamsHost, BadValuesNeverReachTheSound)
