@@ -78,9 +78,9 @@ bool VeskPlugin::clapInit(const clap_plugin_t* plugin)
         self->hostParams = static_cast<const clap_host_params_t*>(
             self->host->get_extension(self->host, CLAP_EXT_PARAMS));
     self->paramGestures.host = self->host;
+    self->paramGestures.hostParams = self->hostParams;
     for (uint32_t i = 0; i < vesk::params::kCount; ++i)
         self->paramsSeen[i] = vesk::params::table()[i].defaultValue;
-    self->paramGestures.hostParams = self->hostParams;
     self->queues.wakeContext = self;
     self->queues.wake = requestMainThreadCallback;
     return true;
@@ -160,10 +160,10 @@ void VeskPlugin::clapStopProcessing(const clap_plugin_t* plugin)
     if (self == nullptr)
         return;
     self->paramGestures.processing.store(false, std::memory_order_release);
-    // Gestures made while the last block ran go out through a flush now.
-    const clap_host_params_t* hp = self->hostParams;
-    if (self->paramGestures.pending() && hp != nullptr && hp->request_flush != nullptr)
-        hp->request_flush(self->host);
+    // Gestures made while the last block ran go out through a flush, which the main thread asks
+    // for (request_flush is not for the audio thread).
+    if (self->paramGestures.pending())
+        requestMainThreadCallback(self);
 }
 
 // Called on the audio thread: the sampler may only change under the state mutex, so the reset is

@@ -322,9 +322,11 @@ TEST(Params, EditorGesturesReachTheHostInOrder)
     EXPECT_EQ(fromProcess.events[0].type, CLAP_EVENT_PARAM_GESTURE_BEGIN);
     EXPECT_EQ(fromProcess.events[1].value, -6.0);
     EXPECT_EQ(fromProcess.events[2].type, CLAP_EVENT_PARAM_GESTURE_END);
-    // Left over when processing stops: a flush is asked for.
+    // Left over when processing stops: the next main-thread pass asks for a flush.
     EXPECT_TRUE(g.value(3000, -5.0));
     VeskPlugin::clapStopProcessing(&inst.plugin->clapPlugin);
+    EXPECT_EQ(inst.host.flushRequests.load(), 5);
+    inst.pump();
     EXPECT_EQ(inst.host.flushRequests.load(), 6);
 
     // A full ring refuses and counts.
