@@ -259,6 +259,8 @@ clap_process_status VeskPlugin::clapProcess(const clap_plugin_t* plugin,
         }
         if (render)
             self->applyQueuedParams(); // those at this very frame, before the trigger draws
+        // Modulation aimed at the notes before is gone; the host sends this note's after it.
+        self->clearNoteModulation();
         DeferredTrigger trig;
         trig.kind = DeferredTrigger::Kind::Note;
         trig.target = key;

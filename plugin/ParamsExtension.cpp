@@ -144,12 +144,25 @@ void VeskPlugin::writeParam(const ParamDef& def, double value)
 
 namespace {
 
-void setModulation(ParamRuntime& rt, int index, double amount)
+void setModulation(ParamRuntime& rt, int index, bool toNote, double amount)
 {
+    float& layer = toNote ? rt.noteMod[index] : rt.globalMod[index];
+    if (toNote)
+        rt.noteModCount += int32_t(amount != 0.0) - int32_t(layer != 0.0f);
+    layer = float(amount);
+    const ParamDef& def = vesk::params::table()[index];
+    const double span = def.maxValue - def.minValue;
     const float old = rt.mod[index];
-    const float now = float(amount);
+    const float now =
+        float(std::clamp(double(rt.globalMod[index]) + rt.noteMod[index], -span, span));
     rt.mod[index] = now;
     rt.modCount += int32_t(now != 0.0f) - int32_t(old != 0.0f);
+}
+
+// A modulation event aimed at one note (CLAP: note id or key not -1).
+bool aimedAtNote(const clap_event_param_mod_t& e)
+{
+    return e.note_id >= 0 || e.key >= 0;
 }
 
 } // namespace
@@ -168,7 +181,7 @@ bool VeskPlugin::applyParamEvent(const clap_event_header_t* h, bool locked)
         if (index < 0 || !vesk::params::sanitize(vesk::params::table()[index], e->value, v))
             return false;
         if (locked) {
-            applyParamNow(index, false, v);
+            applyParamNow(index, ParamRuntime::Value, v);
             return true;
         }
         rt.pendingValue[index] = v;
@@ -187,14 +200,8 @@ bool VeskPlugin::applyParamEvent(const clap_event_header_t* h, bool locked)
         double amount = 0.0;
         if (!def.modulatable() || !vesk::params::sanitizeModulation(def, e->amount, amount))
             return false;
-        if (locked) {
-            applyParamNow(index, true, amount);
-            return true;
-        }
-        rt.pendingMod[index] = amount;
-        rt.pendingModSet[index] = true;
-        rt.anyPending = true;
-        return false;
+        applyParamNow(index, aimedAtNote(*e) ? ParamRuntime::NoteMod : ParamRuntime::Mod, amount);
+        return locked;
     }
     return false;
 }
@@ -206,10 +213,8 @@ void VeskPlugin::applyPendingParams()
         return;
     for (uint32_t i = 0; i < vesk::params::kCount; ++i) {
         if (rt.pendingValueSet[i])
-            applyParamNow(int(i), false, rt.pendingValue[i]);
-        if (rt.pendingModSet[i])
-            applyParamNow(int(i), true, rt.pendingMod[i]);
-        rt.pendingValueSet[i] = rt.pendingModSet[i] = false;
+            applyParamNow(int(i), ParamRuntime::Value, rt.pendingValue[i]);
+        rt.pendingValueSet[i] = false;
     }
     rt.anyPending = false;
 }
@@ -259,14 +264,14 @@ void VeskPlugin::unmodulateField(int index)
         *f = rt.saved[index];
 }
 
-void VeskPlugin::applyParamNow(int index, bool isMod, double value)
+void VeskPlugin::applyParamNow(int index, ParamRuntime::Change change, double value)
 {
     ParamRuntime& rt = paramRuntime;
     const bool wasModulated = rt.modulating && rt.mod[index] != 0.0f;
     if (wasModulated)
         unmodulateField(index);
-    if (isMod)
-        setModulation(rt, index, value);
+    if (change != ParamRuntime::Value)
+        setModulation(rt, index, change == ParamRuntime::NoteMod, value);
     else
         writeParam(vesk::params::table()[index], value);
     if (rt.modulating && rt.mod[index] != 0.0f)
@@ -281,6 +286,7 @@ bool VeskPlugin::queuePoolParamEvent(const clap_event_header_t* h, uint32_t fram
     clap_id id = CLAP_INVALID_ID;
     double raw = 0.0;
     const bool isMod = h->type == CLAP_EVENT_PARAM_MOD;
+    ParamRuntime::Change change = ParamRuntime::Value;
     if (!isMod && h->size >= sizeof(clap_event_param_value_t)) {
         const auto* e = reinterpret_cast<const clap_event_param_value_t*>(h);
         id = e->param_id;
@@ -289,6 +295,7 @@ bool VeskPlugin::queuePoolParamEvent(const clap_event_header_t* h, uint32_t fram
         const auto* e = reinterpret_cast<const clap_event_param_mod_t*>(h);
         id = e->param_id;
         raw = e->amount;
+        change = aimedAtNote(*e) ? ParamRuntime::NoteMod : ParamRuntime::Mod;
     } else {
         return true; // too short: ignored
     }
@@ -305,7 +312,7 @@ bool VeskPlugin::queuePoolParamEvent(const clap_event_header_t* h, uint32_t fram
     ParamRuntime::Queued& q = rt.queued[rt.queuedCount++];
     q.frame = frame;
     q.index = uint16_t(index);
-    q.isMod = isMod;
+    q.change = change;
     q.applied = false;
     q.value = v;
     return true;
@@ -317,7 +324,7 @@ void VeskPlugin::applyQueuedParams()
     for (uint32_t k = 0; k < rt.queuedCount; ++k) {
         ParamRuntime::Queued& q = rt.queued[k];
         if (!q.applied)
-            applyParamNow(q.index, q.isMod, q.value);
+            applyParamNow(q.index, q.change, q.value);
     }
     rt.queuedCount = 0;
 }
@@ -351,7 +358,7 @@ float VeskPlugin::renderPoolSplit(int pool, float* left, float* right, uint32_t 
         // render): they need no cut in the voices.
         if (readLive(vesk::params::table()[q.index].kind))
             renderTo(q.frame - begin);
-        applyParamNow(q.index, q.isMod, q.value);
+        applyParamNow(q.index, q.change, q.value);
         q.applied = true;
     }
     renderTo(frames);
@@ -386,9 +393,21 @@ void VeskPlugin::endModulation()
 void VeskPlugin::clearParamModulation()
 {
     ParamRuntime& rt = paramRuntime;
+    std::fill(std::begin(rt.globalMod), std::end(rt.globalMod), 0.0f);
+    std::fill(std::begin(rt.noteMod), std::end(rt.noteMod), 0.0f);
     std::fill(std::begin(rt.mod), std::end(rt.mod), 0.0f);
-    std::fill(std::begin(rt.pendingModSet), std::end(rt.pendingModSet), false);
     rt.modCount = 0;
+    rt.noteModCount = 0;
+}
+
+void VeskPlugin::clearNoteModulation()
+{
+    ParamRuntime& rt = paramRuntime;
+    if (rt.noteModCount == 0)
+        return;
+    for (uint32_t i = 0; i < vesk::params::kCount; ++i)
+        if (rt.noteMod[i] != 0.0f)
+            applyParamNow(int(i), ParamRuntime::NoteMod, 0.0);
 }
 
 void VeskPlugin::reportEditorParamChanges()

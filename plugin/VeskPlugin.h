@@ -84,16 +84,27 @@ struct LoadResult
 // whoever runs process or the active flush, never to two threads at once.
 struct ParamRuntime
 {
-    // Values and modulation amounts that arrived while the state mutex was busy; the next block
-    // that holds it applies them (the newest of each parameter wins).
+    // What an event changes: the value, the global modulation amount, or the amount aimed at one
+    // note (by note id or key), which the next note-on takes away again.
+    enum Change : uint8_t
+    {
+        Value,
+        Mod,
+        NoteMod,
+    };
+    // Values that arrived while the state mutex was busy; the next block that holds it applies
+    // them (the newest of each parameter wins). Amounts need no lock: they live here and reach
+    // the engine's fields only inside a render.
     double pendingValue[vesk::params::kCount] = {};
-    double pendingMod[vesk::params::kCount] = {};
     bool pendingValueSet[vesk::params::kCount] = {};
-    bool pendingModSet[vesk::params::kCount] = {};
     bool anyPending = false;
-    // The host's modulation amounts (global, in the parameter's unit), and how many are not 0.
+    // The host's modulation amounts (in the parameter's unit): global, aimed at a note, and the
+    // sum that is heard (within ± the parameter's span); how many sums are not 0.
+    float globalMod[vesk::params::kCount] = {};
+    float noteMod[vesk::params::kCount] = {};
     float mod[vesk::params::kCount] = {};
     int32_t modCount = 0;
+    int32_t noteModCount = 0;
     // While a block renders: the engine fields as they were before the amounts went on. A field
     // holds value + amount exactly while `modulating` is set and its amount is not 0.
     float saved[vesk::params::kCount] = {};
@@ -107,7 +118,7 @@ struct ParamRuntime
     {
         uint32_t frame = 0;
         uint16_t index = 0; // in the parameter table
-        bool isMod = false;
+        Change change = Value;
         bool applied = false;
         double value = 0.0; // sanitised
     };
@@ -256,7 +267,9 @@ public:
     void applyPendingParams();
     // [audio thread, stateMutex held] A sanitised value or amount, at once (modulation-aware
     // inside a render).
-    void applyParamNow(int index, bool isMod, double value);
+    void applyParamNow(int index, ParamRuntime::Change change, double value);
+    // [audio thread] A note-on: the amounts aimed at a note are gone.
+    void clearNoteModulation();
     // [audio thread, stateMutex held] Queues a pool's own parameter event at `frame` for
     // renderRange; false when it is not such an event, is invalid or the queue is full (then the
     // caller applies it through applyParamEvent). Ignored events count as queued.

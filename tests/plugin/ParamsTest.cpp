@@ -574,6 +574,37 @@ TEST(Params, EventsSoundAlikeForAnyBlockSize)
     }
 }
 
+// Modulation aimed at a note (note id or key given) lasts until the next note-on; the global
+// amount stays.
+TEST(Params, NoteModulationEndsAtTheNextNoteGlobalModulationStays)
+{
+    for (const bool global : {false, true}) {
+        ParamsInstance inst;
+        inst.loadPool(0, sine(440.0, 48000.0, 96000, 0.4), "params_notemod.wav");
+        ParamEvents ev;
+        ev.note(0, 60);
+        ev.mod(0, 1004, 12.0);
+        if (!global) {
+            ev.events.back().mod.note_id = 3;
+            ev.events.back().mod.key = 60;
+        }
+        std::vector<float> l, r;
+        inst.process(4096, l, r, &ev);
+        for (int i = 0; i < 5; ++i)
+            inst.process(4096, l, r);
+        ParamEvents second;
+        second.note(100, 64);
+        inst.process(4096, l, r, &second);
+        for (int i = 0; i < 5; ++i)
+            inst.process(4096, l, r);
+        const double before = dominantFrequency(l.data() + 4096, 16384, 48000.0);
+        const double after = dominantFrequency(l.data() + 6 * 4096 + 4096, 16384, 48000.0);
+        EXPECT_NEAR(before, 880.0, 4.0) << global;
+        EXPECT_NEAR(after, global ? 880.0 : 440.0, 4.0) << global;
+        EXPECT_EQ(inst.value(1004), 0.0);
+    }
+}
+
 TEST(Params, ProcessWithParamAndModEventsNeitherAllocatesNorLocks)
 {
     // The canary: the counter sees an allocation made while armed.
