@@ -255,6 +255,38 @@ TEST(ParamsHost, ProcessCallsCarryingParamEventsAllocateNothingInThePluginFile)
     EXPECT_GT(peak(l), 0.01);
 }
 
+TEST(ParamsHost, SavedProjectRestoresEveryParameter)
+{
+    // Every parameter automated away from its default, the project saved, and opened again: the
+    // list the host reads shows every value back.
+    const params::ParamDef* t = params::table();
+    auto target = [&](uint32_t i) {
+        const params::ParamDef& d = t[i];
+        if (d.stepped())
+            return d.defaultValue >= 0.5 ? 0.0 : 1.0;
+        return std::round(d.minValue + 0.3 * (d.maxValue - d.minValue) + i % 5);
+    };
+    std::vector<std::string> args = {"--seconds", "0.05"};
+    for (uint32_t i = 0; i < params::kCount; ++i) {
+        char event[64];
+        std::snprintf(event, sizeof event, "%u:%u:%.17g", i, t[i].id, target(i));
+        args.insert(args.end(), {"--param", event});
+    }
+    const std::string saved = paramsTmpPath("params_project.state");
+    args.insert(args.end(), {"--save-state", saved});
+    ASSERT_EQ(runVeskHost(args), 0);
+    const std::string out = paramsTmpPath("params_project.json");
+    ASSERT_EQ(runVeskHost({"--load-state", saved, "--list-params"}, out), 0);
+    const std::string json = fileText(out);
+    for (uint32_t i = 0; i < params::kCount; ++i) {
+        const size_t at = json.find("{\"id\": " + std::to_string(t[i].id) + ",");
+        ASSERT_NE(at, std::string::npos) << t[i].id;
+        const size_t v = json.find("\"value\": ", at);
+        ASSERT_NE(v, std::string::npos);
+        EXPECT_NEAR(std::strtod(json.c_str() + v + 9, nullptr), target(i), 1e-4) << t[i].name;
+    }
+}
+
 TEST(ParamsHost, BadValuesNeverReachTheSound)
 {
     const std::string state = poolState(sine(440.0, 48000.0, 48000, 0.5), "params_badhost");
