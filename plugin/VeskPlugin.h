@@ -81,7 +81,7 @@ struct LoadResult
 };
 
 // Host parameters on the audio thread (plugin/Params.h has the table). Everything here belongs to
-// whoever runs process or the active flush, never to two threads at once.
+// whoever runs process or flush (the host never runs both at once).
 struct ParamRuntime
 {
     // What an event changes: the value, the global modulation amount, or the amount aimed at one
@@ -260,8 +260,8 @@ public:
     // command for it sets.
     void writeParam(const vesk::params::ParamDef& def, double value);
     // [audio thread, or flush] One CLAP_EVENT_PARAM_VALUE or _PARAM_MOD event (others are
-    // ignored): applied at once when `locked`, else kept for the next locked block. True when it
-    // changed something.
+    // ignored). A value is applied at once when `locked`, else kept for the next locked block;
+    // an amount is taken at once either way. True when the engine changed.
     bool applyParamEvent(const clap_event_header_t* event, bool locked);
     // [audio thread, stateMutex held] Applies what applyParamEvent kept.
     void applyPendingParams();
