@@ -200,8 +200,9 @@ bool VeskPlugin::applyParamEvent(const clap_event_header_t* h, bool locked)
         double amount = 0.0;
         if (!def.modulatable() || !vesk::params::sanitizeModulation(def, e->amount, amount))
             return false;
+        // Heard from the next render on; the fields themselves do not change.
         applyParamNow(index, aimedAtNote(*e) ? ParamRuntime::NoteMod : ParamRuntime::Mod, amount);
-        return locked;
+        return false;
     }
     return false;
 }
