@@ -76,6 +76,8 @@ const void* HostedPlugin::getExtension(const clap_host_t* host, const char* id)
         return &h->hostLog_;
     if (std::strcmp(id, CLAP_EXT_THREAD_CHECK) == 0)
         return &h->hostThreadCheck_;
+    if (std::strcmp(id, CLAP_EXT_PARAMS) == 0)
+        return &h->hostParams_;
     if (h->options_.extraExtension)
         return h->options_.extraExtension(id);
     return nullptr;
@@ -89,6 +91,45 @@ void HostedPlugin::requestCallback(const clap_host_t* host)
         if (h->options_.onCallbackRequest)
             h->options_.onCallbackRequest();
     }
+}
+
+void HostedPlugin::paramsRescan(const clap_host_t* host, clap_param_rescan_flags)
+{
+    if (HostedPlugin* h = self(host))
+        ++h->paramRescans_;
+}
+
+void HostedPlugin::paramsRequestFlush(const clap_host_t* host)
+{
+    if (HostedPlugin* h = self(host))
+        ++h->paramFlushRequests_;
+}
+
+// Keeps parameter events; the list's capacity is reserved beforehand, so a process call never
+// allocates here.
+bool HostedPlugin::pushOutput(const clap_output_events_t* list, const clap_event_header_t* e)
+{
+    auto* h = static_cast<HostedPlugin*>(list->ctx);
+    if (h == nullptr || e == nullptr || e->space_id != CLAP_CORE_EVENT_SPACE_ID)
+        return true;
+    ParamOutputEvent out;
+    out.type = e->type;
+    out.frame = h->framesSinceActivation_;
+    out.fromFlush = h->outputFromFlush_;
+    if (e->type == CLAP_EVENT_PARAM_VALUE && e->size >= sizeof(clap_event_param_value_t)) {
+        const auto* v = reinterpret_cast<const clap_event_param_value_t*>(e);
+        out.paramId = v->param_id;
+        out.value = v->value;
+    } else if ((e->type == CLAP_EVENT_PARAM_GESTURE_BEGIN ||
+                e->type == CLAP_EVENT_PARAM_GESTURE_END) &&
+               e->size >= sizeof(clap_event_param_gesture_t)) {
+        out.paramId = reinterpret_cast<const clap_event_param_gesture_t*>(e)->param_id;
+    } else {
+        return true;
+    }
+    if (h->paramOutput_.size() < h->paramOutput_.capacity())
+        h->paramOutput_.push_back(out);
+    return true;
 }
 
 void HostedPlugin::markDirty(const clap_host_t* host)
@@ -152,6 +193,8 @@ union EventStorage
     clap_event_note_t note;
     clap_event_midi_t midi;
     clap_event_note_expression_t expression;
+    clap_event_param_value_t paramValue;
+    clap_event_param_mod_t paramMod;
 };
 
 struct EventList
@@ -168,11 +211,6 @@ struct EventList
         return index < self->events.size() ? &self->events[index].header : nullptr;
     }
 };
-
-bool tryPush(const clap_output_events_t*, const clap_event_header_t*)
-{
-    return true;
-}
 
 // The transport at a song position of `seconds`: playing at 120 bpm in 4/4.
 clap_event_transport_t transportAt(double seconds)
@@ -230,6 +268,28 @@ EventStorage toClap(const TimedEvent& e, uint32_t offset)
         s.expression.key = e.key;
         s.expression.value = e.expressionValue;
         break;
+    case TimedEvent::Kind::ParamValue:
+        s.paramValue.header.size = sizeof(clap_event_param_value_t);
+        s.paramValue.header.type = CLAP_EVENT_PARAM_VALUE;
+        s.paramValue.param_id = e.paramId;
+        s.paramValue.cookie = nullptr;
+        s.paramValue.note_id = -1;
+        s.paramValue.port_index = -1;
+        s.paramValue.channel = -1;
+        s.paramValue.key = -1;
+        s.paramValue.value = e.paramValue;
+        break;
+    case TimedEvent::Kind::ParamMod:
+        s.paramMod.header.size = sizeof(clap_event_param_mod_t);
+        s.paramMod.header.type = CLAP_EVENT_PARAM_MOD;
+        s.paramMod.param_id = e.paramId;
+        s.paramMod.cookie = nullptr;
+        s.paramMod.note_id = -1;
+        s.paramMod.port_index = -1;
+        s.paramMod.channel = -1;
+        s.paramMod.key = -1;
+        s.paramMod.amount = e.paramValue;
+        break;
     }
     s.header.time = offset;
     s.header.space_id = e.spaceId;
@@ -268,6 +328,10 @@ HostedPlugin::HostedPlugin(PluginLibrary& library, const std::string& pluginId, 
     hostLog_.log = log;
     hostThreadCheck_.is_main_thread = isMainThread;
     hostThreadCheck_.is_audio_thread = isAudioThread;
+    hostParams_.rescan = paramsRescan;
+    hostParams_.clear = paramsClear;
+    hostParams_.request_flush = paramsRequestFlush;
+    paramOutput_.reserve(kMaxParamOutput);
 
     plugin_ = library.factory()->create_plugin(library.factory(), &host_, pluginId.c_str());
     if (plugin_ == nullptr)
@@ -399,7 +463,7 @@ void HostedPlugin::processBlock(uint32_t frames, std::vector<float>& left,
     output.data32 = r.channels;
     output.channel_count = 2;
     clap_input_events_t in{&r.inList, EventList::size, EventList::get};
-    clap_output_events_t out{nullptr, tryPush};
+    clap_output_events_t out{this, pushOutput};
 
     r.inList.events.clear();
     while (r.nextEvent < r.events.size() && r.events[r.nextEvent].frame < r.done + n) {
@@ -477,6 +541,27 @@ struct InBytes
 };
 
 } // namespace
+
+bool HostedPlugin::flushParams(const std::vector<TimedEvent>& events)
+{
+    const auto* params = extension<clap_plugin_params_t>(CLAP_EXT_PARAMS);
+    if (params == nullptr || params->flush == nullptr)
+        return false;
+    EventList list;
+    for (const TimedEvent& e : events)
+        list.events.push_back(toClap(e, 0));
+    clap_input_events_t in{&list, EventList::size, EventList::get};
+    clap_output_events_t out{this, pushOutput};
+    // Active, a flush belongs to the audio thread (the calling thread plays it, as in a render).
+    if (active_)
+        audioThread_ = std::this_thread::get_id();
+    inProcess_ = active_;
+    outputFromFlush_ = true;
+    params->flush(plugin_, &in, &out);
+    outputFromFlush_ = false;
+    inProcess_ = false;
+    return true;
+}
 
 bool HostedPlugin::saveState(std::vector<uint8_t>& out) const
 {
@@ -597,6 +682,40 @@ std::string describePluginJson(const clap_plugin_descriptor_t& desc, HostedPlugi
     }
     j << "],\n  \"latency_before_activation\": " << latencyBeforeActivation
       << ",\n  \"latency\": " << plugin.latency() << "\n}";
+    return j.str();
+}
+
+std::string describeParamsJson(HostedPlugin& plugin)
+{
+    const auto* params = plugin.extension<clap_plugin_params_t>(CLAP_EXT_PARAMS);
+    if (params == nullptr)
+        return "[]";
+    std::ostringstream j;
+    j.precision(17);
+    j << "[";
+    const uint32_t n = params->count(plugin.plugin());
+    for (uint32_t i = 0; i < n; ++i) {
+        clap_param_info_t info{};
+        if (!params->get_info(plugin.plugin(), i, &info))
+            continue;
+        info.name[sizeof info.name - 1] = '\0';
+        info.module[sizeof info.module - 1] = '\0';
+        double value = info.default_value;
+        const bool haveValue = params->get_value(plugin.plugin(), info.id, &value);
+        char text[256] = {};
+        if (!haveValue ||
+            !params->value_to_text(plugin.plugin(), info.id, value, text, sizeof text))
+            text[0] = '\0';
+        j << (i == 0 ? "\n  " : ",\n  ") << "{\"id\": " << info.id
+          << ", \"name\": " << jsonString(info.name) << ", \"module\": " << jsonString(info.module)
+          << ", \"min\": " << info.min_value << ", \"max\": " << info.max_value
+          << ", \"default\": " << info.default_value << ", \"flags\": " << info.flags
+          << ", \"stepped\": " << ((info.flags & CLAP_PARAM_IS_STEPPED) ? "true" : "false")
+          << ", \"automatable\": " << ((info.flags & CLAP_PARAM_IS_AUTOMATABLE) ? "true" : "false")
+          << ", \"modulatable\": " << ((info.flags & CLAP_PARAM_IS_MODULATABLE) ? "true" : "false")
+          << ", \"value\": " << value << ", \"text\": " << jsonString(text) << "}";
+    }
+    j << (n > 0 ? "\n]" : "]");
     return j.str();
 }
 

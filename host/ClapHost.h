@@ -11,6 +11,8 @@
 #include "plugin/Messages.h"
 #include "plugin/clap/Clap12.h"
 
+#include <clap/ext/params.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -55,7 +57,9 @@ struct TimedEvent
         NoteOn,
         NoteOff,
         Midi,
-        NoteExpression
+        NoteExpression,
+        ParamValue, // CLAP_EVENT_PARAM_VALUE: paramId, paramValue
+        ParamMod    // CLAP_EVENT_PARAM_MOD: paramId, paramValue as the amount
     };
     Kind kind = Kind::NoteOn;
     uint64_t frame = 0;
@@ -67,6 +71,18 @@ struct TimedEvent
     int32_t expressionId = 0;
     double expressionValue = 0.0;
     uint16_t spaceId = CLAP_CORE_EVENT_SPACE_ID;
+    uint32_t paramId = 0;
+    double paramValue = 0.0;
+};
+
+// A parameter event the plug-in handed to the host (gestures and values from its editor).
+struct ParamOutputEvent
+{
+    uint16_t type = 0; // CLAP_EVENT_PARAM_GESTURE_BEGIN, _VALUE, _GESTURE_END
+    uint32_t paramId = 0;
+    double value = 0.0;
+    uint64_t frame = 0;     // frames processed before the call that carried it
+    bool fromFlush = false; // carried by clap.params flush rather than process
 };
 
 struct HostOptions
@@ -153,6 +169,17 @@ public:
     // at a chosen time.
     std::function<void(uint64_t frame, uint32_t frames)> beforeBlock;
 
+    // Sends `events` (their frames are ignored) through clap.params flush, as a host does while
+    // it does not process; false when the plug-in has no clap.params.
+    bool flushParams(const std::vector<TimedEvent>& events);
+    // Parameter events the plug-in sent out, in order (at most kMaxParamOutput are kept).
+    static constexpr size_t kMaxParamOutput = 4096;
+    const std::vector<ParamOutputEvent>& paramOutput() const { return paramOutput_; }
+    void clearParamOutput() { paramOutput_.clear(); }
+    // clap_host_params calls the plug-in made.
+    uint32_t paramRescans() const { return paramRescans_; }
+    uint32_t paramFlushRequests() const { return paramFlushRequests_; }
+
     bool saveState(std::vector<uint8_t>& out) const;
     bool loadState(const std::vector<uint8_t>& bytes);
 
@@ -175,6 +202,10 @@ private:
     static bool isMainThread(const clap_host_t* host);
     static bool isAudioThread(const clap_host_t* host);
     static HostedPlugin* self(const clap_host_t* host);
+    static void paramsRescan(const clap_host_t* host, clap_param_rescan_flags flags);
+    static void paramsClear(const clap_host_t*, clap_id, clap_param_clear_flags) {}
+    static void paramsRequestFlush(const clap_host_t* host);
+    static bool pushOutput(const clap_output_events_t* list, const clap_event_header_t* event);
 
     HostOptions options_;
     clap_host_t host_{};
@@ -182,6 +213,11 @@ private:
     clap_host_track_info_t hostTrackInfo_{};
     clap_host_log_t hostLog_{};
     clap_host_thread_check_t hostThreadCheck_{};
+    clap_host_params_t hostParams_{};
+    std::vector<ParamOutputEvent> paramOutput_;
+    bool outputFromFlush_ = false;
+    uint32_t paramRescans_ = 0;
+    std::atomic<uint32_t> paramFlushRequests_{0};
     const clap_plugin_t* plugin_ = nullptr;
     bool active_ = false;
     bool processing_ = false;
@@ -214,6 +250,10 @@ ChannelLevel measure(const std::vector<float>& x);
 // The plug-in as a host sees it, as JSON: descriptor, ports, note ports, latency.
 std::string describePluginJson(const clap_plugin_descriptor_t& desc, HostedPlugin& plugin,
                                uint32_t latencyBeforeActivation);
+
+// The plug-in's parameters as JSON: id, name, module, range, default, flags, the current value
+// and its text. "[]" without clap.params.
+std::string describeParamsJson(HostedPlugin& plugin);
 
 // JSON string literal with escapes.
 std::string jsonString(const std::string& s);

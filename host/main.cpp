@@ -2,6 +2,7 @@
 #include "host/ClapHost.h"
 #include "host/FakeReaper.h"
 #include "host/HostGui.h"
+#include "host/ParamOptions.h"
 
 #include "audio_files/WavWriter.h"
 #include "plugin/Messages.h"
@@ -123,6 +124,7 @@ int main(int argc, char** argv)
     std::vector<std::pair<uint64_t, uint64_t>> randomTriggers; // frame, seed
     std::vector<std::pair<double, bool>> muteChanges;          // seconds, muted
     GuiHost gui;
+    ParamOptions paramOptions;
 
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -134,11 +136,15 @@ int main(int argc, char** argv)
         std::string guiError;
         if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
+            std::fputs(ParamOptions::usage(), stdout);
             std::fputs(GuiHost::usage(), stdout);
             return 0;
         } else if (gui.parseOption(arg, value, guiError)) {
             if (!guiError.empty())
                 fail(guiError);
+        } else if (std::string paramError; paramOptions.parse(arg, value, events, paramError)) {
+            if (!paramError.empty())
+                fail(paramError);
         } else if (arg == "--plugin") {
             pluginPath = value();
         } else if (arg == "--id") {
@@ -324,6 +330,10 @@ int main(int argc, char** argv)
             std::cout << described << std::endl;
             return 0;
         }
+        if (paramOptions.listParams) {
+            std::cout << describeParamsJson(plugin) << std::endl;
+            return 0;
+        }
 
         // The timed messages and mute changes, sent before the block they fall into.
         std::sort(muteChanges.begin(), muteChanges.end());
@@ -357,6 +367,8 @@ int main(int argc, char** argv)
                     : p.render(frames, uint32_t(block), events, l, r);
             p.beforeBlock = nullptr;
             p.pumpMainThread();
+            if (!paramOptions.flushes.empty() && !p.flushParams(paramOptions.flushes))
+                fail("the plug-in offers no clap.params to flush");
 
             // An export: the command goes down the editor's ring (which asks for a main-thread
             // pass); that pass starts the job, and the job asks for one more pass when its files

@@ -34,9 +34,6 @@ void requestCallback(const clap_host_t* host)
         host->request_callback(host);
 }
 
-// Scratch for muted pools: they keep time, their sound is discarded.
-constexpr uint32_t kSilentPiece = 1024;
-
 // The song position a host transport gives, in samples at `rateHz`: from its seconds timeline,
 // else from its beats timeline at its tempo. False when it carries neither, or nothing usable.
 bool transportPositionSamples(const clap_event_transport_t& t, double rateHz, int64_t& out)
@@ -112,8 +109,11 @@ clap_process_status VeskPlugin::clapProcess(const clap_plugin_t* plugin,
         self->deferredTriggerCount = 0;
         self->clearChannelExpression();
         self->clearModulationInput();
+        self->clearParamModulation();
     }
     if (locked) {
+        // Host parameter values that came while the lock was busy, before anything sounds.
+        self->applyPendingParams();
         for (int32_t i = 0; i < self->deferredTriggerCount; ++i)
             self->executeTrigger(self->deferredTriggers[i]);
         self->deferredTriggerCount = 0;
@@ -190,6 +190,9 @@ clap_process_status VeskPlugin::clapProcess(const clap_plugin_t* plugin,
     if (wantCallback)
         requestCallback(self->host);
 
+    // The editor's gestures on parameters, out to the host.
+    self->paramGestures.emit(process->out_events);
+
     // Output channels, when the host gave any.
     float* left = nullptr;
     float* right = nullptr;
@@ -222,8 +225,13 @@ clap_process_status VeskPlugin::clapProcess(const clap_plugin_t* plugin,
             self->sampler.cut();
         }
         writeSilence();
-        // Note bookkeeping continues while muted (no triggers), so no channel stays held.
+        // Note bookkeeping continues while muted (no triggers), so no channel stays held; host
+        // parameters still change.
         self->followNotesWhileMuted(process->in_events);
+        if (const clap_input_events_t* in = process->in_events;
+            in != nullptr && in->size != nullptr && in->get != nullptr)
+            for (uint32_t i = 0, n = in->size(in); i < n; ++i)
+                self->applyParamEvent(in->get(in, i), locked);
         if (locked)
             self->stateMutex.unlock();
         return CLAP_PROCESS_CONTINUE;
@@ -249,6 +257,10 @@ clap_process_status VeskPlugin::clapProcess(const clap_plugin_t* plugin,
             self->renderRange(left, right, cursor, t, routing, levels);
             cursor = t;
         }
+        if (render)
+            self->applyQueuedParams(); // those at this very frame, before the trigger draws
+        // Modulation aimed at the notes before is gone; the host sends this note's after it.
+        self->clearNoteModulation();
         DeferredTrigger trig;
         trig.kind = DeferredTrigger::Kind::Note;
         trig.target = key;
@@ -277,6 +289,26 @@ clap_process_status VeskPlugin::clapProcess(const clap_plugin_t* plugin,
                 const auto* e = reinterpret_cast<const clap_event_note_t*>(h);
                 const uint16_t key = uint16_t(e->key);
                 noteOn(h->time, key <= 127 ? int(key) : 60, e->channel, float(e->velocity));
+                break;
+            }
+            case CLAP_EVENT_PARAM_VALUE:
+            case CLAP_EVENT_PARAM_MOD: {
+                // Sample-accurate: everything before the event renders with the old value. A
+                // pool's own parameters split only that pool's voices (renderRange); the others
+                // split the block.
+                const uint32_t t = std::min(h->time, frames);
+                if (render && self->queuePoolParamEvent(h, t))
+                    break;
+                if (render && cursor < t) {
+                    self->renderRange(left, right, cursor, t, routing, levels);
+                    cursor = t;
+                }
+                if (render)
+                    self->applyQueuedParams();
+                if (self->applyParamEvent(h, locked) && render)
+                    routing = vesk::computeLaneRouting(self->lanes[0].soloed, self->lanes[0].muted,
+                                                       self->lanes[1].soloed, self->lanes[1].muted,
+                                                       self->bus1ToMaster);
                 break;
             }
             case CLAP_EVENT_TRANSPORT:
@@ -366,6 +398,7 @@ clap_process_status VeskPlugin::clapProcess(const clap_plugin_t* plugin,
         } else {
             if (cursor < frames)
                 self->renderRange(left, right, cursor, frames, routing, levels);
+            self->applyQueuedParams(); // events at or after the block's end
             self->publishLiveValues(levels);
         }
     }
@@ -473,9 +506,32 @@ void VeskPlugin::clearModulationInput()
     modInput.modSmoothing = smoothing;
 }
 
+namespace {
+
+// The host's modulation amounts on top of the engine's fields for as long as it lives.
+class ModulationScope
+{
+public:
+    explicit ModulationScope(VeskPlugin& p) : plugin_(p), on_(p.beginModulation()) {}
+    ~ModulationScope()
+    {
+        if (on_)
+            plugin_.endModulation();
+    }
+    ModulationScope(const ModulationScope&) = delete;
+    ModulationScope& operator=(const ModulationScope&) = delete;
+
+private:
+    VeskPlugin& plugin_;
+    bool on_;
+};
+
+} // namespace
+
 void VeskPlugin::renderRange(float* left, float* right, uint32_t begin, uint32_t end,
                              const vesk::LaneRouting& routing, float* levels)
 {
+    const ModulationScope modulated(*this);
     float* bus1L = busBuffers[0];
     float* bus1R = busBuffers[1];
     float* bus2L = busBuffers[2];
@@ -491,8 +547,7 @@ void VeskPlugin::renderRange(float* left, float* right, uint32_t begin, uint32_t
 
         for (int i = 0; i < vesk::kNumPools; ++i) {
             if (!sampler.isPoolAudible(i)) {
-                for (uint32_t done = 0; done < n; done += kSilentPiece)
-                    sampler.renderPoolVoicesSilently(i, std::min(kSilentPiece, n - done));
+                renderPoolSplit(i, nullptr, nullptr, a, n, false);
                 sampler.poolPeak[i] = 0.0f;
                 continue;
             }
@@ -510,7 +565,7 @@ void VeskPlugin::renderRange(float* left, float* right, uint32_t begin, uint32_t
             default:
                 break;
             }
-            sampler.poolPeak[i] = std::max(0.0f, sampler.renderPoolVoices(i, dl, dr, n));
+            sampler.poolPeak[i] = std::max(0.0f, renderPoolSplit(i, dl, dr, a, n, true));
         }
 
         sampler.renderGrains(bus1L, bus1R, n);
@@ -552,6 +607,7 @@ void VeskPlugin::renderRange(float* left, float* right, uint32_t begin, uint32_t
 
 void VeskPlugin::executeTrigger(const DeferredTrigger& t)
 {
+    const ModulationScope modulated(*this);
     using Kind = DeferredTrigger::Kind;
     const bool sounding = t.kind == Kind::Note || t.kind == Kind::Random ||
                           t.kind == Kind::PlaySample || t.kind == Kind::Replay;

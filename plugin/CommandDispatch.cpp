@@ -148,8 +148,8 @@ void VeskPlugin::applyCommand(uint8_t type, const uint8_t* p, uint32_t size)
         sampler.stopPool(pool);
         sampler.resetPool(pool);
         visiblePools.store(withBit(visiblePools.load(), pool, false));
-        soloShadow.store(withBit(soloShadow.load(), pool, false));
-        muteShadow.store(withBit(muteShadow.load(), pool, false));
+        soloShadow.fetch_and(uint8_t(~(1u << pool)));
+        muteShadow.fetch_and(uint8_t(~(1u << pool)));
         freezeShadow = sampler.freezeMask;
         break;
     }
@@ -230,7 +230,9 @@ void VeskPlugin::applyCommand(uint8_t type, const uint8_t* p, uint32_t size)
         msg::SetPoolSolo m;
         if (!readPooled(p, size, m))
             return;
-        soloShadow.store(withBit(soloShadow.load(), int(m.pool), m.on));
+        // Host parameters change the masks too (on the audio thread): one atomic step each.
+        m.on ? soloShadow.fetch_or(uint8_t(1u << m.pool))
+             : soloShadow.fetch_and(uint8_t(~(1u << m.pool)));
         lock.lock();
         sampler.soloMask = soloShadow.load();
         break;
@@ -239,7 +241,8 @@ void VeskPlugin::applyCommand(uint8_t type, const uint8_t* p, uint32_t size)
         msg::SetPoolMute m;
         if (!readPooled(p, size, m))
             return;
-        muteShadow.store(withBit(muteShadow.load(), int(m.pool), m.on));
+        m.on ? muteShadow.fetch_or(uint8_t(1u << m.pool))
+             : muteShadow.fetch_and(uint8_t(~(1u << m.pool)));
         lock.lock();
         sampler.muteMask = muteShadow.load();
         break;

@@ -26,8 +26,16 @@ void VeskPlugin::clapOnMainThread(const clap_plugin_t* plugin)
         self->markStateChanged();
     }
     self->pollTrackMute();
+    const uint64_t commandsBefore = self->queues.commandRead.load(std::memory_order_relaxed);
     self->drainPendingWork();
+    if (self->queues.commandRead.load(std::memory_order_relaxed) != commandsBefore)
+        self->reportEditorParamChanges();
     self->insertRenderResults();
+    // Editor gestures left over when the host stopped processing.
+    if (!self->paramGestures.processing.load(std::memory_order_acquire) &&
+        self->paramGestures.pending() && self->hostParams != nullptr &&
+        self->hostParams->request_flush != nullptr)
+        self->hostParams->request_flush(self->host);
 
     // Triggers only mark an overview as due; the scan of the whole file happens here, outside the
     // lock (the overview and the sample lists belong to this thread).

@@ -36,6 +36,8 @@ VeskPlugin::VeskPlugin(const clap_host_t* h) : host(h)
     trackInfoExt = {clapTrackInfoChanged};
     notePortsExt = {clapNotePortsCount, clapNotePortsGet};
     hostCommandsExt = {hostCommandSend};
+    paramsExt = {clapParamsCount,       clapParamsGetInfo,     clapParamsGetValue,
+                 clapParamsValueToText, clapParamsTextToValue, clapParamsFlush};
 
     // Last, so a failure before it leaves nothing recorded.
     freshSeedState = vesk::osEntropy64();
@@ -73,6 +75,13 @@ bool VeskPlugin::clapInit(const clap_plugin_t* plugin)
     if (self->host->get_extension != nullptr)
         self->hostState = static_cast<const clap_host_state_t*>(
             self->host->get_extension(self->host, CLAP_EXT_STATE));
+    if (self->host->get_extension != nullptr)
+        self->hostParams = static_cast<const clap_host_params_t*>(
+            self->host->get_extension(self->host, CLAP_EXT_PARAMS));
+    self->paramGestures.host = self->host;
+    self->paramGestures.hostParams = self->hostParams;
+    for (uint32_t i = 0; i < vesk::params::kCount; ++i)
+        self->paramsSeen[i] = vesk::params::table()[i].defaultValue;
     self->queues.wakeContext = self;
     self->queues.wake = requestMainThreadCallback;
     return true;
@@ -119,6 +128,7 @@ bool VeskPlugin::clapActivate(const clap_plugin_t* plugin, double rate, uint32_t
             self->sampler.endSampleListChange(i);
         self->loadedSampleRate = self->sampleRate;
     }
+    self->activated.store(true, std::memory_order_release);
     if (!self->reaperBridge.initialized)
         self->reaperBridge.initialize(self->host);
     self->currentProjectRoot();
@@ -134,14 +144,28 @@ void VeskPlugin::clapDeactivate(const clap_plugin_t* plugin)
     self->sampler.stop();
     self->deferredTriggerCount = 0;
     self->clearChannelExpression();
+    self->clearParamModulation();
+    self->activated.store(false, std::memory_order_release);
 }
 
-bool VeskPlugin::clapStartProcessing(const clap_plugin_t*)
+bool VeskPlugin::clapStartProcessing(const clap_plugin_t* plugin)
 {
+    if (VeskPlugin* self = from(plugin))
+        self->paramGestures.processing.store(true, std::memory_order_release);
     return true;
 }
 
-void VeskPlugin::clapStopProcessing(const clap_plugin_t*) {}
+void VeskPlugin::clapStopProcessing(const clap_plugin_t* plugin)
+{
+    VeskPlugin* self = from(plugin);
+    if (self == nullptr)
+        return;
+    self->paramGestures.processing.store(false, std::memory_order_release);
+    // Gestures made while the last block ran go out through a flush, which the main thread asks
+    // for (request_flush is not for the audio thread).
+    if (self->paramGestures.pending())
+        requestMainThreadCallback(self);
+}
 
 // Called on the audio thread: the sampler may only change under the state mutex, so the reset is
 // carried out by the next process call that holds it.
@@ -168,6 +192,8 @@ const void* VeskPlugin::clapGetExtension(const clap_plugin_t* plugin, const char
         return &self->trackInfoExt;
     if (std::strcmp(id, CLAP_EXT_NOTE_PORTS) == 0)
         return &self->notePortsExt;
+    if (std::strcmp(id, CLAP_EXT_PARAMS) == 0)
+        return &self->paramsExt;
     if (guiHooks != nullptr) {
         if (std::strcmp(id, CLAP_EXT_GUI) == 0) {
             guiHooks->log("host asked for CLAP_EXT_GUI");

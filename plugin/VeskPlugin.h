@@ -8,7 +8,9 @@
 #pragma once
 
 #include "CommandQueues.h"
+#include "Params.h"
 #include "VeskHostCommands.h"
+#include "VeskParamGestures.h"
 #include "VeskState.h"
 #include "WorkerPool.h"
 #include "plugin/clap/Clap12.h"
@@ -76,6 +78,53 @@ struct LoadResult
     std::vector<std::array<float, vesk::kDisplayPeaks>> peaks; // per region, made on the worker
     std::string path;
     bool ok = false;
+};
+
+// Host parameters on the audio thread (plugin/Params.h has the table). Everything here belongs to
+// whoever runs process or flush (the host never runs both at once).
+struct ParamRuntime
+{
+    // What an event changes: the value, the global modulation amount, or the amount aimed at one
+    // note (by note id or key), which the next note-on takes away again.
+    enum Change : uint8_t
+    {
+        Value,
+        Mod,
+        NoteMod,
+    };
+    // Values that arrived while the state mutex was busy; the next block that holds it applies
+    // them (the newest of each parameter wins). Amounts need no lock: they live here and reach
+    // the engine's fields only inside a render.
+    double pendingValue[vesk::params::kCount] = {};
+    bool pendingValueSet[vesk::params::kCount] = {};
+    bool anyPending = false;
+    // The host's modulation amounts (in the parameter's unit): global, aimed at a note, and the
+    // sum that is heard (within ± the parameter's span); how many sums are not 0.
+    float globalMod[vesk::params::kCount] = {};
+    float noteMod[vesk::params::kCount] = {};
+    float mod[vesk::params::kCount] = {};
+    int32_t modCount = 0;
+    int32_t noteModCount = 0;
+    // While a block renders: the engine fields as they were before the amounts went on. A field
+    // holds value + amount exactly while `modulating` is set and its amount is not 0.
+    float saved[vesk::params::kCount] = {};
+    bool modulating = false;
+
+    // Values and amounts of one pool's own sound (volume, pan, pitch, their spreads, start,
+    // filters, reverse) are not worth cutting the whole block for: they wait here, in the
+    // block's frames, and renderRange splits only that pool's voices at them. Everything else
+    // (switches, buses, master) cuts the block as notes do.
+    struct Queued
+    {
+        uint32_t frame = 0;
+        uint16_t index = 0; // in the parameter table
+        Change change = Value;
+        bool applied = false;
+        double value = 0.0; // sanitised
+    };
+    static constexpr uint32_t kMaxQueued = 1024;
+    Queued queued[kMaxQueued];
+    uint32_t queuedCount = 0;
 };
 
 namespace vesk {
@@ -164,6 +213,16 @@ public:
     static bool clapGuiSetTransient(const clap_plugin_t* plugin, const clap_window_t* window);
     static bool hostCommandSend(const clap_plugin_t* plugin, uint8_t type, const void* payload,
                                 uint32_t size);
+    static uint32_t clapParamsCount(const clap_plugin_t* plugin);
+    static bool clapParamsGetInfo(const clap_plugin_t* plugin, uint32_t index,
+                                  clap_param_info_t* info);
+    static bool clapParamsGetValue(const clap_plugin_t* plugin, clap_id id, double* value);
+    static bool clapParamsValueToText(const clap_plugin_t* plugin, clap_id id, double value,
+                                      char* display, uint32_t size);
+    static bool clapParamsTextToValue(const clap_plugin_t* plugin, clap_id id, const char* display,
+                                      double* value);
+    static void clapParamsFlush(const clap_plugin_t* plugin, const clap_input_events_t* in,
+                                const clap_output_events_t* out);
     static void clapGuiSuggestTitle(const clap_plugin_t* plugin, const char* title);
     static bool clapGuiShow(const clap_plugin_t* plugin);
     static bool clapGuiHide(const clap_plugin_t* plugin);
@@ -193,6 +252,48 @@ public:
     void clearChannelExpression();
     // Targets, velocity and the bus values to zero; the smoothing time stays.
     void clearModulationInput();
+    // ---- Host parameters (ParamsExtension.cpp) ----
+
+    // [stateMutex held] The parameter's value as the host sees it (clamped into its range).
+    double readParam(const vesk::params::ParamDef& def) const;
+    // [stateMutex held] Sets an already sanitised value into the engine field the editor's
+    // command for it sets.
+    void writeParam(const vesk::params::ParamDef& def, double value);
+    // [audio thread, or flush] One CLAP_EVENT_PARAM_VALUE or _PARAM_MOD event (others are
+    // ignored). A value is applied at once when `locked`, else kept for the next locked block;
+    // an amount is taken at once either way. True when the engine changed.
+    bool applyParamEvent(const clap_event_header_t* event, bool locked);
+    // [audio thread, stateMutex held] Applies what applyParamEvent kept.
+    void applyPendingParams();
+    // [audio thread, stateMutex held] A sanitised value or amount, at once (modulation-aware
+    // inside a render).
+    void applyParamNow(int index, ParamRuntime::Change change, double value);
+    // [audio thread] A note-on: the amounts aimed at a note are gone.
+    void clearNoteModulation();
+    // [audio thread, stateMutex held] Queues a pool's own parameter event at `frame` for
+    // renderRange; false when it is not such an event, is invalid or the queue is full (then the
+    // caller applies it through applyParamEvent). Ignored events count as queued.
+    bool queuePoolParamEvent(const clap_event_header_t* event, uint32_t frame);
+    // [audio thread, stateMutex held] Applies the queued events renderRange has not reached (the
+    // block was rendered up to their frame) and empties the queue.
+    void applyQueuedParams();
+    // [audio thread, stateMutex held] Renders `frames` frames of a pool's voices (host frames
+    // from `begin`) into left/right (which point at `begin`), applying its queued parameter
+    // events at their frames; not audible: rendered silently. Returns the peak.
+    float renderPoolSplit(int pool, float* left, float* right, uint32_t begin, uint32_t frames,
+                          bool audible);
+    void modulateField(int index);
+    void unmodulateField(int index);
+    // [audio thread, stateMutex held] Puts the modulation amounts on top of the fields for a
+    // render or a trigger, and takes them off again; false (and nothing done) without any.
+    bool beginModulation();
+    void endModulation();
+    // [audio thread] Forgets every modulation amount (reset, deactivation).
+    void clearParamModulation();
+    // [main thread] After the editor's commands: when a parameter's value moved, the host is
+    // told to read the values again (shown, not recorded as automation).
+    void reportEditorParamChanges();
+
     // [audio thread] Writes the live per-pool values into both snapshot buffers.
     void publishLiveValues(const float* levels);
 
@@ -305,4 +406,11 @@ public:
     bool bus1ToMaster = false;
     vesk::VeskState staging;
     vesk::RawAudioCache rawAudioCache;
+    clap_plugin_params_t paramsExt{};
+    const clap_host_params_t* hostParams = nullptr;
+    std::atomic<bool> activated{false};
+    double paramsSeen[vesk::params::kCount] = {}; // [main thread] as last reported to the host
+    ParamRuntime paramRuntime;
+    // The editor's gestures on parameters, handed to the host (VeskParamGestures.h).
+    VeskParamGestures paramGestures;
 };

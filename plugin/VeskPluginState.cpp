@@ -342,6 +342,9 @@ bool VeskPlugin::clapStateLoad(const clap_plugin_t* plugin, const clap_istream_t
     if (self->saltChangePending) {
         requestMainThreadCallback(self);
     }
+    // The host reads every parameter again (it records none of these as automation).
+    if (ok && self->hostParams != nullptr && self->hostParams->rescan != nullptr)
+        self->hostParams->rescan(self->host, CLAP_PARAM_RESCAN_VALUES);
     return ok;
 }
 

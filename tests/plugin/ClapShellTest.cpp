@@ -214,13 +214,13 @@ TEST(ClapInstance, PortsLatencyAndExtensionLookup)
     EXPECT_EQ(n.preferred_dialect, uint32_t(CLAP_NOTE_DIALECT_CLAP));
 
     for (const char* id : {"clap.audio-ports", "clap.latency", "clap.render", "clap.state",
-                           "clap.track-info/1", "clap.note-ports"})
+                           "clap.track-info/1", "clap.note-ports", "clap.params"})
         EXPECT_NE(p.extension<void>(id), nullptr) << id;
     // The editor's extensions exist exactly when the file carries the editor: never a clap.gui
     // whose functions all fail.
     for (const char* id : {"clap.gui", "clap.timer-support", "clap.posix-fd-support"})
         EXPECT_EQ(p.extension<void>(id) != nullptr, VESK_CLAP_HAS_GUI != 0) << id;
-    for (const char* id : {"clap.track-info", "clap.params", "CLAP.STATE", "", "clap.render/1"})
+    for (const char* id : {"clap.track-info", "clap.param", "CLAP.STATE", "", "clap.render/1"})
         EXPECT_EQ(p.extension<void>(id), nullptr) << id;
 
     const auto* render = p.extension<clap_plugin_render_t>("clap.render");
