@@ -76,14 +76,16 @@ template <int C, bool Hp, bool Lp, bool Fade, class V>
     float peak = 0.0f;
     double gainL = 1.0, gainR = 1.0; // of the segment being emitted
 
-    auto input = [&](int c, int j) {
+    auto input = [&](int c, int j) __attribute__((always_inline))
+    {
         const double x = double(c == 0 ? in0[j] : in1[j]);
         if constexpr (Fade)
             return x * fade[j];
         else
             return x;
     };
-    auto emit = [&](int i, double yL, double yR) {
+    auto emit = [&](int i, double yL, double yR) __attribute__((always_inline))
+    {
         const float addL = float(gainL * yL);
         const float addR = float(gainR * yR);
         outL[i] += addL;
@@ -111,13 +113,15 @@ template <int C, bool Hp, bool Lp, bool Fade, class V>
                 s2[f * C + c] = states[f][c].s2;
             }
         // The lanes of filter f take the coefficients of segment s.
-        auto useSegment = [&](int f, int s) {
+        auto useSegment = [&](int f, int s) __attribute__((always_inline))
+        {
             const bool high = Hp && f == 0;
             for (int c = 0; c < C; ++c)
                 m.setLane(f * C + c, high ? segs[s].highPass : segs[s].lowPass, high);
         };
 
-        auto step = [&](const V& x, V& y) {
+        auto step = [&](const V& x, V& y) __attribute__((always_inline))
+        {
             y = m.c1 * s1 + (m.c2 * s2 + m.d * x);
             const V n1 = m.m11 * s1 + (m.m12 * s2 + m.b1 * x);
             const V n2 = m.m22 * s2 + (m.m21 * s1 + m.b2 * x);
@@ -152,7 +156,8 @@ template <int C, bool Hp, bool Lp, bool Fade, class V>
             gainL = segs[0].gainLeft;
             gainR = segs[0].gainRight;
             // Moves either half on to the segment of its next frame.
-            auto advance = [&](int j) {
+            auto advance = [&](int j) __attribute__((always_inline))
+            {
                 while (j < n && j >= hpEnd && hpSeg + 1 < segCount) {
                     hpEnd += segs[++hpSeg].frames;
                     useSegment(0, hpSeg);
@@ -165,7 +170,8 @@ template <int C, bool Hp, bool Lp, bool Fade, class V>
                     gainR = segs[lpSeg].gainRight;
                 }
             };
-            auto edgeStep = [&](int j) {
+            auto edgeStep = [&](int j) __attribute__((always_inline))
+            {
                 advance(j);
                 const bool high = j < n;
                 const bool low = j >= kSkew;

@@ -672,20 +672,53 @@ TEST(Voice, SameInputSameBits)
 
 TEST(Voice, SameBitsWhateverTheBlockSize)
 {
-    // The read position must not drift with how the caller splits the output into blocks.
-    Play s;
-    s.region.audio = makeAudio(test::noise(30000, 9, 0.5), test::noise(30000, 10, 0.5));
-    s.pitch = 4.7f;
-    s.lpf = 5000.0f;
-    Voice ref;
-    s.trigger(ref);
-    const Stereo expected = renderAll(ref, 30000, 512);
-    for (uint32_t block : {1u, 63u, 2048u, 4097u}) {
-        Voice v;
-        s.trigger(v);
-        const Stereo out = renderAll(v, 30000, block);
-        EXPECT_EQ(out.left, expected.left) << block;
-        EXPECT_EQ(out.right, expected.right) << block;
+    // Neither the read position nor the filters may depend on how the caller splits the output
+    // into blocks: each filter layout, mono and stereo, with fades and an envelope.
+    struct Case
+    {
+        const char* name;
+        bool stereo;
+        float hpf, lpf;
+        bool fades, envelope;
+    };
+    const Case cases[] = {
+        {"low-pass", true, 0.0f, 5000.0f, false, false},
+        {"high-pass", false, 300.0f, 20000.0f, false, false},
+        {"both, mono", false, 120.0f, 6000.0f, false, false},
+        {"both, stereo", true, 120.0f, 6000.0f, false, false},
+        {"both, mono, fades and envelope", false, 80.0f, 9000.0f, true, true},
+        {"both, stereo, fades and envelope", true, 80.0f, 9000.0f, true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Play s;
+        s.region.audio = c.stereo
+                             ? makeAudio(test::noise(30000, 9, 0.5), test::noise(30000, 10, 0.5))
+                             : makeAudio(test::noise(30000, 9, 0.5), {});
+        s.pitch = 4.7f;
+        s.hpf = c.hpf;
+        s.lpf = c.lpf;
+        if (c.fades) {
+            s.fadeIn = 0.1f;
+            s.fadeOut = 0.2f;
+        }
+        if (c.envelope) {
+            s.lpfEnv.enabled = true;
+            s.lpfEnv.count = 3;
+            s.lpfEnv.points[0] = {0.0f, 2000.0f};
+            s.lpfEnv.points[1] = {0.5f, 12000.0f};
+            s.lpfEnv.points[2] = {1.0f, 4000.0f};
+        }
+        Voice ref;
+        s.trigger(ref);
+        const Stereo expected = renderAll(ref, 30000, 512);
+        for (uint32_t block : {1u, 7u, 63u, 2048u, 4097u}) {
+            Voice v;
+            s.trigger(v);
+            const Stereo out = renderAll(v, 30000, block);
+            EXPECT_TRUE(out.left == expected.left && out.right == expected.right)
+                << "blocks of " << block;
+        }
     }
 }
 
