@@ -531,10 +531,12 @@ void VeskEnvelopeEditor::openContextMenu(juce::Point<int> at)
 {
     const int tab = activeTab_;
     juce::Component::SafePointer<VeskEnvelopeEditor> self(this);
+    // At the mouse, inside the editor's window (not a window of its own on the desktop).
     buildContextMenu().showMenuAsync(
         juce::PopupMenu::Options()
             .withTargetComponent(this)
-            .withTargetScreenArea(juce::Rectangle<int>(localPointToGlobal(at), {1, 1}))
+            .withTargetScreenArea(
+                getScreenBounds().withPosition(getScreenPosition() + at).withSize(1, 1))
             .withParentComponent(getTopLevelComponent()),
         [self, tab](int id) {
             if (self != nullptr && id != 0)

@@ -745,7 +745,9 @@ void VeskSamplerPoolRow::openSampleMenu()
             vesk::gui::textFromEngine(state_.sampleNames[i], sizeof state_.sampleNames[i]));
     juce::Component::SafePointer<VeskSamplerPoolRow> self(this);
     buildSampleMenu().showMenuAsync(
-        juce::PopupMenu::Options().withTargetComponent(&samples_), [self, names](int id) {
+        juce::PopupMenu::Options().withTargetComponent(&samples_).withParentComponent(
+            getTopLevelComponent()),
+        [self, names](int id) {
             if (self == nullptr || id <= 0)
                 return;
             const int index = (id - 1) / 2;
@@ -779,10 +781,12 @@ void VeskSamplerPoolRow::openRouteMenu()
     menu.addItem(2, "Send Bus 2", true, state_.outputRoute == 1);
     menu.addItem(3, "Master", true, state_.outputRoute == 2);
     juce::Component::SafePointer<VeskSamplerPoolRow> self(this);
-    menu.showMenuAsync(juce::PopupMenu::Options().withTargetComponent(&route_), [self](int id) {
-        if (self != nullptr)
-            self->applyRouteMenuResult(id);
-    });
+    menu.showMenuAsync(juce::PopupMenu::Options().withTargetComponent(&route_).withParentComponent(
+                           getTopLevelComponent()),
+                       [self](int id) {
+                           if (self != nullptr)
+                               self->applyRouteMenuResult(id);
+                       });
 }
 
 void VeskSamplerPoolRow::applyRouteMenuResult(int id)

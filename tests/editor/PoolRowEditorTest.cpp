@@ -63,6 +63,62 @@ Json stateJson(HostRun& run, const std::string& state)
     return j;
 }
 
+// Row controls in window coordinates (pool row p).
+Point rowPoint(int pool, int x, int y)
+{
+    return {kViewportX + x, kViewportY + kRowPitch * pool + y};
+}
+Point playButton(int pool)
+{
+    return rowPoint(pool, 16, 13);
+}
+Point samplesButton(int pool)
+{
+    return rowPoint(pool, 57, 13);
+}
+Point routeButton(int pool)
+{
+    return rowPoint(pool, 675, 137);
+}
+// The envelope plot at time t and height p (0 bottom .. 1 top): (430, 24) 280 x 102 in the row.
+Point envelopeAt(int pool, double t, double p)
+{
+    return rowPoint(pool, 430 + int(std::lround(t * 279.0)),
+                    24 + int(std::lround((1.0 - p) * 101.0)));
+}
+Point envelopeTab(int pool, int tab)
+{
+    return rowPoint(pool, 430 + 56 * tab + 28, 13);
+}
+
+long long frameAt(int64_t steadyNs, const Json& gui, double rate = 48000.0)
+{
+    const double startNs = gui["audio"]["start_steady_ns"].asNumber();
+    return (long long)std::llround((double(steadyNs) - startNs) * 1e-9 * rate);
+}
+
+// Largest absolute sample of the left channel in [from, to).
+double peakIn(const Wav& wav, long long from, long long to)
+{
+    double peak = 0.0;
+    for (long long i = std::max(0LL, from); i < to && size_t(i) < wav.left.size(); ++i)
+        peak = std::max(peak, double(std::fabs(wav.left[size_t(i)])));
+    return peak;
+}
+
+bool keys(const std::string& sequence)
+{
+    std::vector<std::string> args = {"key", "--delay", "80"};
+    size_t at = 0;
+    while (at < sequence.size()) {
+        const size_t space = sequence.find(' ', at);
+        args.push_back(
+            sequence.substr(at, space == std::string::npos ? std::string::npos : space - at));
+        at = space == std::string::npos ? sequence.size() : space + 1;
+    }
+    return xdotool(args);
+}
+
 void pause(double seconds)
 {
     waitFor([] { return false; }, seconds);
@@ -199,6 +255,135 @@ TEST_F(PoolRowEditor, DroppedWavFilesLoadInDropOrderAndTheWaveformAppears)
     ASSERT_EQ(samples.size(), 2u);
     EXPECT_NE(samples[0]["file"].asString().find("a.wav"), std::string::npos);
     EXPECT_NE(samples[1]["file"].asString().find("B.WAV"), std::string::npos);
+}
+
+TEST_F(PoolRowEditor, RouteToMasterAndPreviewAreHeard)
+{
+    // Bus 1 is muted: a pool routed there is silent until the route menu sends it to the master.
+    HostRun host("row_route");
+    const std::string tone = sineFile(host.path("tone.wav"), 440.0, 3.0, 0.3);
+    const std::string state = kitState(host, R"({"rate": 48000, "buses": [{"mute": true}, {}],
+        "pools": [{"samples": [")" + tone + R"("]}]})");
+    const std::string saved = host.path("saved.vesk-state");
+    ASSERT_TRUE(host.start({"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
+                            "--gui-seconds", "7.5", "--gui-save-state-at", "7:" + saved, "--out",
+                            host.path("out.wav")}));
+    ASSERT_TRUE(host.waitReady()) << host.err();
+    const WindowId w = host.window();
+    ASSERT_TRUE(waitForPixel(w, 600, 20, 0x252528));
+    ASSERT_TRUE(focus(w));
+    const int64_t muted = HostRun::steadyNowNs();
+    ASSERT_TRUE(click(w, playButton(0).x, playButton(0).y));
+    pause(0.6);
+    ASSERT_TRUE(click(w, playButton(0).x, playButton(0).y)); // stop
+    pause(0.4);
+    ASSERT_TRUE(click(w, routeButton(0).x, routeButton(0).y));
+    pause(0.5);
+    screenshot(w, "vesk-pool-row-route-menu");
+    ASSERT_TRUE(keys("Down Down Down Return"));
+    pause(0.5);
+    const int64_t play = HostRun::steadyNowNs();
+    ASSERT_TRUE(click(w, playButton(0).x, playButton(0).y));
+    pause(0.8);
+    const int64_t stop = HostRun::steadyNowNs();
+    ASSERT_TRUE(click(w, playButton(0).x, playButton(0).y));
+    pause(0.8);
+    ASSERT_EQ(host.wait(), 0) << host.err();
+
+    const Json gui = host.summary()["gui"];
+    const Wav wav = readWav(host.path("out.wav"));
+    ASSERT_FALSE(wav.left.empty());
+    EXPECT_LT(peakIn(wav, frameAt(muted, gui), frameAt(muted, gui) + 24000), 1e-4)
+        << "the muted bus let the preview through";
+    const long long p = frameAt(play, gui), s = frameAt(stop, gui);
+    EXPECT_GT(peakIn(wav, p + 4800, s), 0.1) << "the preview routed to the master is silent";
+    EXPECT_LT(peakIn(wav, s + 9600, s + 24000), 1e-4) << "stop did not stop the preview";
+    EXPECT_EQ(stateJson(host, saved)["pools"][0]["route"].asString(), "master");
+}
+
+TEST_F(PoolRowEditor, SampleMenuDeleteRemovesTheChosenFile)
+{
+    HostRun host("row_delete");
+    const std::string a = sineFile(host.path("a.wav"), 300.0, 0.2);
+    const std::string b = sineFile(host.path("b.wav"), 400.0, 0.2);
+    const std::string c = sineFile(host.path("c.wav"), 500.0, 0.2);
+    const std::string state = kitState(host, R"({"rate": 48000, "pools": [{"samples": [")" + a +
+                                                 R"(", ")" + b + R"(", ")" + c + R"("]}]})");
+    const std::string saved = host.path("saved.vesk-state");
+    ASSERT_TRUE(host.start({"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
+                            "--gui-seconds", "5", "--gui-save-state-at", "4.5:" + saved}));
+    ASSERT_TRUE(host.waitReady()) << host.err();
+    const WindowId w = host.window();
+    ASSERT_TRUE(waitForPixel(w, 600, 20, 0x252528));
+    ASSERT_TRUE(focus(w));
+    ASSERT_TRUE(click(w, samplesButton(0).x, samplesButton(0).y));
+    pause(0.5);
+    // b.wav's submenu, then its second item ("Delete", after "Preview" and a separator).
+    ASSERT_TRUE(keys("Down Down Right"));
+    pause(0.3);
+    screenshot(w, "vesk-pool-row-sample-menu");
+    ASSERT_TRUE(keys("Down Return"));
+    pause(1.0);
+    ASSERT_EQ(host.wait(), 0) << host.err();
+    const Json samples = stateJson(host, saved)["pools"][0]["samples"];
+    ASSERT_EQ(samples.size(), 2u);
+    EXPECT_EQ(samples[0]["file"].asString(), a);
+    EXPECT_EQ(samples[1]["file"].asString(), c);
+}
+
+TEST_F(PoolRowEditor, EnvelopesClickedCopiedPastedAndFromPresets)
+{
+    HostRun host("row_envelopes");
+    const std::string state = kitState(host, R"({"rate": 48000, "pools": [{},
+        {"volumeEnv": {"points": [[0, -12], [0.5, 12], [1, 0]]}}]})");
+    const std::string saved = host.path("saved.vesk-state");
+    ASSERT_TRUE(host.start({"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
+                            "--gui-seconds", "9", "--gui-save-state-at", "8.5:" + saved}));
+    ASSERT_TRUE(host.waitReady()) << host.err();
+    const WindowId w = host.window();
+    ASSERT_TRUE(waitForPixel(w, 600, 20, 0x252528));
+    ASSERT_TRUE(focus(w));
+    // Pool 1: a click adds one point.
+    const Point p = envelopeAt(0, 0.5, 0.75);
+    ASSERT_TRUE(click(w, p.x, p.y));
+    pause(0.3);
+    // Pool 1, HPF tab: Presets > Filter > Sweep Up.
+    ASSERT_TRUE(click(w, envelopeTab(0, 3).x, envelopeTab(0, 3).y));
+    pause(0.2);
+    const Point empty = envelopeAt(0, 0.8, 0.2);
+    ASSERT_TRUE(click(w, empty.x, empty.y, 3));
+    pause(0.5);
+    ASSERT_TRUE(keys("Down Right Down Down Down Right"));
+    pause(0.3);
+    screenshot(w, "vesk-pool-row-envelope-presets");
+    ASSERT_TRUE(keys("Return"));
+    pause(0.5);
+    // Pool 2: Copy on Vol, Paste on LPF.
+    const Point volEmpty = envelopeAt(1, 0.25, 0.05);
+    ASSERT_TRUE(click(w, volEmpty.x, volEmpty.y, 3));
+    pause(0.5);
+    ASSERT_TRUE(keys("Down Return"));
+    pause(0.3);
+    ASSERT_TRUE(click(w, envelopeTab(1, 4).x, envelopeTab(1, 4).y));
+    pause(0.2);
+    ASSERT_TRUE(click(w, volEmpty.x, volEmpty.y, 3));
+    pause(0.5);
+    ASSERT_TRUE(keys("Down Return"));
+    pause(0.8);
+    screenshot(w, "vesk-pool-row-envelopes");
+    ASSERT_EQ(host.wait(), 0) << host.err();
+
+    const Json pools = stateJson(host, saved)["pools"];
+    const Json vol = pools[0]["volumeEnv"]["points"];
+    ASSERT_EQ(vol.size(), 1u);
+    EXPECT_NEAR(vol[0][0].asNumber(), 0.5, 0.01);
+    const Json hpf = pools[0]["hpfEnv"]["points"];
+    ASSERT_EQ(hpf.size(), 4u);
+    EXPECT_NEAR(hpf[2][1].asNumber(), 20.0 * std::pow(1000.0, 0.65), 0.05);
+    const Json lpf = pools[1]["lpfEnv"]["points"];
+    ASSERT_EQ(lpf.size(), 3u);
+    EXPECT_EQ(lpf[0][1].asNumber(), 0.0);
+    EXPECT_EQ(lpf[1][1].asNumber(), 20000.0);
 }
 
 } // namespace
