@@ -386,4 +386,200 @@ TEST_F(PoolRowEditor, EnvelopesClickedCopiedPastedAndFromPresets)
     EXPECT_EQ(lpf[1][1].asNumber(), 20000.0);
 }
 
+// Pixels of a window region within `tolerance` of a colour (0xRRGGBB).
+int pixelsNear(const Image& shot, int x0, int y0, int x1, int y1, uint32_t rgb, int tolerance)
+{
+    int n = 0;
+    for (int y = y0; y < y1; ++y)
+        for (int x = x0; x < x1; ++x) {
+            const uint32_t px = shot.rgb(uint32_t(x), uint32_t(y));
+            n += std::abs(int(px >> 16) - int(rgb >> 16)) <= tolerance &&
+                 std::abs(int((px >> 8) & 0xff) - int((rgb >> 8) & 0xff)) <= tolerance &&
+                 std::abs(int(px & 0xff) - int(rgb & 0xff)) <= tolerance;
+        }
+    return n;
+}
+
+// The mean brightness (0..255) of a window region.
+double meanLevel(const Image& shot, int x0, int y0, int x1, int y1)
+{
+    double sum = 0.0;
+    for (int y = y0; y < y1; ++y)
+        for (int x = x0; x < x1; ++x) {
+            const uint32_t px = shot.rgb(uint32_t(x), uint32_t(y));
+            sum += double((px >> 16) + ((px >> 8) & 0xff) + (px & 0xff)) / 3.0;
+        }
+    return sum / double((x1 - x0) * (y1 - y0));
+}
+
+TEST_F(PoolRowEditor, WaveformRegionFadesToggleFilterMeterAndOverlays)
+{
+    HostRun host("row_waveform");
+    // A 1000-frame file: the region can never be shorter than 480 frames nor leave the file.
+    const std::string shortFile = sineFile(host.path("short.wav"), 480.0, 1000.0 / 48000.0);
+    const std::string longFile = sineFile(host.path("long.wav"), 300.0, 0.6);
+    const std::string state =
+        kitState(host, R"({"rate": 48000, "pools": [{"samples": [")" + longFile + R"(", ")" +
+                           shortFile + R"("], "solo": true}, {"mute": true}, {}, {}]})");
+    const std::string saved = host.path("saved.vesk-state");
+    ASSERT_TRUE(host.start({"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
+                            "--gui-seconds", "11", "--gui-save-state-at", "10.5:" + saved}));
+    ASSERT_TRUE(host.waitReady()) << host.err();
+    const WindowId w = host.window();
+    ASSERT_TRUE(waitForPixel(w, 600, 20, 0x252528));
+    ASSERT_TRUE(focus(w));
+    pause(0.4);
+
+    // Idle: the meter reads "-∞" in grey; pool 2 is muted, pools 3 and 4 are soloed out.
+    const Point level = rowPoint(0, 136, 4);
+    Image shot = screenshot(w, "vesk-pool-row-idle");
+    EXPECT_GT(pixelsNear(shot, level.x, level.y, level.x + 38, level.y + 18, 0x808080, 40), 4);
+    EXPECT_EQ(pixelsNear(shot, level.x, level.y, level.x + 38, level.y + 18, 0xffcc00, 60), 0);
+    const Point wave1 = rowPoint(1, 10, 30), wave3 = rowPoint(2, 10, 30),
+                wave0 = rowPoint(0, 10, 30);
+    const double normal = meanLevel(shot, wave0.x, wave0.y, wave0.x + 40, wave0.y + 40);
+    const double mutedLevel = meanLevel(shot, wave1.x, wave1.y, wave1.x + 40, wave1.y + 40);
+    const double soloedOut = meanLevel(shot, wave3.x, wave3.y, wave3.x + 40, wave3.y + 40);
+    EXPECT_LT(mutedLevel, soloedOut);
+    EXPECT_LT(soloedOut, normal);
+    const Point muteText = rowPoint(1, 120, 60);
+    EXPECT_GT(
+        pixelsNear(shot, muteText.x, muteText.y, muteText.x + 50, muteText.y + 30, 0x6a3a3a, 40), 5)
+        << "no MUTE text";
+
+    // A preview: the meter shows a coloured figure.
+    ASSERT_TRUE(click(w, playButton(0).x, playButton(0).y));
+    pause(0.8);
+    shot = screenshot(w, "vesk-pool-row-level");
+    EXPECT_GT(pixelsNear(shot, level.x, level.y, level.x + 38, level.y + 18, 0xffcc00, 60), 4)
+        << "the meter shows no figure after the preview";
+
+    // ">" shows the 1000-frame file; ten Alt + wheel steps in, then an Alt + drag to the far
+    // left.
+    ASSERT_TRUE(click(w, rowPoint(0, 272, 124).x, rowPoint(0, 272, 124).y));
+    pause(0.5);
+    const Point at = waveform(0);
+    ASSERT_TRUE(mouseMove(w, at.x, at.y));
+    ASSERT_TRUE(xdotool({"keydown", "alt"}));
+    for (int i = 0; i < 10; ++i)
+        ASSERT_TRUE(xdotool({"click", "4"}));
+    ASSERT_TRUE(drag(w, {at, {at.x - 100, at.y}, {at.x - 200, at.y}}));
+    ASSERT_TRUE(xdotool({"keyup", "alt"}));
+    pause(0.3);
+
+    // The fade-in handle dragged far right.
+    const Point fade = rowPoint(0, 40, 28);
+    ASSERT_TRUE(drag(w, {fade, {fade.x + 100, fade.y}, {fade.x + 600, fade.y}}));
+    pause(0.3);
+
+    // The HPF slider dragged from its left end.
+    const Point hpf = rowPoint(0, 453, 137);
+    ASSERT_TRUE(drag(w, {hpf, {hpf.x + 10, hpf.y}, {hpf.x + 30, hpf.y}}));
+    pause(0.3);
+
+    // G on: the envelope editor dims and the Delay knob no longer turns.
+    const Point envelope = rowPoint(0, 560, 80);
+    const double envBefore =
+        meanLevel(shot, envelope.x, envelope.y, envelope.x + 60, envelope.y + 30);
+    ASSERT_TRUE(click(w, rowPoint(0, 191, 13).x, rowPoint(0, 191, 13).y));
+    pause(0.4);
+    ASSERT_TRUE(dragVertically(w, knobCentre(0, 0, 1), -80));
+    pause(0.6);
+    shot = screenshot(w, "vesk-pool-row-grain-cloud");
+    EXPECT_LT(meanLevel(shot, envelope.x, envelope.y, envelope.x + 60, envelope.y + 30),
+              envBefore * 0.7)
+        << "the envelope editor is not dimmed";
+    ASSERT_EQ(host.wait(), 0) << host.err();
+
+    const Json pool = stateJson(host, saved)["pools"][0];
+    ASSERT_EQ(pool["samples"].size(), 2u);
+    const Json sample = pool["samples"][1];
+    const long long offset = sample["offset"].asInt(), length = sample["length"].asInt();
+    const long long effective = length == 0 ? 1000 - offset : length;
+    EXPECT_GE(offset, 0);
+    EXPECT_LE(offset + effective, 1000);
+    EXPECT_GE(effective, std::min(480LL, 1000 - offset));
+    EXPECT_EQ(pool["fadeIn"].asNumber(), 0.5);
+    EXPECT_TRUE(pool["grainCloud"].asBool());
+    EXPECT_EQ(pool["delay"]["base"].asNumber(), 0.0) << "the Delay knob turned in grain mode";
+    EXPECT_GT(pool["hpf"].asNumber(), 0.0);
+}
+
+TEST_F(PoolRowEditor, ATypedNameIsCutAtACharacterBoundary)
+{
+    HostRun host("row_name");
+    const std::string saved = host.path("saved.vesk-state");
+    ASSERT_TRUE(host.start({"--plugin", veskPath(), "--gui", "embedded", "--gui-seconds", "6",
+                            "--gui-save-state-at", "5.5:" + saved}));
+    ASSERT_TRUE(host.waitReady()) << host.err();
+    const WindowId w = host.window();
+    ASSERT_TRUE(waitForPixel(w, 600, 20, 0x252528));
+    ASSERT_TRUE(focus(w));
+    const Point name = rowPoint(0, 109, 13);
+    ASSERT_TRUE(xdotool({"mousemove", "--window", std::to_string(w), std::to_string(name.x),
+                         std::to_string(name.y), "click", "--repeat", "2", "--delay", "60", "1"}));
+    pause(0.4);
+    screenshot(w, "vesk-pool-row-name-editor");
+    ASSERT_TRUE(keys("ctrl+a BackSpace"));
+    // 30 letters, a three-byte character across byte 31, and seven more: 40 bytes.
+    const std::string typed = std::string(30, 'k') + "\xe9\x9b\xa8" + "1234567";
+    // Typed into the open field as it is (giving the window the focus again would close it).
+    ASSERT_TRUE(xdotool({"type", "--delay", "30", "--", typed}));
+    pause(0.3);
+    screenshot(w, "vesk-pool-row-typing");
+    ASSERT_TRUE(keys("Return"));
+    pause(0.8);
+    ASSERT_EQ(host.wait(), 0) << host.err();
+    const std::string stored = stateJson(host, saved)["pools"][0]["name"].asString();
+    EXPECT_EQ(stored, std::string(30, 'k'));
+    EXPECT_LE(stored.size(), 31u);
+}
+
+TEST_F(PoolRowEditor, TheRecordedTriggerFollowsADrawnVolumeEnvelope)
+{
+    HostRun host("row_env_audio");
+    const std::string tone = sineFile(host.path("tone.wav"), 440.0, 1.0, 0.1);
+    const std::string state =
+        kitState(host, R"({"rate": 48000, "pools": [{"samples": [")" + tone + R"("]}]})");
+    ASSERT_TRUE(host.start({"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
+                            "--gui-seconds", "7", "--out", host.path("out.wav")}));
+    ASSERT_TRUE(host.waitReady()) << host.err();
+    const WindowId w = host.window();
+    ASSERT_TRUE(waitForPixel(w, 600, 20, 0x252528));
+    ASSERT_TRUE(focus(w));
+    const int64_t first = HostRun::steadyNowNs();
+    ASSERT_TRUE(key(w, "r"));
+    pause(1.3);
+    // Loud at the start (+11 dB), quiet at the end (-11 dB).
+    const Point a = envelopeAt(0, 0.02, 0.96), b = envelopeAt(0, 0.98, 0.04);
+    ASSERT_TRUE(click(w, a.x, a.y));
+    pause(0.2);
+    ASSERT_TRUE(click(w, b.x, b.y));
+    pause(0.6);
+    screenshot(w, "vesk-pool-row-drawn-envelope");
+    const int64_t pressed = HostRun::steadyNowNs();
+    ASSERT_TRUE(key(w, "r"));
+    ASSERT_EQ(host.wait(), 0) << host.err();
+
+    const Json gui = host.summary()["gui"];
+    const Wav wav = readWav(host.path("out.wav"));
+    long long onset = -1;
+    for (size_t i = size_t(std::max(0LL, frameAt(pressed, gui) - 512)); i < wav.left.size(); ++i)
+        if (std::fabs(wav.left[i]) > 1e-3f) {
+            onset = (long long)i;
+            break;
+        }
+    ASSERT_GE(onset, 0) << "the trigger made no sound; before drawing: "
+                        << peakIn(wav, frameAt(first, gui), frameAt(first, gui) + 48000)
+                        << " pressed at frame " << frameAt(pressed, gui) << " of "
+                        << wav.left.size();
+    const double early = peakIn(wav, onset + 2400, onset + 7200);
+    const double late = peakIn(wav, onset + 40800, onset + 45600);
+    ASSERT_GT(early, 0.0);
+    ASSERT_GT(late, 0.0);
+    const double db = 20.0 * std::log10(early / late);
+    EXPECT_GT(db, 12.0) << "the level does not follow the envelope";
+    EXPECT_LT(db, 30.0);
+}
+
 } // namespace
