@@ -13,6 +13,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <ctime>
 
 namespace {
 
@@ -505,6 +506,67 @@ TEST_F(PoolRowFixture, RowRenderedWithWaveformRegionFadesAndEnvelope)
     const juce::Colour solo = vesk::test::render(r).getPixelAt(20, 40);
     EXPECT_LT(solo.getBrightness(), shot.getPixelAt(20, 40).getBrightness());
     EXPECT_GT(solo.getBrightness(), probe.getBrightness());
+}
+
+double threadSeconds()
+{
+    timespec ts;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+}
+
+TEST_F(PoolRowFixture, EightRowsRepaintOnlyWhilePlayHeadsMove)
+{
+    // All eight rows visible and full. An unchanged snapshot repaints nothing; moving play
+    // heads repaint every row. The cost of both is printed as a fraction of the 33 ms tick
+    // (for the record only: timings never decide a test).
+    instance.published().visiblePools = 0xFF;
+    for (int i = 0; i < 8; ++i) {
+        fill(pool(i), 4);
+        pool(i).volumeEnv = vesk::gui::envelope::presetEnvelope(19, 0);
+    }
+    editor->tick();
+    editor->tick();
+    std::array<int, 8> before{};
+    for (int i = 0; i < 8; ++i)
+        before[size_t(i)] = row(i).repaintRequests() + row(i).envelopeEditor().repaintRequests();
+    constexpr int kTicks = 60;
+    double t0 = threadSeconds();
+    for (int k = 0; k < kTicks; ++k)
+        editor->tick();
+    const double idle = (threadSeconds() - t0) / kTicks * 30.0;
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(row(i).repaintRequests() + row(i).envelopeEditor().repaintRequests(),
+                  before[size_t(i)])
+            << "row " << i << " repainted with nothing changed";
+
+    juce::Image image(juce::Image::RGB, 714, 150, false);
+    for (int i = 0; i < 8; ++i)
+        pool(i).active.store(true);
+    t0 = threadSeconds();
+    for (int k = 0; k < kTicks; ++k) {
+        for (int i = 0; i < 8; ++i) {
+            pool(i).playbackProgress.store(float(k) / kTicks);
+            pool(i).envelopeProgress.store(float(k) / kTicks);
+        }
+        editor->tick();
+        // What the window repaints: each row's waveform area and envelope editor.
+        for (int i = 0; i < 8; ++i) {
+            juce::Graphics g(image);
+            juce::RectangleList<int> dirty(juce::Rectangle<int>(4, 24, 280, 122));
+            dirty.add(row(i).envelopeEditor().getBounds());
+            g.reduceClipRegion(dirty);
+            row(i).paintEntireComponent(g, true);
+        }
+    }
+    const double playing = (threadSeconds() - t0) / kTicks * 30.0;
+    for (int i = 0; i < 8; ++i)
+        EXPECT_GT(row(i).repaintRequests(), before[size_t(i)]);
+    std::printf("pool rows, 8 visible: idle tick %.4f of the tick, moving play heads %.4f "
+                "(tick and repaint of every waveform and envelope)\n",
+                idle, playing);
+    RecordProperty("idle_tick_fraction", std::to_string(idle));
+    RecordProperty("playing_tick_fraction", std::to_string(playing));
 }
 
 } // namespace
