@@ -186,7 +186,6 @@ uint32_t pointCount(const vesk::EnvelopeData& e)
 VeskEnvelopeEditor::VeskEnvelopeEditor(int pool) : pool_(pool)
 {
     setMouseCursor(juce::MouseCursor::CrosshairCursor);
-    envs_[env::kLpf].enabled = false;
 }
 
 VeskEnvelopeEditor::~VeskEnvelopeEditor() = default;
@@ -215,10 +214,14 @@ void VeskEnvelopeEditor::updateFromState(const vesk::EnvelopeData& vol,
     for (int t = 0; t < env::kNumTabs; ++t) {
         if (pending_[size_t(t)].offer(*incoming[t], now, env::sameEnvelope))
             continue;
-        if (!env::sameEnvelope(envs_[size_t(t)], *incoming[t])) {
-            envs_[size_t(t)] = *incoming[t];
-            envs_[size_t(t)].count = pointCount(*incoming[t]);
-            changed = changed || t == activeTab_;
+        vesk::EnvelopeData& shown = envs_[size_t(t)];
+        if (!env::sameEnvelope(shown, *incoming[t])) {
+            // The active tab shows the curve; every tab's label shows empty, on or off.
+            const bool labelBefore = pointCount(shown) > 0, onBefore = shown.enabled;
+            shown = *incoming[t];
+            shown.count = pointCount(*incoming[t]);
+            changed = changed || t == activeTab_ || labelBefore != (shown.count > 0) ||
+                      onBefore != shown.enabled;
         }
     }
     const vesk::EnvelopeData& active = activeData();

@@ -688,11 +688,13 @@ void VeskSamplerDualRingKnob::mouseUp(const juce::MouseEvent& e)
             menu.addSeparator();
             menu.addItem(99, "Reset depth", modSource_ != vesk::ModSource::None);
             juce::Component::SafePointer<VeskSamplerDualRingKnob> self(this);
-            menu.showMenuAsync(juce::PopupMenu::Options().withTargetComponent(this),
-                               [self](int id) {
-                                   if (self != nullptr)
-                                       self->applyModMenuResult(id);
-                               });
+            menu.showMenuAsync(
+                juce::PopupMenu::Options().withTargetComponent(this).withParentComponent(
+                    getTopLevelComponent()),
+                [self](int id) {
+                    if (self != nullptr)
+                        self->applyModMenuResult(id);
+                });
         }
         return;
     }
