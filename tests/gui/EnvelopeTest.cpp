@@ -72,7 +72,7 @@ bool everyXInside(const EnvelopeData& d)
     return true;
 }
 
-TEST(EnvelopeScales, MappingsBothWays)
+TEST(EnvelopeGuiScales, MappingsBothWays)
 {
     EXPECT_FLOAT_EQ(env::valueToNorm(env::kVol, 0.0f), 0.5f);
     EXPECT_FLOAT_EQ(env::valueToNorm(env::kPan, -100.0f), 0.0f);
@@ -90,7 +90,7 @@ TEST(EnvelopeScales, MappingsBothWays)
     EXPECT_FLOAT_EQ(env::scaleFor(env::kLpf).neutral, 20000.0f);
 }
 
-TEST(EnvelopePresets, TheTableHoldsTwentyEightShapesInCategoryRuns)
+TEST(EnvelopeGuiPresets, TheTableHoldsTwentyEightShapesInCategoryRuns)
 {
     ASSERT_EQ(vesk::gui::kNumEnvelopePresets, 28);
     const std::vector<std::string> order = {"Basic", "Dynamic", "Creative", "Filter", "SFX"};
@@ -128,7 +128,7 @@ TEST(EnvelopePresets, TheTableHoldsTwentyEightShapesInCategoryRuns)
     EXPECT_EQ(find("Steps")->count, 12u);
 }
 
-TEST(EnvelopeEditing, InsertRemoveAndLimitsWithoutADisplay)
+TEST(EnvelopeGuiEditing, InsertRemoveAndLimitsWithoutADisplay)
 {
     EnvelopeData d;
     EXPECT_EQ(env::insertPoint(d, 0.5f, 1.0f), 0);
@@ -177,7 +177,7 @@ TEST(EnvelopeEditing, InsertRemoveAndLimitsWithoutADisplay)
     }
 }
 
-TEST(EnvelopeEditing, ClipboardMapsShapesBetweenScales)
+TEST(EnvelopeGuiEditing, ClipboardMapsShapesBetweenScales)
 {
     env::Clipboard clip;
     const EnvelopeData vol = points({{0.0f, -12.0f}, {0.5f, 12.0f}, {1.0f, 0.0f}});
@@ -200,7 +200,7 @@ TEST(EnvelopeEditing, ClipboardMapsShapesBetweenScales)
     EXPECT_EQ(env::presetEnvelope(28, env::kVol).count, 0u);
 }
 
-TEST(EnvelopeMouse, AClickAddsOnePointAndReportsIt)
+TEST(EnvelopeGuiMouse, AClickAddsOnePointAndReportsIt)
 {
     Editor ed;
     ed.mouse.click(ed.at(0.5f, 0.75f));
@@ -219,7 +219,7 @@ TEST(EnvelopeMouse, AClickAddsOnePointAndReportsIt)
     EXPECT_EQ(ed.e.envelope(0).count, 0u);
 }
 
-TEST(EnvelopeMouse, AFullEnvelopeTakesNoPointAndDragsNothing)
+TEST(EnvelopeGuiMouse, AFullEnvelopeTakesNoPointAndDragsNothing)
 {
     Editor ed;
     EnvelopeData full;
@@ -237,7 +237,7 @@ TEST(EnvelopeMouse, AFullEnvelopeTakesNoPointAndDragsNothing)
     EXPECT_EQ(ed.e.envelope(0).count, 64u);
 }
 
-TEST(EnvelopeMouse, CrowdedOrUnsortedNeighboursKeepEveryXInside)
+TEST(EnvelopeGuiMouse, CrowdedOrUnsortedNeighboursKeepEveryXInside)
 {
     {
         // A point at x = 0, then a second inserted at x = 0 before it, dragged both ways.
@@ -274,7 +274,7 @@ TEST(EnvelopeMouse, CrowdedOrUnsortedNeighboursKeepEveryXInside)
     }
 }
 
-TEST(EnvelopeMouse, TabsRightClicksAndDoubleClicks)
+TEST(EnvelopeGuiMouse, TabsRightClicksAndDoubleClicks)
 {
     Editor ed;
     // A right click on the empty Pan tab changes nothing.
@@ -304,7 +304,7 @@ TEST(EnvelopeMouse, TabsRightClicksAndDoubleClicks)
     EXPECT_FALSE(ed.reports.back().second.enabled);
 }
 
-TEST(EnvelopeMouse, MenuResultsGoToTheTabTheMenuOpenedOn)
+TEST(EnvelopeGuiMouse, MenuResultsGoToTheTabTheMenuOpenedOn)
 {
     Editor ed;
     ed.state(0, points({{0.0f, -12.0f}, {1.0f, 12.0f}}));
@@ -327,7 +327,7 @@ TEST(EnvelopeMouse, MenuResultsGoToTheTabTheMenuOpenedOn)
     EXPECT_EQ(ed.e.buildContextMenu().getNumItems(), 4); // Copy, Paste, Presets, Clear All
 }
 
-TEST(EnvelopeMouse, DimmedTakesNoClicks)
+TEST(EnvelopeGuiMouse, DimmedTakesNoClicks)
 {
     Editor ed;
     ed.e.setDimmed(true);
@@ -338,7 +338,7 @@ TEST(EnvelopeMouse, DimmedTakesNoClicks)
     EXPECT_EQ(ed.reports.size(), 1u);
 }
 
-TEST(EnvelopeRender, CurvePointsAndPlayHead)
+TEST(EnvelopeGuiRender, CurvePointsAndPlayHead)
 {
     Editor ed;
     EnvelopeData vol = env::presetEnvelope(19, env::kVol); // Whoosh

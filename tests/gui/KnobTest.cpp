@@ -46,7 +46,7 @@ struct PoolKnob
     juce::Point<float> centre() const { return k.getKnobBounds().getCentre(); }
 };
 
-TEST(KnobMaths, AnglesRunClockwiseOver270DegreesAndAreNeverNaN)
+TEST(KnobGuiMaths, AnglesRunClockwiseOver270DegreesAndAreNeverNaN)
 {
     EXPECT_FLOAT_EQ(knob::angleForValue(0.0f, 0.0f, 100.0f), -0.75f * kPi);
     EXPECT_FLOAT_EQ(knob::angleForValue(50.0f, 0.0f, 100.0f), 0.0f); // 12 o'clock
@@ -64,7 +64,7 @@ TEST(KnobMaths, AnglesRunClockwiseOver270DegreesAndAreNeverNaN)
     EXPECT_FLOAT_EQ(knob::valueForAngle(NAN, 0.0f, 1.0f), 0.0f);
 }
 
-TEST(KnobMaths, SnappingAndDrags)
+TEST(KnobGuiMaths, SnappingAndDrags)
 {
     EXPECT_FLOAT_EQ(knob::snap(0.4f, 0.0f, 1.0f, 4), 1.0f / 3.0f);
     EXPECT_EQ(knob::stepIndex(0.4f, 0.0f, 1.0f, 4), 1);
@@ -87,7 +87,7 @@ TEST(KnobMaths, SnappingAndDrags)
     EXPECT_FLOAT_EQ(knob::dragDepth(-0.9f, -30.0f), -1.0f);
 }
 
-TEST(KnobMaths, ValueTexts)
+TEST(KnobGuiMaths, ValueTexts)
 {
     using vesk::DisplayCurve;
     struct Case
@@ -129,7 +129,7 @@ TEST(KnobMaths, ValueTexts)
     EXPECT_EQ(knob::withSuffix("3", "ms"), "3 ms");
 }
 
-TEST(KnobGestures, DragUpSetsTheValueBetweenOneStartAndOneEnd)
+TEST(KnobGuiGestures, DragUpSetsTheValueBetweenOneStartAndOneEnd)
 {
     PoolKnob p;
     p.mouse.dragBy(p.centre(), -100.0f);
@@ -152,7 +152,7 @@ TEST(KnobGestures, DragUpSetsTheValueBetweenOneStartAndOneEnd)
     EXPECT_FALSE(still.k.hasPendingValue());
 }
 
-TEST(KnobGestures, KeepsTheDraggedValueUntilTheEngineAgreesThenFollowsTheEngine)
+TEST(KnobGuiGestures, KeepsTheDraggedValueUntilTheEngineAgreesThenFollowsTheEngine)
 {
     PoolKnob p;
     p.mouse.dragBy(p.centre(), -100.0f);
@@ -169,7 +169,7 @@ TEST(KnobGestures, KeepsTheDraggedValueUntilTheEngineAgreesThenFollowsTheEngine)
     EXPECT_EQ(p.changes.size(), sent); // engine values never notify
 }
 
-TEST(KnobGestures, ARangeThatComesBackInexactStillConfirms)
+TEST(KnobGuiGestures, ARangeThatComesBackInexactStillConfirms)
 {
     // The range travels as r / 100 and returns multiplied by 100; many values do not survive
     // exactly, and the knob must not stay deaf to the engine afterwards.
@@ -191,7 +191,7 @@ TEST(KnobGestures, ARangeThatComesBackInexactStillConfirms)
     EXPECT_GT(checked, 200);
 }
 
-TEST(KnobGestures, AnEditTheEngineNeverConfirmsExpires)
+TEST(KnobGuiGestures, AnEditTheEngineNeverConfirmsExpires)
 {
     PoolKnob p;
     p.mouse.dragBy(p.centre(), -50.0f);
@@ -202,7 +202,7 @@ TEST(KnobGestures, AnEditTheEngineNeverConfirmsExpires)
     EXPECT_EQ(p.k.getValue(), 0.0f);
 }
 
-TEST(KnobGestures, RightClickTogglesRandomisationOnlyWhenAllowed)
+TEST(KnobGuiGestures, RightClickTogglesRandomisationOnlyWhenAllowed)
 {
     PoolKnob p;
     p.mouse.click(p.centre(), Mouse::rightButton());
@@ -223,7 +223,7 @@ TEST(KnobGestures, RightClickTogglesRandomisationOnlyWhenAllowed)
     EXPECT_TRUE(dimmed.changes.empty());
 }
 
-TEST(KnobGestures, MiniRingDragsTheRangeOnlyWhileRandomisationIsOn)
+TEST(KnobGuiGestures, MiniRingDragsTheRangeOnlyWhileRandomisationIsOn)
 {
     PoolKnob p(-48.0f, 12.0f, "dB", 20.0f);
     p.mouse.dragBy(p.k.getMiniRingCentre(), -60.0f);
@@ -240,7 +240,7 @@ TEST(KnobGestures, MiniRingDragsTheRangeOnlyWhileRandomisationIsOn)
     EXPECT_EQ(p.k.getTooltipText(), "-6.0 dB");
 }
 
-TEST(KnobGestures, DoubleClicksResetOnlyWhatCanChange)
+TEST(KnobGuiGestures, DoubleClicksResetOnlyWhatCanChange)
 {
     // Inner ring: back to the default.
     PoolKnob p;
@@ -275,7 +275,7 @@ TEST(KnobGestures, DoubleClicksResetOnlyWhatCanChange)
     EXPECT_TRUE(inactive.gestures.empty());
 }
 
-TEST(KnobGestures, ModulationBindingMenuResultsAndPending)
+TEST(KnobGuiGestures, ModulationBindingMenuResultsAndPending)
 {
     VeskSamplerDualRingKnob k("Cut");
     k.setBounds(0, 0, 44, 61);
@@ -302,7 +302,7 @@ TEST(KnobGestures, ModulationBindingMenuResultsAndPending)
     EXPECT_EQ(k.getModDepth(), 0.0f);
 }
 
-TEST(KnobGestures, StepCountSnapsTheValue)
+TEST(KnobGuiGestures, StepCountSnapsTheValue)
 {
     VeskSamplerDualRingKnob k("Mode");
     k.setRange(0.0f, 1.0f, 0.0f);
@@ -332,7 +332,7 @@ int countPixels(const juce::Image& image, juce::Colour target, int tolerance)
     return n;
 }
 
-TEST(KnobRender, RingsShowWhatIsSet)
+TEST(KnobGuiRender, RingsShowWhatIsSet)
 {
     struct Look
     {

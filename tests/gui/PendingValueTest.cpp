@@ -25,7 +25,7 @@ auto rangeMatch = [](float engine, float pending) {
 
 } // namespace
 
-TEST(PendingValueTest, KeepsTheEditUntilTheEngineAgrees)
+TEST(PendingValueGui, KeepsTheEditUntilTheEngineAgrees)
 {
     VeskPendingValue<float> pending;
     EXPECT_FALSE(pending.active());
@@ -39,7 +39,7 @@ TEST(PendingValueTest, KeepsTheEditUntilTheEngineAgrees)
     EXPECT_EQ(pending.resolve(2.0f, 150.0), 2.0f); // and the engine drives again (undo, dice)
 }
 
-TEST(PendingValueTest, AnUnconfirmedEditExpiresAfterASecond)
+TEST(PendingValueGui, AnUnconfirmedEditExpiresAfterASecond)
 {
     VeskPendingValue<float> pending;
     pending.set(7.0f, 1000.0);
@@ -55,7 +55,7 @@ TEST(PendingValueTest, AnUnconfirmedEditExpiresAfterASecond)
     EXPECT_EQ(pending.resolve(3.0f, 6900.0), 3.0f);
 }
 
-TEST(PendingValueTest, EveryPercentRangeRoundTripIsConfirmed)
+TEST(PendingValueGui, EveryPercentRangeRoundTripIsConfirmed)
 {
     // Exact equality fails for a good share of these; the tolerance must accept every one, and
     // still tell neighbouring values a user can set (0.1 % apart with Shift) from each other.
@@ -74,7 +74,7 @@ TEST(PendingValueTest, EveryPercentRangeRoundTripIsConfirmed)
     EXPECT_FALSE(rangeMatch(0.0f, 0.01f));
 }
 
-TEST(PendingValueTest, ToleranceCases)
+TEST(PendingValueGui, ToleranceCases)
 {
     struct Case
     {
@@ -98,7 +98,7 @@ TEST(PendingValueTest, ToleranceCases)
             << c.a << " vs " << c.b << " over " << c.min << ".." << c.max;
 }
 
-TEST(PendingValueTest, CompositeValuesWithTheirOwnMatch)
+TEST(PendingValueGui, CompositeValuesWithTheirOwnMatch)
 {
     struct Knob
     {
@@ -116,7 +116,7 @@ TEST(PendingValueTest, CompositeValuesWithTheirOwnMatch)
     EXPECT_FALSE(pending.offer({7.2f, roundTripPercent(30.0f), true}, 30.0, match));
 }
 
-TEST(PendingValueTest, AClockThatRunsBackwardsDoesNotPinTheEdit)
+TEST(PendingValueGui, AClockThatRunsBackwardsDoesNotPinTheEdit)
 {
     VeskPendingValue<int> pending;
     pending.set(4, 1.0e9);
@@ -124,7 +124,7 @@ TEST(PendingValueTest, AClockThatRunsBackwardsDoesNotPinTheEdit)
     EXPECT_EQ(pending.resolve(1, 0.0), 1);
 }
 
-TEST(PendingValueTest, ClockAdvances)
+TEST(PendingValueGui, ClockAdvances)
 {
     const double a = vesk::gui::pendingClockMs();
     const double b = vesk::gui::pendingClockMs();

@@ -39,7 +39,7 @@ bool validUtf8(const std::string& s)
 // ---------------------------------------------------------------------------------------------
 // Logic
 
-TEST(PoolRowLogic, Texts)
+TEST(PoolRowGuiLogic, Texts)
 {
     EXPECT_EQ(rl::samplesButtonText(2, 12), "3 (12/64)");
     EXPECT_EQ(rl::routeText(0), "Bus 1");
@@ -52,7 +52,7 @@ TEST(PoolRowLogic, Texts)
         EXPECT_FALSE(rl::isWavFile(no)) << no;
 }
 
-TEST(PoolRowLogic, NamesAreCutAtACharacterBoundary)
+TEST(PoolRowGuiLogic, NamesAreCutAtACharacterBoundary)
 {
     // 30 ASCII bytes, then a three-byte character across byte 31, then more.
     const std::string name = std::string(30, 'k') + "\xe9\x9b\xa8" + "1234567";
@@ -68,7 +68,7 @@ TEST(PoolRowLogic, NamesAreCutAtACharacterBoundary)
     EXPECT_EQ(rl::truncateUtf8("short", 31), "short");
 }
 
-TEST(PoolRowLogic, LevelMeter)
+TEST(PoolRowGuiLogic, LevelMeter)
 {
     const juce::String idle = juce::String::fromUTF8("-\xe2\x88\x9e");
     struct Case
@@ -89,7 +89,7 @@ TEST(PoolRowLogic, LevelMeter)
     }
 }
 
-TEST(PoolRowLogic, RegionsStayInsideTheFile)
+TEST(PoolRowGuiLogic, RegionsStayInsideTheFile)
 {
     struct Case
     {
@@ -133,7 +133,7 @@ TEST(PoolRowLogic, RegionsStayInsideTheFile)
     EXPECT_EQ(rl::dragRegion({300, 480}, 10.0f, 280.0f, 0), (rl::Region{0, 0}));
 }
 
-TEST(PoolRowLogic, FadesAndPositions)
+TEST(PoolRowGuiLogic, FadesAndPositions)
 {
     EXPECT_FLOAT_EQ(rl::dragFade(0.1f, 28.0f, 280.0f, true), 0.2f);
     EXPECT_FLOAT_EQ(rl::dragFade(0.1f, 28.0f, 280.0f, false), 0.0f);
@@ -166,7 +166,7 @@ TEST(PoolRowLogic, FadesAndPositions)
 // ---------------------------------------------------------------------------------------------
 // In the editor, on a real instance
 
-struct PoolRowFixture : ::testing::Test
+struct PoolRowGui : ::testing::Test
 {
     EditorInstance instance;
     std::unique_ptr<VeskSamplerEditor> editor;
@@ -201,7 +201,7 @@ struct PoolRowFixture : ::testing::Test
     }
 };
 
-TEST_F(PoolRowFixture, TakingTheSnapshotSendsNothing)
+TEST_F(PoolRowGui, TakingTheSnapshotSendsNothing)
 {
     // An empty pool name, filters at their ends, a named pool with filters set, envelopes,
     // toggles on: ticks from the snapshot never fire a callback.
@@ -229,7 +229,7 @@ TEST_F(PoolRowFixture, TakingTheSnapshotSendsNothing)
     EXPECT_EQ(row(1).envelopeEditor().envelope(0).count, 2u);
 }
 
-TEST_F(PoolRowFixture, RepaintsOnlyOnChange)
+TEST_F(PoolRowGui, RepaintsOnlyOnChange)
 {
     fill(pool(0), 2);
     editor->tick();
@@ -253,7 +253,7 @@ TEST_F(PoolRowFixture, RepaintsOnlyOnChange)
     EXPECT_GT(row(0).envelopeEditor().repaintRequests(), e);
 }
 
-TEST_F(PoolRowFixture, KnobDragsBecomeRangedMessagesInFractions)
+TEST_F(PoolRowGui, KnobDragsBecomeRangedMessagesInFractions)
 {
     fill(pool(0), 1);
     editor->tick();
@@ -285,7 +285,7 @@ TEST_F(PoolRowFixture, KnobDragsBecomeRangedMessagesInFractions)
     EXPECT_FLOAT_EQ(decoded<vesk::msg::SetReverseChance>(messages.back()).percent, 6.0f);
 }
 
-TEST_F(PoolRowFixture, AfterEveryDragAStateLoadMovesTheKnob)
+TEST_F(PoolRowGui, AfterEveryDragAStateLoadMovesTheKnob)
 {
     // Drags of twenty lengths on the Vol knob's value and range, each applied by the engine;
     // then the host loads a state with other values, and the knob must show them.
@@ -314,7 +314,7 @@ TEST_F(PoolRowFixture, AfterEveryDragAStateLoadMovesTheKnob)
     }
 }
 
-TEST_F(PoolRowFixture, TogglesSlidersAndTheirPendingValues)
+TEST_F(PoolRowGui, TogglesSlidersAndTheirPendingValues)
 {
     fill(pool(0), 1);
     editor->tick();
@@ -347,7 +347,7 @@ TEST_F(PoolRowFixture, TogglesSlidersAndTheirPendingValues)
     EXPECT_FALSE(row(0).hpfSlider().isEnabled());
 }
 
-TEST_F(PoolRowFixture, MenusApplyOnlyToTheSampleTheyShowed)
+TEST_F(PoolRowGui, MenusApplyOnlyToTheSampleTheyShowed)
 {
     fill(pool(0), 3);
     editor->tick();
@@ -383,7 +383,7 @@ TEST_F(PoolRowFixture, MenusApplyOnlyToTheSampleTheyShowed)
     EXPECT_GE(menu.getNumItems(), 4); // header, separator, three files
 }
 
-TEST_F(PoolRowFixture, DropsLoadWavFilesInDropOrder)
+TEST_F(PoolRowGui, DropsLoadWavFilesInDropOrder)
 {
     juce::StringArray files{"/d/a.wav", "/d/B.WAV", "/d/c.txt"};
     EXPECT_TRUE(row(2).isInterestedInFileDrag(files));
@@ -396,7 +396,7 @@ TEST_F(PoolRowFixture, DropsLoadWavFilesInDropOrder)
     EXPECT_EQ(decoded<vesk::msg::LoadToPool>(messages[1]).pool, 2u);
 }
 
-TEST_F(PoolRowFixture, WaveformRegionFadesAndTheLocalRegion)
+TEST_F(PoolRowGui, WaveformRegionFadesAndTheLocalRegion)
 {
     fill(pool(0), 2);
     pool(0).fileFrames = 1000;
@@ -444,7 +444,7 @@ TEST_F(PoolRowFixture, WaveformRegionFadesAndTheLocalRegion)
     EXPECT_TRUE(drainRings(instance.plugin->queues).empty());
 }
 
-TEST_F(PoolRowFixture, PreviousNextAndPlayStop)
+TEST_F(PoolRowGui, PreviousNextAndPlayStop)
 {
     fill(pool(0), 1);
     editor->tick();
@@ -463,7 +463,7 @@ TEST_F(PoolRowFixture, PreviousNextAndPlayStop)
     EXPECT_EQ(decoded<vesk::msg::SelectSample>(messages[1]).sampleIndex, 1u);
 }
 
-TEST_F(PoolRowFixture, RowRenderedWithWaveformRegionFadesAndEnvelope)
+TEST_F(PoolRowGui, RowRenderedWithWaveformRegionFadesAndEnvelope)
 {
     vesk::PoolState& p = pool(0);
     fill(p, 2);
@@ -515,7 +515,7 @@ double threadSeconds()
     return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
 }
 
-TEST_F(PoolRowFixture, EightRowsRepaintOnlyWhilePlayHeadsMove)
+TEST_F(PoolRowGui, EightRowsRepaintOnlyWhilePlayHeadsMove)
 {
     // All eight rows visible and full. An unchanged snapshot repaints nothing; moving play
     // heads repaint every row. The cost of both is printed as a fraction of the 33 ms tick
