@@ -511,6 +511,13 @@ void VeskSamplerPoolRow::updateFromState(const vesk::PoolState& s)
     const uint64_t oldRevision = state_.overview.revision;
     state_ = s;
     haveState_ = true;
+    // Display values only, but never a non-number or an absurd length into the drawing.
+    auto finiteIn = [](float v, float lo, float hi, float otherwise) {
+        return std::isfinite(v) ? std::clamp(v, lo, hi) : otherwise;
+    };
+    state_.durationMs = finiteIn(s.durationMs, 0.0f, 1.0e9f, 0.0f);
+    state_.fadeIn = finiteIn(s.fadeIn, 0.0f, 0.5f, 0.0f);
+    state_.fadeOut = finiteIn(s.fadeOut, 0.0f, 0.5f, 0.0f);
     if (state_.overview.revision != oldRevision || state_.overview.revision == 0)
         ++peaksRevision_;
     if (!std::equal(std::begin(s.peaks), std::end(s.peaks), peaks_.begin())) {

@@ -444,6 +444,39 @@ TEST_F(PoolRowGui, WaveformRegionFadesAndTheLocalRegion)
     EXPECT_TRUE(drainRings(instance.plugin->queues).empty());
 }
 
+TEST_F(PoolRowGui, BrokenSnapshotValuesDrawWithoutHarm)
+{
+    // Values no engine should publish: the row shows something sane and sends nothing.
+    vesk::PoolState& p = pool(0);
+    fill(p, 2);
+    p.sampleCount = 9999;
+    p.displayedSample = 5000;
+    p.durationMs = 3.0e38f;
+    p.fadeIn = NAN;
+    p.fadeOut = INFINITY;
+    p.hpfHz = NAN;
+    p.lpfHz = -INFINITY;
+    p.volume = {NAN, NAN, true};
+    p.lastGain = INFINITY;
+    p.playbackProgress.store(NAN);
+    p.envelopeProgress.store(INFINITY);
+    p.peaks[3] = NAN;
+    p.regionOffset = INT64_MIN;
+    p.regionLength = UINT64_MAX;
+    p.volumeEnv.count = 5000;
+    p.volumeEnv.enabled = true;
+    p.volumeEnv.points[0] = {NAN, INFINITY};
+    p.level.store(NAN);
+    p.active.store(true);
+    editor->tick();
+    editor->tick();
+    const juce::Image shot = vesk::test::render(row(0));
+    EXPECT_EQ(shot.getWidth(), 714);
+    EXPECT_TRUE(drainRings(instance.plugin->queues).empty());
+    EXPECT_LE(row(0).shownRegion().start + row(0).shownRegion().length, int64_t(p.fileFrames));
+    EXPECT_EQ(row(0).envelopeEditor().envelope(0).count, 64u);
+}
+
 TEST_F(PoolRowGui, PreviousNextAndPlayStop)
 {
     fill(pool(0), 1);
