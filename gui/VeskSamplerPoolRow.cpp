@@ -510,7 +510,6 @@ void VeskSamplerPoolRow::updateFromState(const vesk::PoolState& s)
     // 1. The copy. The overview moves only when its revision changes.
     const uint64_t oldRevision = state_.overview.revision;
     state_ = s;
-    haveState_ = true;
     // Display values only, but never a non-number or an absurd length into the drawing.
     auto finiteIn = [](float v, float lo, float hi, float otherwise) {
         return std::isfinite(v) ? std::clamp(v, lo, hi) : otherwise;
@@ -858,7 +857,7 @@ void VeskSamplerPoolRow::mouseDown(const juce::MouseEvent& e)
     }
     if (e.position.y - float(area.getY()) < float(L::kFadeGrab)) {
         fadeHandle_ = e.position.x < float(area.getCentreX()) ? 0 : 1;
-        fadeDragStartX = e.position.x;
+        fadeDragStartX_ = e.position.x;
         fadeDragStartValue_ = fadeHandle_ == 0 ? shownFadeIn() : shownFadeOut();
         fadeDragValue_ = fadeDragStartValue_;
         requestRepaint(area);
@@ -882,7 +881,7 @@ void VeskSamplerPoolRow::mouseDrag(const juce::MouseEvent& e)
         return;
     }
     if (fadeHandle_ >= 0) {
-        const float v = rl::dragFade(fadeDragStartValue_, e.position.x - fadeDragStartX, width,
+        const float v = rl::dragFade(fadeDragStartValue_, e.position.x - fadeDragStartX_, width,
                                      fadeHandle_ == 0);
         if (v != fadeDragValue_) {
             fadeDragValue_ = v;

@@ -205,7 +205,6 @@ private:
     const int pool_;
     VeskBackend* backend_ = nullptr;
     vesk::PoolState state_;
-    bool haveState_ = false;
     juce::Colour highlight_{0xff5080b8};
     float highlightStrength_ = 0.0f;
     bool playing_ = false;
@@ -216,10 +215,8 @@ private:
     bool previousPlaying_ = false;
     vesk::gui::rowlogic::LevelDisplay levelShown_;
 
-    // Waveform data: the region peaks and the whole file's overview of the selected sample.
+    // The region peaks of the selected sample (its whole-file overview stays in state_).
     std::array<float, vesk::kDisplayPeaks> peaks_{};
-    std::array<float, vesk::kOverviewPeaks> overview_{};
-    uint64_t overviewRevision_ = 0;
     uint64_t peaksRevision_ = 0; // counts changes of the peaks or the overview
     uint32_t shownSample_ = 0;
 
@@ -237,7 +234,7 @@ private:
     uint64_t stateFileFrames_ = 0;
 
     int fadeHandle_ = -1; // 0 fade-in, 1 fade-out
-    float fadeDragStartX = 0.0f, fadeDragStartValue_ = 0.0f, fadeDragValue_ = 0.0f;
+    float fadeDragStartX_ = 0.0f, fadeDragStartValue_ = 0.0f, fadeDragValue_ = 0.0f;
     vesk::gui::VeskPendingValue<float> pendingFadeIn_, pendingFadeOut_;
     vesk::gui::VeskPendingValue<bool> pendingPitchTrack_, pendingGrainCloud_;
     vesk::gui::VeskPendingValue<float> pendingHpf_, pendingLpf_;
