@@ -223,14 +223,19 @@ TEST_F(PoolRowEditor, DroppedWavFilesLoadInDropOrderAndTheWaveformAppears)
     const std::string c = host.path("c.txt");
     std::ofstream(c) << "not audio";
     const std::string saved = host.path("saved.vesk-state");
-    ASSERT_TRUE(host.start({"--plugin", veskPath(), "--gui", "embedded", "--gui-seconds", "6",
-                            "--gui-save-state-at", "5:" + saved}));
+    ASSERT_TRUE(host.start({"--plugin", veskPath(), "--gui", "embedded", "--gui-seconds", "8",
+                            "--gui-save-state-at", "7:" + saved}));
     ASSERT_TRUE(host.waitReady()) << host.err();
     const WindowId w = host.window();
     ASSERT_TRUE(waitForPixel(w, 600, 20, 0x252528));
     const Point at = waveform(0);
+    const Point probe = rowPoint(0, 10, 30);
+    const uint32_t empty = capture(w).rgb(uint32_t(probe.x), uint32_t(probe.y));
     ASSERT_EQ(dropFiles(w, at.x, at.y, {a, b, c}), 0);
-    pause(1.5);
+    // The waveform area brightens once the pool holds samples.
+    ASSERT_TRUE(waitFor(
+        [&] { return capture(w).rgb(uint32_t(probe.x), uint32_t(probe.y)) != empty; }, 10.0))
+        << "the dropped files did not load";
     // Preview once so the waveform of the selected sample is drawn.
     ASSERT_TRUE(click(w, kViewportX + 16, kViewportY + 13));
     pause(1.0);
