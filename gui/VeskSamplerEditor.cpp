@@ -4,6 +4,7 @@
 #include "VeskText.h"
 
 #include "plugin/Messages.h"
+#include "plugin/VeskParamGestures.h"
 
 #include <ctime>
 
@@ -24,6 +25,11 @@ VeskSamplerEditor::VeskSamplerEditor(VeskBackend& backend)
     // The copy starts as the engine's current picture (a new instance's defaults before its
     // first publication), so the first tick changes nothing it does not have to.
     visibleMask_ = snapshot_->visiblePools;
+    if (VeskParamGestures* g = backend_.gestures) {
+        automation_.begin = [g](uint32_t id) { g->begin(id); };
+        automation_.value = [g](uint32_t id, double v) { g->value(id, v); };
+        automation_.end = [g](uint32_t id) { g->end(id); };
+    }
 
     poolViewport_.setScrollBarsShown(true, false);
     poolViewport_.setScrollBarThickness(layout::kScrollBarThickness);

@@ -7,6 +7,7 @@
 
 #include "VeskBulkEdits.h"
 #include "VeskHealthBanner.h"
+#include "VeskKnobAutomation.h"
 #include "VeskSamplerFXLanePanel.h"
 #include "VeskSamplerMasterFX.h"
 #include "VeskSamplerPoolNav.h"
@@ -101,6 +102,7 @@ private:
     int pendingSelection_ = -1;
     uint8_t previousSoloMask_ = 0;
     std::unique_ptr<juce::FileChooser> fileChooser_;
+    vesk::gui::KnobAutomation automation_;
     double lastPollMs_ = 0.0;
     bool pollNow_ = false;
     juce::VBlankAttachment vblank_{this, [this] { onVBlank(); }};

@@ -29,23 +29,34 @@ void VeskSamplerEditor::setupPoolRowCallbacks(VeskSamplerPoolRow& row)
         send(backend_, RenamePool{pool(p), vesk::gui::rowlogic::truncateUtf8(
                                                name.toStdString(), vesk::kPoolNameSize - 1)});
     };
+    // The host hears of the knobs it automates (the gestures only inform it; the commands
+    // change the engine).
+    row.onKnobGestureStart = [this, &row](int p, int k) {
+        automation_.dragStarted(p, k, row.knob(k).getValue(), row.knob(k).getRange());
+    };
+    row.onKnobGestureEnd = [this](int p, int k) { automation_.dragEnded(p, k); };
     row.onVolumeChanged = [this, pool](int p, float base, float range, bool on) {
         send(backend_, SetVolume{pool(p), base, range / 100.0f, on});
+        automation_.changed(p, VeskSamplerPoolRow::kVol, base, range);
     };
     row.onPanChanged = [this, pool](int p, float base, float range, bool on) {
         send(backend_, SetPan{pool(p), base, range / 100.0f, on});
+        automation_.changed(p, VeskSamplerPoolRow::kPan, base, range);
     };
     row.onPitchChanged = [this, pool](int p, float base, float range, bool on) {
         send(backend_, SetPitch{pool(p), base, range / 100.0f, on});
+        automation_.changed(p, VeskSamplerPoolRow::kPitch, base, range);
     };
     row.onDelayChanged = [this, pool](int p, float base, float range, bool on) {
         send(backend_, SetDelay{pool(p), base, range / 100.0f, on});
     };
     row.onStartChanged = [this, pool](int p, float base, float range, bool on) {
         send(backend_, SetStart{pool(p), base, range / 100.0f, on});
+        automation_.changed(p, VeskSamplerPoolRow::kStart, base, range);
     };
     row.onReverseChanged = [this, pool](int p, float percent) {
         send(backend_, SetReverseChance{pool(p), percent});
+        automation_.changed(p, VeskSamplerPoolRow::kRev, percent, 0.0);
     };
     row.onPitchTrackChanged = [this, pool](int p, bool on) {
         send(backend_, SetPitchTrack{pool(p), on});

@@ -1113,6 +1113,20 @@ std::string GuiHost::Impl::instanceJson(const Instance& in) const
       << ", \"invalid_fds\": " << in.invalidFds
       << ", \"main_thread_callbacks\": " << in.mainThreadCallbacks
       << ", \"calls_off_main_thread\": " << in.callsOffMainThread;
+    // Parameter events the plug-in's editor sent the host (automation gestures), in order.
+    j << ",\n      \"param_output\": [";
+    if (in.plugin != nullptr) {
+        const auto& events = in.plugin->paramOutput();
+        for (size_t i = 0; i < events.size(); ++i) {
+            const ParamOutputEvent& e = events[i];
+            const char* type = e.type == CLAP_EVENT_PARAM_GESTURE_BEGIN ? "begin"
+                               : e.type == CLAP_EVENT_PARAM_GESTURE_END ? "end"
+                                                                        : "value";
+            j << (i ? ", " : "") << "{\"type\": \"" << type << "\", \"id\": " << e.paramId
+              << ", \"value\": " << e.value << ", \"flush\": " << boolText(e.fromFlush) << "}";
+        }
+    }
+    j << "]";
     if (in.index > 1) {
         const ChannelLevel l = measure(in.left), r = measure(in.right);
         j << ", \"output\": {\"frames\": " << in.stats.frames << ", \"left\": {\"peak\": " << l.peak

@@ -74,11 +74,16 @@ struct PendingCommand
 };
 
 // The editor's handle: the rings and the published snapshots of one instance.
+class VeskParamGestures;
+
 struct VeskBackend
 {
     CommandQueues* queues = nullptr;
     vesk::VeskState* snapshots = nullptr; // the first of the two buffers
     const std::atomic<int32_t>* published = nullptr;
+    // [main thread] Where the editor tells the host about the knobs the user turns (the host
+    // records automation from them); null without an instance.
+    VeskParamGestures* gestures = nullptr;
 
     // [main thread] Message id 1: load a file into a pool. False when not sent (a path over
     // 4092 bytes, or a full ring; both are counted as dropped).

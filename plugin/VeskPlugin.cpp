@@ -15,6 +15,7 @@ VeskPlugin::VeskPlugin(const clap_host_t* h) : host(h)
     backend.queues = &queues;
     backend.snapshots = snapshots;
     backend.published = &publishedSnapshot;
+    backend.gestures = &paramGestures;
 
     clapPlugin.desc = nullptr;
     clapPlugin.plugin_data = this;

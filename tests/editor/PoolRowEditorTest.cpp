@@ -182,6 +182,43 @@ TEST_F(PoolRowEditor, KnobsTurnedWithTheMouseAreSaved)
     EXPECT_EQ(pools[0]["pitch"]["base"].asNumber(), 0.0);            // untouched
 }
 
+// The host records automation from the editor: a drag of Pool 1's Pitch knob reaches it as one
+// gesture on "Pool 1 Pitch" (id 1004) with the drag's values in between, in order.
+TEST_F(PoolRowEditor, DraggingAKnobSendsTheHostOneGestureWithItsValues)
+{
+    HostRun host("row_knob_gesture");
+    const std::string state = kitState(host, R"({"rate": 48000, "pools": [{}]})");
+    const std::string saved = host.path("saved.vesk-state");
+    ASSERT_TRUE(host.start({"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
+                            "--gui-seconds", "5", "--gui-save-state-at", "4.5:" + saved}));
+    ASSERT_TRUE(host.waitReady()) << host.err();
+    const WindowId w = host.window();
+    ASSERT_TRUE(waitForPixel(w, 600, 20, 0x252528));
+    ASSERT_TRUE(dragVertically(w, knobCentre(0, 2, 0), -100));
+    ASSERT_EQ(host.wait(), 0) << host.err();
+
+    const Json events = host.instance()["param_output"];
+    ASSERT_TRUE(events.isArray());
+    ASSERT_GE(events.size(), 3u) << host.out();
+    EXPECT_EQ(events[0]["type"].asString(), "begin");
+    EXPECT_EQ(events[events.size() - 1]["type"].asString(), "end");
+    double last = 0.0;
+    for (size_t i = 0; i < events.size(); ++i) {
+        const Json& e = events[i];
+        SCOPED_TRACE("event " + std::to_string(i));
+        EXPECT_EQ(e["id"].asInt(), 1004);
+        if (i > 0 && i + 1 < events.size()) {
+            ASSERT_EQ(e["type"].asString(), "value");
+            EXPECT_GT(e["value"].asNumber(), last) << "values follow the upward drag";
+            last = e["value"].asNumber();
+        }
+    }
+    // The host's automation ends where the engine's value ended.
+    const double stored = stateJson(host, saved)["pools"][0]["pitch"]["base"].asNumber();
+    EXPECT_GT(stored, 3.0);
+    EXPECT_NEAR(last, stored, 1e-4);
+}
+
 TEST_F(PoolRowEditor, OpeningTheEditorChangesNothing)
 {
     for (const bool unreadable : {false, true}) {
