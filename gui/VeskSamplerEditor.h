@@ -93,4 +93,5 @@ private:
     int pendingSelection_ = -1;
     uint8_t previousSoloMask_ = 0;
     std::unique_ptr<juce::FileChooser> fileChooser_;
+    juce::TooltipWindow tooltips_{this, 700};
 };
