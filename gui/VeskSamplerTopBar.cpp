@@ -156,11 +156,8 @@ VeskSamplerTopBar::~VeskSamplerTopBar()
     exportMix_.removeMouseListener(exportMenuOpener_.get());
     // An alert or a call-out box still open answers no one once the bar is gone.
     alert_.reset();
-    if (presetBox_ != nullptr)
-        presetBox_->exitModalState(0);
-    if (auto* box = presetBox_.getComponent())
-        if (auto* parent = box->getParentComponent())
-            parent->removeChildComponent(box);
+    presetBox_.reset();
+    popup_.reset();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -252,12 +249,12 @@ juce::Component* VeskSamplerTopBar::popupParent() const
 
 VeskFxChainPresetPopup* VeskSamplerTopBar::presetPopup() const
 {
-    return presetBox_ != nullptr ? popup_.getComponent() : nullptr;
+    return presetBox_ != nullptr ? popup_.get() : nullptr;
 }
 
 void VeskSamplerTopBar::showPresetPopup()
 {
-    if (presetBox_ != nullptr)
+    if (presetBox_ != nullptr && presetBox_->isCurrentlyModal(false))
         return; // already open
     auto popup = std::make_unique<VeskFxChainPresetPopup>();
     juce::Component::SafePointer<VeskSamplerTopBar> self(this);
@@ -274,13 +271,29 @@ void VeskSamplerTopBar::showPresetPopup()
             self->deletePreset(name);
     };
     popup->setPresets(vesk::listVeskFxChainPresets());
-    popup_ = popup.get();
 
     juce::Component* parent = popupParent();
     juce::Rectangle<int> area = presets_.getScreenBounds();
     if (parent != nullptr)
         area = parent->getLocalArea(nullptr, area);
-    presetBox_ = &juce::CallOutBox::launchAsynchronously(std::move(popup), area, parent);
+    // The bar owns the box and its popup (JUCE's self-owning box closes itself whenever another
+    // window has the keyboard focus, which is the rule for an editor inside a host's window).
+    // The box ends its modal state when dismissed; both are freed afterwards, never inside the
+    // box's own callback, and with the bar at the latest.
+    presetBox_.reset();
+    popup_ = std::move(popup);
+    presetBox_ = std::make_unique<juce::CallOutBox>(*popup_, area, parent);
+    juce::Component::SafePointer<juce::CallOutBox> box(presetBox_.get());
+    presetBox_->enterModalState(true, juce::ModalCallbackFunction::create([self, box](int) {
+                                    juce::MessageManager::callAsync([self, box] {
+                                        if (self == nullptr || box == nullptr ||
+                                            self->presetBox_.get() != box.getComponent())
+                                            return;
+                                        self->presetBox_.reset();
+                                        self->popup_.reset();
+                                    });
+                                }),
+                                false);
 }
 
 void VeskSamplerTopBar::savePreset(const juce::String& name)
@@ -338,7 +351,7 @@ void VeskSamplerTopBar::deletePreset(const juce::String& name)
 void VeskSamplerTopBar::refreshPresetList()
 {
     // Called from a row's own click: the rows are replaced later, never under their callback.
-    juce::Component::SafePointer<VeskFxChainPresetPopup> popup(popup_.getComponent());
+    juce::Component::SafePointer<VeskFxChainPresetPopup> popup(popup_.get());
     juce::MessageManager::callAsync([popup] {
         if (popup != nullptr)
             popup->setPresets(vesk::listVeskFxChainPresets());

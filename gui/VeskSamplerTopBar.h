@@ -8,13 +8,14 @@
 // bar still exists, and the bar closes whatever is still open when it goes away.
 #pragma once
 
+#include "VeskFxChainPresetPopup.h"
+
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include <functional>
 #include <memory>
 
 struct VeskBackend;
-class VeskFxChainPresetPopup;
 
 class VeskSamplerTopBar : public juce::Component
 {
@@ -108,8 +109,9 @@ private:
     juce::String exportStatus_;
     bool exportFailed_ = false;
 
-    juce::Component::SafePointer<juce::CallOutBox> presetBox_;
-    juce::Component::SafePointer<VeskFxChainPresetPopup> popup_;
+    // The popup is declared first so that the box, which shows it, goes first.
+    std::unique_ptr<VeskFxChainPresetPopup> popup_;
+    std::unique_ptr<juce::CallOutBox> presetBox_;
     std::unique_ptr<juce::AlertWindow> alert_;
     std::unique_ptr<juce::MouseListener> exportMenuOpener_;
     bool exportClickTakenByMenu_ = false;
