@@ -382,3 +382,83 @@ TEST_F(PresetEditor, SaveTypedNameAppendAndDelete)
     const Wav wav = readWav(host.path("out.wav"));
     EXPECT_LT(peak(wav, 0, (long long)wav.left.size()), 1e-4f) << "typing R fired nothing";
 }
+
+namespace {
+
+// The preset popup's top-left corner on the screen: its top border is the first long run of
+// 0x3a3a3a from the top of the editor's right half.
+Point findPresetPopup(const Image& shot)
+{
+    for (uint32_t y = 10; y < 300; ++y) {
+        int run = 0;
+        for (uint32_t x = 600; x < 1200; ++x) {
+            run = shot.rgb(x, y) == 0x3a3a3a ? run + 1 : 0;
+            if (run == 150)
+                return {int(x) - 149, int(y)};
+        }
+    }
+    return {-1, -1};
+}
+
+} // namespace
+
+TEST_F(PresetEditor, OverwriteCancelKeepsTheFileAndClosingWithAllOpenIsSafe)
+{
+    HostRun host("presets_close");
+    const std::string home = host.path("home");
+    const std::string dir = home + "/Documents/Halvoren Vesk/FX Chains";
+    std::filesystem::create_directories(dir);
+    const std::string file = dir + "/A.veskfxchain";
+    std::ofstream(file) << R"({"schema": 1, "lanes": [{"slots": []}, {"slots": []}]})";
+    const std::string before = readText(file);
+    const std::string state =
+        kitState(host, onePoolKit(toneFile(host.path("tone.wav"), 440.0, 0.2, 0.2)));
+    ASSERT_TRUE(host.start(
+        {"--plugin", veskPath(), "--load-state", state, "--gui", "embedded", "--gui-seconds", "6"},
+        {"HOME=" + home}));
+    ASSERT_TRUE(host.waitReady()) << host.err();
+    const WindowId w = host.window();
+    ASSERT_TRUE(waitForPixel(w, 900, 300, kLaneBody));
+    const WindowId editor = children(w).at(0);
+    ASSERT_TRUE(click(w, kPresets.x, kPresets.y));
+    pause(0.6);
+    const Point p = findPresetPopup(screenshot(w, "vesk-preset-popup-listed"));
+    ASSERT_GE(p.x, 0) << "the preset popup is on screen";
+    const auto saveAs = [&](const char* name) {
+        ASSERT_TRUE(click(w, p.x + 100, p.y + 47));
+        pause(0.2);
+        ASSERT_TRUE(typeText(editor, name));
+        ASSERT_TRUE(key(editor, "Return"));
+        pause(0.8);
+    };
+    saveAs("A");
+    screenshot(w, "vesk-preset-overwrite-question");
+    // The alert is centred on the editor: "Overwrite" left, "Cancel" right.
+    ASSERT_TRUE(click(w, 657, 465));
+    pause(0.6);
+    EXPECT_EQ(readText(file), before) << "Cancel leaves the file untouched";
+    saveAs("A");
+    ASSERT_TRUE(click(w, 550, 465));
+    pause(0.6);
+    EXPECT_NE(readText(file), before) << "Overwrite writes the chains of both buses";
+    const std::string overwritten = readText(file);
+    saveAs("A"); // the question again, left open with the popup when the editor closes
+    ASSERT_EQ(host.wait(), 0) << host.err();
+    EXPECT_EQ(readText(file), overwritten);
+}
+
+TEST_F(PoolNavEditor, ClosingWithTheCardMenuOpenIsSafe)
+{
+    HostRun host("poolnav_close");
+    const std::string state =
+        kitState(host, onePoolKit(toneFile(host.path("tone.wav"), 440.0, 0.2, 0.2)));
+    ASSERT_TRUE(host.start({"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
+                            "--gui-seconds", "2.5"}));
+    ASSERT_TRUE(host.waitReady()) << host.err();
+    const WindowId w = host.window();
+    ASSERT_TRUE(waitForPixel(w, 900, 300, kLaneBody));
+    ASSERT_TRUE(click(w, navBody(0).x, navBody(0).y, 3));
+    pause(0.5);
+    screenshot(w, "vesk-poolnav-menu");
+    ASSERT_EQ(host.wait(), 0) << host.err();
+}
