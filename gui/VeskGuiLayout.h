@@ -99,6 +99,72 @@ constexpr uint32_t kPlaceholder = 0xff252528; // panels not built yet
 constexpr uint32_t kPlaceholderEdge = 0xff3a3a3e;
 } // namespace colours
 
+// --- Pool row (VeskSamplerPoolRow, its knobs and envelope editor) ------------------------------
+namespace layout::poolrow {
+struct Box
+{
+    int x, y, w, h;
+    juce::Rectangle<int> rect() const { return {x, y, w, h}; }
+};
+constexpr Box kPlayStop{4, 4, 24, 18};
+constexpr Box kSamples{30, 4, 54, 18};
+constexpr Box kName{86, 4, 46, 18};
+constexpr Box kLevel{136, 4, 38, 18};
+constexpr Box kGrainCloud{178, 4, 26, 18};
+constexpr Box kPitchTrack{204, 4, 26, 18};
+constexpr Box kLoad{236, 4, 22, 18};
+constexpr Box kClear{262, 4, 22, 18};
+constexpr Box kPrevious{240, 116, 20, 16};
+constexpr Box kNext{262, 116, 20, 16};
+constexpr Box kWaveform{4, 24, 280, 122};
+constexpr int kInfoStrip = 12;  // the waveform's bottom strip with the position text
+constexpr int kFadeGrab = 13;   // a press this close to the waveform's top grabs a fade
+constexpr int kFadeCursor = 14; // the resize cursor shows this close to the top
+constexpr int kKnobWidth = 44;
+constexpr int kKnobHeight = 61;
+constexpr int kKnobColumns[3] = {289, 335, 381};
+constexpr int kKnobRows[2] = {9, 80};
+constexpr int kEnvelopeX = 430; // the envelope editor: (430, 4, 280, height - 28)
+constexpr int kEnvelopeY = 4;
+constexpr int kEnvelopeWidth = 280;
+constexpr int kBottomInset = 22; // filter sliders and route: y = height - 22, 18 high
+constexpr int kBottomHeight = 18;
+constexpr int kHpfLabelX = 430, kHpfSliderX = 450, kLpfLabelX = 514, kLpfSliderX = 534;
+constexpr int kFilterLabelWidth = 20, kFilterSliderWidth = 60;
+constexpr int kRouteX = 640, kRouteWidth = 70;
+constexpr int kMinRegionFrames = 480;
+constexpr int kMaxWaveColumns = 2048;
+} // namespace layout::poolrow
+
+namespace poolrowcolours {
+constexpr uint32_t kPlay = 0xff466a46;
+constexpr uint32_t kStop = 0xff6a4646;
+constexpr uint32_t kToggleOff = 0xff808080;
+constexpr uint32_t kAccent = 0xffff8844; // toggles on, active filters, fades, envelopes
+constexpr uint32_t kFilterLabel = 0xffc0c0c0;
+constexpr uint32_t kStepButton = 0x30ffffff;
+constexpr uint32_t kStepButtonOn = 0x60ffffff;
+constexpr uint32_t kStepText = 0x80ffffff;
+constexpr uint32_t kStepTextOn = 0xd0ffffff;
+constexpr uint32_t kRouteButton = 0xff2a2a2d;
+constexpr uint32_t kRouteText = 0xffa0a0a5;
+constexpr uint32_t kDropHover = 0xff3a4a60;
+constexpr uint32_t kDropOutline = 0xff5080b8;
+constexpr uint32_t kWaveFill = 0x20a0c0e0;
+constexpr uint32_t kWaveLine = 0xffa0c0e0;
+constexpr uint32_t kFadeFill = 0x55ff8844;
+constexpr uint32_t kFadeHandleIdle = 0x60ff8844;
+constexpr uint32_t kInfoLine = 0x60ffffff;
+constexpr uint32_t kInfoText = 0x80ffffff;
+constexpr uint32_t kSoloedOut = 0x70000000;
+constexpr uint32_t kMuted = 0xb0000000;
+constexpr uint32_t kMuteText = 0xa0ff8080;
+constexpr uint32_t kLevelIdle = 0xff808080;
+constexpr uint32_t kLevelHot = 0xffff6060;
+constexpr uint32_t kLevelWarm = 0xffffcc00;
+constexpr uint32_t kLevelOk = 0xff60cc60;
+} // namespace poolrowcolours
+
 // The editor's panels at a given size.
 struct EditorLayout
 {

@@ -54,7 +54,73 @@ void VeskSamplerEditor::setupPoolNavCallbacks()
     };
 }
 
-void VeskSamplerEditor::setupPoolRowCallbacks(VeskSamplerPoolRow&) {}
+// The pool row's edits. Ranges leave the knobs in percent and travel as fractions 0..1.
+void VeskSamplerEditor::setupPoolRowCallbacks(VeskSamplerPoolRow& row)
+{
+    using namespace vesk::msg;
+    auto pool = [](int p) { return uint32_t(p); };
+    row.onPreview = [this, pool](int p) {
+        const uint32_t sample = snapshot_->pools[p].displayedSample;
+        send(backend_, PlaySample{pool(p), sample});
+    };
+    row.onStopPreview = [this, pool](int p) { send(backend_, StopPool{pool(p)}); };
+    row.onLoadClicked = [this](int p) { loadFileToPool(p); };
+    row.onClearPool = [this, pool](int p) { send(backend_, ClearPool{pool(p)}); };
+    row.onRename = [this, pool](int p, const juce::String& name) {
+        // At most 31 bytes, cut at a character boundary: the stored name stays valid UTF-8.
+        send(backend_, RenamePool{pool(p), vesk::gui::rowlogic::truncateUtf8(
+                                               name.toStdString(), vesk::kPoolNameSize - 1)});
+    };
+    row.onVolumeChanged = [this, pool](int p, float base, float range, bool on) {
+        send(backend_, SetVolume{pool(p), base, range / 100.0f, on});
+    };
+    row.onPanChanged = [this, pool](int p, float base, float range, bool on) {
+        send(backend_, SetPan{pool(p), base, range / 100.0f, on});
+    };
+    row.onPitchChanged = [this, pool](int p, float base, float range, bool on) {
+        send(backend_, SetPitch{pool(p), base, range / 100.0f, on});
+    };
+    row.onDelayChanged = [this, pool](int p, float base, float range, bool on) {
+        send(backend_, SetDelay{pool(p), base, range / 100.0f, on});
+    };
+    row.onStartChanged = [this, pool](int p, float base, float range, bool on) {
+        send(backend_, SetStart{pool(p), base, range / 100.0f, on});
+    };
+    row.onReverseChanged = [this, pool](int p, float percent) {
+        send(backend_, SetReverseChance{pool(p), percent});
+    };
+    row.onPitchTrackChanged = [this, pool](int p, bool on) {
+        send(backend_, SetPitchTrack{pool(p), on});
+    };
+    row.onGrainCloudChanged = [this, pool](int p, bool on) {
+        send(backend_, SetGrainCloud{pool(p), on});
+    };
+    row.onRegionChanged = [this, pool](int p, uint32_t sample, int64_t start, uint64_t length) {
+        send(backend_, SetSampleRegion{pool(p), sample, start, length});
+    };
+    row.onSelectSample = [this, pool](int p, uint32_t sample) {
+        send(backend_, SelectSample{pool(p), sample});
+    };
+    row.onVolumeEnvelopeChanged = [this, pool](int p, const vesk::EnvelopeData& e) {
+        send(backend_, SetVolumeEnv{pool(p), e});
+    };
+    row.onPanEnvelopeChanged = [this, pool](int p, const vesk::EnvelopeData& e) {
+        send(backend_, SetPanEnv{pool(p), e});
+    };
+    row.onPitchEnvelopeChanged = [this, pool](int p, const vesk::EnvelopeData& e) {
+        send(backend_, SetPitchEnv{pool(p), e});
+    };
+    row.onHpfEnvelopeChanged = [this, pool](int p, const vesk::EnvelopeData& e) {
+        send(backend_, SetHpfEnv{pool(p), e});
+    };
+    row.onLpfEnvelopeChanged = [this, pool](int p, const vesk::EnvelopeData& e) {
+        send(backend_, SetLpfEnv{pool(p), e});
+    };
+    row.onHpfChanged = [this, pool](int p, float hz) { send(backend_, SetHpf{pool(p), hz}); };
+    row.onLpfChanged = [this, pool](int p, float hz) { send(backend_, SetLpf{pool(p), hz}); };
+    row.onFadeInChanged = [this, pool](int p, float f) { send(backend_, SetFadeIn{pool(p), f}); };
+    row.onFadeOutChanged = [this, pool](int p, float f) { send(backend_, SetFadeOut{pool(p), f}); };
+}
 
 void VeskSamplerEditor::setupLanePanelCallbacks(VeskSamplerFXLanePanel& panel)
 {
