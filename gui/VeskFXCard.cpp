@@ -138,7 +138,7 @@ void VeskSamplerFXCard::setKnobModBinding(int knob, uint8_t source, float depth)
 void VeskSamplerFXCard::setLiveModBus(const float* values, int count)
 {
     for (auto& k : knobs_) {
-        const int source = k->modSource();
+        const int source = k->getModSource();
         k->setLiveModValue(values != nullptr && source < count ? values[source] : 0.0f);
     }
 }

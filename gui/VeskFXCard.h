@@ -3,7 +3,7 @@
 // can be dragged by their header onto either lane; the master strip's cards have none.
 #pragma once
 
-#include "VeskFXKnob.h"
+#include "VeskSamplerDualRingKnob.h"
 
 #include "fx/FXModule.h"
 
@@ -38,8 +38,7 @@ struct FXKnobConfig
 class VeskSamplerFXCard : public juce::Component
 {
 public:
-    // The knob the cards use; the same interface as the editor's dual-ring knob.
-    using Knob = VeskFXKnob;
+    using Knob = VeskSamplerDualRingKnob;
 
     VeskSamplerFXCard(const juce::String& title, bool hasPowerLight);
 

@@ -146,7 +146,7 @@ TEST_F(FXLaneGui, CardsFollowTheLaneAndSendTheirEdits)
     lane(0).slots[0].params[0] = 0.25f;
     editor->tick();
     EXPECT_EQ(container(0).rebuildCount(), rebuilds) << "a value change rebuilds nothing";
-    EXPECT_EQ(container(0).card(0).knob(0).value(), 0.25f);
+    EXPECT_EQ(container(0).card(0).knob(0).getValue(), 0.25f);
 
     VeskSamplerFXCard& chorus = container(0).card(1);
     chorus.onKnobChanged(1, 0.5f);
@@ -256,7 +256,7 @@ TEST_F(FXLaneGui, HeaderBoxesReportAndABypassedLaneDimsEveryCard)
     lane(0).bypassed = 1;
     editor->tick();
     EXPECT_TRUE(container(0).card(0).bypassed());
-    EXPECT_TRUE(container(0).card(0).knob(0).dimmed());
+    EXPECT_TRUE(container(0).card(0).knob(0).isDimmed());
     EXPECT_FALSE(container(1).card(0).bypassed());
 }
 
@@ -264,10 +264,8 @@ TEST_F(FXLaneGui, KnobModulationMenuAndMiniRingDragBindAndSetTheDepth)
 {
     setLane(0, {vesk::FXType::Delay});
     editor->tick();
-    VeskFXKnob& k = container(0).card(0).knob(0);
-    EXPECT_EQ(k.outerMode(), VeskFXKnob::OuterMode::Modulation);
-    EXPECT_TRUE(k.rightClickEnabled());
-    k.modMenuChosen(2); // "MPE Pressure"
+    VeskSamplerFXCard::Knob& k = container(0).card(0).knob(0);
+    k.applyModMenuResult(2); // "MPE Pressure"
     // The mini ring at (6, 6): 50 px up is 50 x 0.3 x 0.01 = +0.15 of depth.
     vesk::test::dragFromTo(k, {6, 6}, {6, -44});
     const auto m = sent();
@@ -280,7 +278,7 @@ TEST_F(FXLaneGui, KnobModulationMenuAndMiniRingDragBindAndSetTheDepth)
     EXPECT_NEAR(last.depth, 0.15f, 1e-5f);
     // The snapshot still carries the old binding for a tick: the knob keeps the user's.
     editor->tick();
-    EXPECT_NEAR(k.modDepth(), 0.15f, 1e-5f);
+    EXPECT_NEAR(k.getModDepth(), 0.15f, 1e-5f);
 }
 
 TEST_F(FXLaneGui, TwoBusesWithCardsRender)
@@ -358,7 +356,7 @@ TEST_F(MasterGui, PowerSwitchesAndTheBypassedLook)
     for (int c : {0, 1, 2, 3})
         EXPECT_TRUE(m.card(c).bypassed()) << c;
     EXPECT_FALSE(m.card(VeskSamplerMasterFX::Output).bypassed());
-    EXPECT_FALSE(m.card(VeskSamplerMasterFX::Output).knob(0).dimmed());
+    EXPECT_FALSE(m.card(VeskSamplerMasterFX::Output).knob(0).isDimmed());
     clickAt(m, 14, 14);                                    // the master power light
     clickAt(m.card(VeskSamplerMasterFX::Limiter), 12, 12); // the limiter's own
     clickAt(m.card(VeskSamplerMasterFX::Enhance), 12, 12);
@@ -372,7 +370,8 @@ TEST_F(MasterGui, PowerSwitchesAndTheBypassedLook)
     EXPECT_TRUE(decoded<vesk::msg::SetMasterLimiterBypass>(msgs[1]).on);
     EXPECT_TRUE(decoded<vesk::msg::SetMasterEnhanceBypass>(msgs[2]).on);
     EXPECT_TRUE(decoded<vesk::msg::SetMasterEnhanceMulti>(msgs[3]).on);
-    EXPECT_FLOAT_EQ(m.card(VeskSamplerMasterFX::Reverb).knob(3).value(), 15.0f); // 0.15 shown as 15
+    EXPECT_FLOAT_EQ(m.card(VeskSamplerMasterFX::Reverb).knob(3).getValue(),
+                    15.0f); // 0.15 shown as 15
 }
 
 // --- Preset popup --------------------------------------------------------------------------------
