@@ -462,3 +462,82 @@ TEST_F(PoolNavEditor, ClosingWithTheCardMenuOpenIsSafe)
     screenshot(w, "vesk-poolnav-menu");
     ASSERT_EQ(host.wait(), 0) << host.err();
 }
+
+namespace {
+
+// The range target's menu hangs below the box, 32 px a row from y = 57: "---", "ALL", "Vol",
+// "Pan", "Pitch", "Delay", "Start".
+void chooseRangeTarget(WindowId w, int row)
+{
+    ASSERT_TRUE(click(w, 406, 24));
+    pause(0.5);
+    ASSERT_TRUE(click(w, 406, 57 + 32 * row));
+    pause(0.3);
+}
+
+constexpr Point kOn{466, 24}, kReset{534, 24}, kDice{568, 24};
+
+std::string twoPoolRangeKit(const std::string& tone)
+{
+    return R"({"rate": 48000, "pools": [{"name": "A", "samples": [")" + tone +
+           R"("], "volume": {"base": -6, "range": 0.05, "random": true},
+              "pan": {"base": 10, "range": 0.3, "random": false},
+              "pitch": {"base": 2, "range": 0.5, "random": false}, "reverse": 40},
+             {"name": "B", "pan": {"base": 0, "range": 0.2, "random": false}}]})";
+}
+
+} // namespace
+
+TEST_F(TopBarEditor, PanOnThenDiceKeepEveryEnabledRangeWithinItsLimits)
+{
+    HostRun host("topbar_ranges");
+    const std::string state =
+        kitState(host, twoPoolRangeKit(toneFile(host.path("tone.wav"), 440.0, 0.2, 0.2)));
+    ASSERT_TRUE(
+        host.start({"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
+                    "--gui-seconds", "4.5", "--save-state", host.path("saved.vesk-state")}));
+    ASSERT_TRUE(host.waitReady()) << host.err();
+    const WindowId w = host.window();
+    ASSERT_TRUE(waitForPixel(w, 900, 300, kLaneBody));
+    chooseRangeTarget(w, 3); // "Pan"
+    ASSERT_TRUE(click(w, kOn.x, kOn.y));
+    pause(0.4);
+    ASSERT_TRUE(click(w, kDice.x, kDice.y));
+    pause(0.4);
+    ASSERT_EQ(host.wait(), 0) << host.err();
+    const Json pools = printedState(host, host.path("saved.vesk-state"))["pools"];
+    EXPECT_TRUE(pools[0]["pan"]["random"].asBool()) << "On switched pool 1's pan range";
+    EXPECT_FALSE(pools[1]["pan"]["random"].asBool()) << "a pool without samples is left alone";
+    EXPECT_FALSE(pools[0]["pitch"]["random"].asBool());
+    for (const char* p : {"volume", "pan"}) {
+        const double range = pools[0][p]["range"].asNumber();
+        EXPECT_GE(range, 0.1 - 1e-6) << p;
+        EXPECT_LE(range, 1.0 + 1e-6) << p;
+    }
+    EXPECT_EQ(pools[0]["pitch"]["range"].asNumber(), 0.5) << "a disabled range draws nothing";
+}
+
+TEST_F(TopBarEditor, AllAndResetClearEveryRangeAndTheReverseChance)
+{
+    HostRun host("topbar_reset");
+    const std::string state =
+        kitState(host, twoPoolRangeKit(toneFile(host.path("tone.wav"), 440.0, 0.2, 0.2)));
+    ASSERT_TRUE(
+        host.start({"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
+                    "--gui-seconds", "3.5", "--save-state", host.path("saved.vesk-state")}));
+    ASSERT_TRUE(host.waitReady()) << host.err();
+    const WindowId w = host.window();
+    ASSERT_TRUE(waitForPixel(w, 900, 300, kLaneBody));
+    chooseRangeTarget(w, 1); // "ALL"
+    ASSERT_TRUE(click(w, kReset.x, kReset.y));
+    pause(0.4);
+    ASSERT_EQ(host.wait(), 0) << host.err();
+    const Json pools = printedState(host, host.path("saved.vesk-state"))["pools"];
+    for (const char* p : {"volume", "pan", "pitch", "delay", "start"}) {
+        EXPECT_EQ(pools[0][p]["base"].asNumber(), 0.0) << p;
+        EXPECT_EQ(pools[0][p]["range"].asNumber(), 0.0) << p;
+        EXPECT_FALSE(pools[0][p]["random"].asBool()) << p;
+    }
+    EXPECT_EQ(pools[0]["reverse"].asNumber(), 0.0);
+    EXPECT_EQ(pools[1]["pan"]["range"].asNumber(), 0.2) << "a pool without samples is left alone";
+}

@@ -258,6 +258,11 @@ TEST_F(FXLaneGui, HeaderBoxesReportAndABypassedLaneDimsEveryCard)
     EXPECT_TRUE(container(0).card(0).bypassed());
     EXPECT_TRUE(container(0).card(0).knob(0).isDimmed());
     EXPECT_FALSE(container(1).card(0).bypassed());
+    // Its power light still switches the module itself, though the lane dims the card.
+    clickAt(container(0).card(0), 12, 12);
+    const auto power = sent();
+    ASSERT_EQ(power.size(), 1u);
+    EXPECT_TRUE(decoded<vesk::msg::SetFxSlotBypass>(power[0]).bypassed);
 }
 
 TEST_F(FXLaneGui, KnobModulationMenuAndMiniRingDragBindAndSetTheDepth)
