@@ -541,3 +541,31 @@ TEST_F(TopBarEditor, AllAndResetClearEveryRangeAndTheReverseChance)
     EXPECT_EQ(pools[0]["reverse"].asNumber(), 0.0);
     EXPECT_EQ(pools[1]["pan"]["range"].asNumber(), 0.2) << "a pool without samples is left alone";
 }
+
+TEST_F(TopBarEditor, AutoSplitOnLoadsAFileWithTwoPausesAsThreeSamples)
+{
+    HostRun host("topbar_autosplit");
+    // Three 0.2 s tones with 0.4 s of silence between them.
+    const size_t n = size_t(1.4 * 48000.0);
+    std::vector<float> x(n, 0.0f);
+    for (size_t i = 0; i < n; ++i) {
+        const double t = double(i) / 48000.0;
+        const double inCycle = std::fmod(t, 0.6);
+        if (inCycle < 0.2)
+            x[i] = float(0.5 * std::sin(2.0 * M_PI * 440.0 * t));
+    }
+    const std::string file = host.path("three.wav");
+    ASSERT_TRUE(vesk::writeWav(file, x, x, 48000.0));
+    ASSERT_TRUE(host.start({"--plugin", veskPath(), "--gui", "embedded", "--gui-seconds", "4",
+                            "--save-state", host.path("saved.vesk-state")}));
+    ASSERT_TRUE(host.waitReady()) << host.err();
+    const WindowId w = host.window();
+    ASSERT_TRUE(waitForPixel(w, 900, 300, kLaneBody));
+    ASSERT_TRUE(click(w, kAutoSplit.x, kAutoSplit.y));
+    pause(0.4);
+    ASSERT_EQ(dropFiles(w, 200, 130, {file}), 0); // onto pool 1's row
+    ASSERT_EQ(host.wait(), 0) << host.err();
+    const Json kit = printedState(host, host.path("saved.vesk-state"));
+    EXPECT_TRUE(kit["autoSplit"].asBool());
+    EXPECT_EQ(kit["pools"][0]["samples"].size(), 3u);
+}
