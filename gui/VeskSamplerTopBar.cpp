@@ -156,6 +156,7 @@ VeskSamplerTopBar::~VeskSamplerTopBar()
     exportMix_.removeMouseListener(exportMenuOpener_.get());
     // An alert or a call-out box still open answers no one once the bar is gone.
     alert_.reset();
+    retiredAlerts_.clear();
     presetBox_.reset();
     popup_.reset();
 }
@@ -366,8 +367,16 @@ void VeskSamplerTopBar::showAlert(juce::MessageBoxIconType icon, const juce::Str
     auto& lf = associated != nullptr ? associated->getLookAndFeel()
                                      : juce::LookAndFeel::getDefaultLookAndFeel();
     const int buttons = button2.isEmpty() ? 1 : 2;
-    // The previous alert (answered, or still open) goes; its answer is then dropped.
-    alert_.reset();
+    // The previous alert (answered, or still open) goes, and an answer it still owes is dropped.
+    // It is retired, not freed: this may run inside its own answer (a failed
+    // overwrite). Alerts retired before it are past their callbacks and go now.
+    retiredAlerts_.clear();
+    if (alert_ != nullptr) {
+        if (alert_->isCurrentlyModal(false))
+            alert_->exitModalState(0);
+        alert_->setVisible(false);
+        retiredAlerts_.push_back(std::move(alert_));
+    }
     alert_.reset(
         lf.createAlertWindow(title, message, button1, button2, {}, icon, buttons, associated));
     if (alert_ == nullptr)

@@ -14,6 +14,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 struct VeskBackend;
 
@@ -113,6 +114,7 @@ private:
     std::unique_ptr<VeskFxChainPresetPopup> popup_;
     std::unique_ptr<juce::CallOutBox> presetBox_;
     std::unique_ptr<juce::AlertWindow> alert_;
+    std::vector<std::unique_ptr<juce::AlertWindow>> retiredAlerts_;
     std::unique_ptr<juce::MouseListener> exportMenuOpener_;
     bool exportClickTakenByMenu_ = false;
 };
