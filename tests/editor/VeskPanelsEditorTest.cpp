@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
@@ -559,4 +560,44 @@ TEST_F(TopBarEditor, AutoSplitOnLoadsAFileWithTwoPausesAsThreeSamples)
     const Json kit = printedState(host, host.path("saved.vesk-state"));
     EXPECT_TRUE(kit["autoSplit"].asBool());
     EXPECT_EQ(kit["pools"][0]["samples"].size(), 3u);
+}
+
+TEST_F(PresetEditor, TheTwentyFifthPresetScrollsIntoViewAndLoads)
+{
+    HostRun host("presets_many");
+    const std::string home = host.path("home");
+    const std::string dir = home + "/Documents/Halvoren Vesk/FX Chains";
+    std::filesystem::create_directories(dir);
+    for (int i = 1; i <= 25; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "P%02d", i);
+        const char* fx = i == 25 ? "Delay" : "Haas";
+        std::ofstream(dir + "/" + name + ".veskfxchain")
+            << R"({"schema": 1, "lanes": [{"slots": [{"fx": ")" << fx
+            << R"(", "bypass": false}]}, {"slots": []}]})";
+    }
+    const std::string state =
+        kitState(host, onePoolKit(toneFile(host.path("tone.wav"), 440.0, 0.2, 0.2)));
+    ASSERT_TRUE(host.start({"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
+                            "--gui-seconds", "5", "--save-state", host.path("saved.vesk-state")},
+                           {"HOME=" + home}));
+    ASSERT_TRUE(host.waitReady()) << host.err();
+    const WindowId w = host.window();
+    ASSERT_TRUE(waitForPixel(w, 900, 300, kLaneBody));
+    ASSERT_TRUE(click(w, kPresets.x, kPresets.y));
+    pause(0.6);
+    const Point p = findPresetPopup(screenshot(w, "vesk-preset-popup-25"));
+    ASSERT_GE(p.x, 0) << "the preset popup is on screen";
+    // The wheel over the list, down to its end: the last row sits at the bottom of the view.
+    ASSERT_TRUE(mouseMove(w, p.x + 100, p.y + 400));
+    for (int i = 0; i < 12; ++i)
+        ASSERT_TRUE(xdotool({"click", "5"}));
+    pause(0.5);
+    screenshot(w, "vesk-preset-popup-25-scrolled");
+    ASSERT_TRUE(click(w, p.x + 100, p.y + 700 - 4 - 32 + 15)); // row 25 at the view's bottom
+    pause(0.6);
+    ASSERT_EQ(host.wait(), 0) << host.err();
+    const Json slots = printedState(host, host.path("saved.vesk-state"))["buses"][0]["slots"];
+    ASSERT_EQ(slots.size(), 1u);
+    EXPECT_EQ(slots[0]["fx"].asString(), "Delay") << "the 25th preset was appended";
 }
