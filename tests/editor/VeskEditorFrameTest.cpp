@@ -199,6 +199,8 @@ TEST_F(VeskEditorFrame, RandomAndSpaceAreHeardInTheRecording)
         return at;
     };
     const auto sleep = [](double s) { waitFor([] { return false; }, s); };
+    // The first key after the editor's first paint, not during its opening work.
+    sleep(0.5);
     const int64_t r1 = press("r");
     sleep(0.8);
     const int64_t stop = press("space"); // sounding: stops
