@@ -43,6 +43,12 @@ struct Juce
     vesk::VeskLookAndFeel lookAndFeel;
 };
 
+// One JUCE runtime for every benchmark of the program.
+void useJuce()
+{
+    static Juce juce;
+}
+
 // Moves every field the editor shows, differently on each call.
 void changeEverything(vesk::VeskState& s, int round)
 {
@@ -66,7 +72,7 @@ void changeEverything(vesk::VeskState& s, int round)
 
 void EditorTick(benchmark::State& state)
 {
-    static Juce juce;
+    useJuce();
     const bool change = state.range(0) != 0;
     clap_host_t host = vesk::test::silentHost("bench");
     VeskPlugin* plugin = vesk::test::newInitialisedInstance(&host);
@@ -94,6 +100,39 @@ void EditorTick(benchmark::State& state)
 }
 BENCHMARK(EditorTick)->Arg(1)->ArgName("full_change")->Unit(benchmark::kMillisecond);
 BENCHMARK(EditorTick)->Arg(0)->ArgName("idle")->Unit(benchmark::kMillisecond);
+
+// A tick in which FX Bus 1's forty cards are all built anew (a preset appended to a full lane,
+// another module order on every round), with the whole editor repainted. Goal: at most 0.5 of
+// the tick, so that rebuilding never stalls the editor.
+void EditorLaneRebuild(benchmark::State& state)
+{
+    useJuce();
+    clap_host_t host = vesk::test::silentHost("bench");
+    VeskPlugin* plugin = vesk::test::newInitialisedInstance(&host);
+    {
+        VeskSamplerEditor editor(plugin->backend);
+        editor.setSize(1200, 800);
+        juce::Image image(juce::Image::RGB, 1200, 800, false);
+        editor.tick();
+        double cpu = 0.0;
+        int round = 0;
+        for (auto _ : state) {
+            vesk::FXLaneState& lane = plugin->snapshots[plugin->publishedSnapshot.load()].lanes[0];
+            ++round;
+            lane.slotCount = vesk::kMaxSlots;
+            for (int i = 0; i < vesk::kMaxSlots; ++i)
+                lane.slots[i].type = uint8_t(1 + (i + round) % vesk::kNumFXTypes);
+            const double t0 = threadSeconds();
+            editor.tick();
+            juce::Graphics g(image);
+            editor.paintEntireComponent(g, true);
+            cpu += threadSeconds() - t0;
+        }
+        state.counters["tick_fraction"] = cpu / double(state.iterations()) / kTickSeconds;
+    }
+    VeskPlugin::clapDestroy(&plugin->clapPlugin);
+}
+BENCHMARK(EditorLaneRebuild)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

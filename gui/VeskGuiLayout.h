@@ -35,6 +35,60 @@ constexpr int kTimerHz = 30; // snapshot poll
 constexpr double kPollSpacingMs = 1000.0 / kTimerHz - 5.0;
 constexpr int kPollStandInMs = 100;
 constexpr int kScaleWatchMs = 500;
+
+// --- Top bar -----------------------------------------------------------------------------------
+namespace topbar {
+constexpr int kControlTop = 4; // every control is 4 px from the top and H - 8 high
+constexpr int kRandomX = 12, kReplayX = 46, kStopX = 80, kTransportWidth = 28;
+constexpr int kVoiceModeX = 128, kVoiceModeWidth = 75;
+constexpr int kExportStemsX = 223, kExportStemsWidth = 64;
+constexpr int kExportMixX = 293, kExportMixWidth = 52;
+constexpr int kRangeTargetX = 365, kRangeTargetWidth = 75;
+constexpr int kOnX = 446, kOffX = 478, kOnOffWidth = 32;
+constexpr int kResetX = 516, kDiceX = 550, kToolWidth = 28;
+constexpr int kPresetsInset = 38, kPresetsWidth = 28;       // from the right edge
+constexpr int kAutoSplitOffset = 105, kAutoSplitWidth = 85; // left of the presets button
+constexpr int kLastSeparatorOffset = 10;                    // left of the presets button
+constexpr int kExportStatusX = 588;                         // right of the dice
+constexpr int kSeparatorInset = 8;                          // from top and bottom
+} // namespace topbar
+
+// --- Pool navigation ---------------------------------------------------------------------------
+namespace poolnav {
+constexpr int kCardInset = 4, kCardHeight = 60, kCardPitch = 64;
+constexpr int kAddButtonHeight = 30, kAddButtonInset = 34; // from the bottom
+constexpr int kSoloDotX = 6, kSoloDotY = 6, kMuteDotX = 6, kMuteDotY = 20, kDotSize = 10;
+} // namespace poolnav
+
+// --- FX cards, card container and lane panels --------------------------------------------------
+namespace fxcard {
+constexpr int kHeaderHeight = 24;
+constexpr int kKnobWidth = 44, kKnobHeight = 61;
+constexpr int kKnobSpacing = 52;
+constexpr int kBottomPad = 30; // preferred height = rows x 61 + 30
+constexpr int kDragThreshold = 8;
+constexpr int kMaxCards = 40;
+constexpr int kCardGap = 4, kCardX = 6, kAddButtonHeight = 22;
+} // namespace fxcard
+namespace fxlane {
+constexpr int kHeaderHeight = 28;
+constexpr int kViewportTop = 32;
+} // namespace fxlane
+
+// --- Master strip ------------------------------------------------------------------------------
+namespace master {
+constexpr int kCardTop = 28;
+constexpr int kCardBottomPad = 8; // card height = H - 36
+constexpr int kEqX = 8, kEnhanceX = 206, kReverbX = 404, kLimiterX = 742;
+constexpr int kOutputInset = 98, kOutputWidth = 90;
+} // namespace master
+
+// --- FX-chain preset popup ---------------------------------------------------------------------
+namespace presets {
+constexpr int kWidth = 300;
+constexpr int kRowsTop = 88, kRowHeight = 30, kRowPitch = 32;
+constexpr int kMinHeight = 170, kMaxHeight = 700;
+} // namespace presets
 } // namespace layout
 
 namespace colours {

@@ -36,6 +36,7 @@ VeskSamplerEditor::VeskSamplerEditor(VeskBackend& backend)
     poolViewport_.setViewedComponent(&poolContainer_, false);
 
     topBar_.setBackend(&backend_);
+    topBar_.setPopupParent(this);
     addAndMakeVisible(topBar_);
     addAndMakeVisible(poolNav_);
     addAndMakeVisible(poolViewport_);

@@ -105,5 +105,6 @@ private:
     vesk::gui::KnobAutomation automation_;
     double lastPollMs_ = 0.0;
     bool pollNow_ = false;
+    juce::TooltipWindow tooltips_{this, 700};
     juce::VBlankAttachment vblank_{this, [this] { onVBlank(); }};
 };

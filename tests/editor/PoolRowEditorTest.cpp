@@ -17,6 +17,8 @@ namespace {
 // (68, 48), rows 154 px apart, knob columns at 289, 335, 381 and rows at 9, 80 inside a row,
 // each knob 44 x 61 with its dial centred in the top 47 px.
 constexpr int kViewportX = 68, kViewportY = 48, kRowPitch = 154;
+// The body of an FX bus panel, proof that the editor has drawn itself.
+constexpr uint32_t kLaneBody = 0x282a2d;
 Point knobCentre(int pool, int column, int row)
 {
     const int x = kViewportX + (column == 0 ? 289 : column == 1 ? 335 : 381) + 22;
@@ -152,7 +154,7 @@ TEST_F(PoolRowEditor, KnobsTurnedWithTheMouseAreSaved)
                             "--gui-seconds", "9", "--gui-save-state-at", "8:" + saved}));
     ASSERT_TRUE(host.waitReady()) << host.err();
     const WindowId w = host.window();
-    ASSERT_TRUE(waitForPixel(w, 600, 20, 0x252528));
+    ASSERT_TRUE(waitForPixel(w, 900, 300, kLaneBody));
 
     // Pool 2's Pitch up 100 px: 30 % of 24 semitones.
     ASSERT_TRUE(dragVertically(w, knobCentre(1, 2, 0), -100));
@@ -264,7 +266,7 @@ TEST_F(PoolRowEditor, DroppedWavFilesLoadInDropOrderAndTheWaveformAppears)
                             "--gui-save-state-at", "7:" + saved}));
     ASSERT_TRUE(host.waitReady()) << host.err();
     const WindowId w = host.window();
-    ASSERT_TRUE(waitForPixel(w, 600, 20, 0x252528));
+    ASSERT_TRUE(waitForPixel(w, 900, 300, kLaneBody));
     const Point at = waveform(0);
     const Point probe = rowPoint(0, 10, 30);
     const uint32_t empty = capture(w).rgb(uint32_t(probe.x), uint32_t(probe.y));
@@ -312,7 +314,7 @@ TEST_F(PoolRowEditor, RouteToMasterAndPreviewAreHeard)
                             host.path("out.wav")}));
     ASSERT_TRUE(host.waitReady()) << host.err();
     const WindowId w = host.window();
-    ASSERT_TRUE(waitForPixel(w, 600, 20, 0x252528));
+    ASSERT_TRUE(waitForPixel(w, 900, 300, kLaneBody));
     ASSERT_TRUE(focus(w));
     const int64_t muted = HostRun::steadyNowNs();
     ASSERT_TRUE(click(w, playButton(0).x, playButton(0).y));
@@ -356,7 +358,7 @@ TEST_F(PoolRowEditor, SampleMenuDeleteRemovesTheChosenFile)
                             "--gui-seconds", "5", "--gui-save-state-at", "4.5:" + saved}));
     ASSERT_TRUE(host.waitReady()) << host.err();
     const WindowId w = host.window();
-    ASSERT_TRUE(waitForPixel(w, 600, 20, 0x252528));
+    ASSERT_TRUE(waitForPixel(w, 900, 300, kLaneBody));
     ASSERT_TRUE(focus(w));
     ASSERT_TRUE(click(w, samplesButton(0).x, samplesButton(0).y));
     pause(0.5);
@@ -383,7 +385,7 @@ TEST_F(PoolRowEditor, EnvelopesClickedCopiedPastedAndFromPresets)
                             "--gui-seconds", "9", "--gui-save-state-at", "8.5:" + saved}));
     ASSERT_TRUE(host.waitReady()) << host.err();
     const WindowId w = host.window();
-    ASSERT_TRUE(waitForPixel(w, 600, 20, 0x252528));
+    ASSERT_TRUE(waitForPixel(w, 900, 300, kLaneBody));
     ASSERT_TRUE(focus(w));
     // Pool 1: a click adds one point.
     const Point p = envelopeAt(0, 0.5, 0.75);
@@ -468,7 +470,7 @@ TEST_F(PoolRowEditor, WaveformRegionFadesToggleFilterMeterAndOverlays)
                             "--gui-seconds", "11", "--gui-save-state-at", "10.5:" + saved}));
     ASSERT_TRUE(host.waitReady()) << host.err();
     const WindowId w = host.window();
-    ASSERT_TRUE(waitForPixel(w, 600, 20, 0x252528));
+    ASSERT_TRUE(waitForPixel(w, 900, 300, kLaneBody));
     ASSERT_TRUE(focus(w));
     pause(0.4);
 
@@ -555,7 +557,7 @@ TEST_F(PoolRowEditor, ATypedNameIsCutAtACharacterBoundary)
                             "--gui-save-state-at", "5.5:" + saved}));
     ASSERT_TRUE(host.waitReady()) << host.err();
     const WindowId w = host.window();
-    ASSERT_TRUE(waitForPixel(w, 600, 20, 0x252528));
+    ASSERT_TRUE(waitForPixel(w, 900, 300, kLaneBody));
     ASSERT_TRUE(focus(w));
     const Point name = rowPoint(0, 109, 13);
     ASSERT_TRUE(xdotool({"mousemove", "--window", std::to_string(w), std::to_string(name.x),
@@ -587,7 +589,7 @@ TEST_F(PoolRowEditor, TheRecordedTriggerFollowsADrawnVolumeEnvelope)
                             "--gui-seconds", "7", "--out", host.path("out.wav")}));
     ASSERT_TRUE(host.waitReady()) << host.err();
     const WindowId w = host.window();
-    ASSERT_TRUE(waitForPixel(w, 600, 20, 0x252528));
+    ASSERT_TRUE(waitForPixel(w, 900, 300, kLaneBody));
     ASSERT_TRUE(focus(w));
     const int64_t first = HostRun::steadyNowNs();
     ASSERT_TRUE(key(w, "r"));
