@@ -6,6 +6,7 @@
 #pragma once
 
 #include "VeskBulkEdits.h"
+#include "VeskExportSetPanel.h"
 #include "VeskHealthBanner.h"
 #include "VeskSamplerFXLanePanel.h"
 #include "VeskSamplerMasterFX.h"
@@ -48,6 +49,11 @@ public:
     void selectPoolWhenVisible(int pool);
     void updatePoolLayout();
     void updateHealthBanner();
+
+    // "Export Set…": shows the variation set panel over the editor, below `anchor` (the top
+    // bar's export area). The panel stays the editor's until the editor goes; "Close" hides it.
+    void showExportSet(juce::Component& anchor);
+    VeskExportSetPanel* exportSetPanel() { return exportSetPanel_.get(); }
 
     void paint(juce::Graphics&) override;
     void resized() override;
@@ -104,4 +110,7 @@ private:
     double lastPollMs_ = 0.0;
     bool pollNow_ = false;
     juce::VBlankAttachment vblank_{this, [this] { onVBlank(); }};
+    // Created on first use; destroyed first, so a set it started is cancelled while all else
+    // still stands.
+    std::unique_ptr<VeskExportSetPanel> exportSetPanel_;
 };

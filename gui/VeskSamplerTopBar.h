@@ -16,6 +16,9 @@ public:
     std::function<void()> onRandom;
     std::function<void()> onReplay;
     std::function<void()> onStop;
+    // "Export Set…": a right click on the export buttons; the argument is what was clicked.
+    std::function<void(juce::Component&)> onExportSet;
+    void mouseDown(const juce::MouseEvent&) override;
 
     void setBackend(VeskBackend* backend) { backend_ = backend; }
     void setRetriggerMode(bool single);

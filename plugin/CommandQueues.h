@@ -13,6 +13,7 @@
 #pragma once
 
 #include "plugin/Messages.h"
+#include "plugin/VariationSetControl.h"
 
 #include <array>
 #include <atomic>
@@ -79,6 +80,8 @@ struct VeskBackend
     CommandQueues* queues = nullptr;
     vesk::VeskState* snapshots = nullptr; // the first of the two buffers
     const std::atomic<int32_t>* published = nullptr;
+    // Variation sets of the instance ("Export Set…"); null where there are none (tests).
+    vesk::VariationSetControl* sets = nullptr;
 
     // [main thread] Message id 1: load a file into a pool. False when not sent (a path over
     // 4092 bytes, or a full ring; both are counted as dropped).

@@ -1,6 +1,7 @@
 #include "VeskPlugin.h"
 #include "OsEntropy.h"
 #include "SeedSalt.h"
+#include "VeskEditorSets.h"
 #include "VeskVariationSet.h"
 
 #include "audio_files/Resample.h"
@@ -15,6 +16,8 @@ VeskPlugin::VeskPlugin(const clap_host_t* h) : host(h)
     backend.queues = &queues;
     backend.snapshots = snapshots;
     backend.published = &publishedSnapshot;
+    editorSets = std::make_unique<vesk::VeskEditorSets>(*this);
+    backend.sets = editorSets.get();
 
     clapPlugin.desc = nullptr;
     clapPlugin.plugin_data = this;

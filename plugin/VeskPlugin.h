@@ -24,6 +24,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -305,4 +306,7 @@ public:
     bool bus1ToMaster = false;
     vesk::VeskState staging;
     vesk::RawAudioCache rawAudioCache;
+    // The editor's variation sets (VeskEditorSets, behind backend.sets); last, so a set still
+    // running is cancelled and joined before anything else of the instance goes.
+    std::unique_ptr<vesk::VariationSetControl> editorSets;
 };
