@@ -325,8 +325,10 @@ void VeskExportSetPanel::updateEnablement()
     const bool loudness = level != SetLevelChoice::None && level != SetLevelChoice::Peak;
     const bool editable = !rendering_;
     for (juce::Component* c : std::initializer_list<juce::Component*>{
-             &count_, &what_, &name_, &format_, &level_, &folder_, &choose_})
+             &count_, &what_, &name_, &format_, &level_, &folder_, &choose_}) {
         c->setEnabled(editable);
+        c->setAlpha(editable ? 1.0f : 0.6f);
+    }
     levelValue_.setEnabled(editable && typed);
     levelValue_.setVisible(typed);
     levelUnit_.setText(level == SetLevelChoice::Peak ? "dBFS"
