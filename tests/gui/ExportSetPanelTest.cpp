@@ -8,9 +8,11 @@
 #include "gui/VeskSamplerEditor.h"
 
 #include "audio_files/WavWriter.h"
+#include "support/AllocCounter.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -335,6 +337,69 @@ TEST_F(ExportSetPanelOnInstance, AnEmptyKitFailsWithItsReason)
     VeskExportSetPanel none(nullptr);
     EXPECT_FALSE(none.renderButton().isEnabled());
     EXPECT_EQ(none.statusText(), "Variation sets are not available here.");
+}
+
+TEST_F(ExportSetPanelOnInstance, PlaybackBesideAPanelsSetAllocatesNothingOnTheAudioThread)
+{
+    VeskPlugin& p = *instance.plugin;
+    // The host's audio thread: blocks back to back, the allocation counter armed around each.
+    std::atomic<bool> stop{false};
+    std::atomic<uint64_t> blocks{0};
+    vesk::test::AllocCounts counts;
+    std::thread audio([&] {
+        std::vector<float> l(256), r(256);
+        float* ch[2] = {l.data(), r.data()};
+        clap_audio_buffer_t out{};
+        out.data32 = ch;
+        out.channel_count = 2;
+        clap_process_t proc{};
+        proc.frames_count = 256;
+        proc.audio_outputs = &out;
+        proc.audio_outputs_count = 1;
+        while (!stop.load()) {
+            {
+                vesk::test::ScopedAllocCount count(counts);
+                VeskPlugin::clapProcess(&p.clapPlugin, &proc);
+            }
+            blocks.fetch_add(1);
+            std::this_thread::sleep_for(std::chrono::microseconds(500));
+        }
+    });
+
+    VeskExportSetPanel panel(instance.backend().sets);
+    ExportSetFields f;
+    f.count = "12";
+    f.folder = dir + "/live";
+    f.level = SetLevelChoice::Lufs16;
+    panel.setFields(f);
+    panel.startRender();
+    EXPECT_TRUE(panel.rendering()) << panel.statusText();
+    int polls = 0;
+    const bool ended = pollUntil(panel, [&] {
+        if (++polls % 5 == 0) // the user keeps playing
+            vesk::msg::send(p.backend, vesk::msg::Trigger{uint64_t(1000 + polls)});
+        VeskPlugin::clapOnMainThread(&p.clapPlugin);
+        return !panel.rendering();
+    });
+    stop.store(true);
+    audio.join();
+    ASSERT_TRUE(ended);
+    EXPECT_TRUE(panel.statusText().startsWith("Done: 12 files")) << panel.statusText();
+    EXPECT_EQ(wavFilesIn(f.folder).size(), 12u);
+    EXPECT_GT(blocks.load(), 10u);
+
+    vesk::test::AllocCounts canary;
+    {
+        vesk::test::ScopedAllocCount count(canary);
+        auto* v = new std::vector<float>(100);
+        volatile float sink = (*v)[0];
+        (void)sink;
+        delete v;
+    }
+    ASSERT_GT(canary.allocations, 0u); // the counter is live
+    EXPECT_EQ(counts.allocations, 0u);
+    EXPECT_EQ(counts.frees, 0u);
+    EXPECT_EQ(counts.locks, 0u);
 }
 
 } // namespace
