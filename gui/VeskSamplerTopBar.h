@@ -16,7 +16,8 @@ public:
     std::function<void()> onRandom;
     std::function<void()> onReplay;
     std::function<void()> onStop;
-    // "Export Set…": a right click on the export buttons; the argument is what was clicked.
+    // "Export Set…": a right click on the export buttons; the argument is the bar itself (the
+    // panel opens below its export area).
     std::function<void(juce::Component&)> onExportSet;
     void mouseDown(const juce::MouseEvent&) override;
 
