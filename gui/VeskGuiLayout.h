@@ -193,4 +193,27 @@ struct PoolRowsLayout
 };
 PoolRowsLayout computePoolRowsLayout(uint8_t visibleMask, int viewportWidth);
 
+// ---- Export Set panel (VeskExportSetPanel) ----
+namespace layout {
+constexpr int kExportAreaX = 213; // the top bar's export buttons, between its separators
+constexpr int kExportAreaRight = 355;
+constexpr int kExportSetWidth = 440;
+constexpr int kExportSetHeight = 384;
+constexpr int kExportSetTitleHeight = 28;
+constexpr int kExportSetRowTop = 36;
+constexpr int kExportSetRowPitch = 28;
+constexpr int kExportSetRowHeight = 24;
+constexpr int kExportSetLabelX = 12;
+constexpr int kExportSetFieldX = 124;
+constexpr int kExportSetFieldRight = 428;
+constexpr int kExportSetButtonWidth = 90;
+} // namespace layout
+namespace colours {
+constexpr uint32_t kExportSetBackground = 0xff333338;
+constexpr uint32_t kExportSetEdge = 0xff5a5a60;
+constexpr uint32_t kExportSetError = 0xffe0704f;
+constexpr uint32_t kExportSetNote = 0xffa0a0a8;
+constexpr uint32_t kExportSetBar = 0xff5080b8;
+} // namespace colours
+
 } // namespace vesk::gui

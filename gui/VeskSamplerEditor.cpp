@@ -41,6 +41,7 @@ VeskSamplerEditor::VeskSamplerEditor(VeskBackend& backend)
     addAndMakeVisible(poolNav_);
     addAndMakeVisible(poolViewport_);
     setupTopBarCallbacks();
+    topBar_.onExportMenu = [this](juce::Component& anchor) { showExportSet(anchor); };
     setupPoolNavCallbacks();
 
     for (int i = 0; i < vesk::kNumPools; ++i) {
@@ -69,6 +70,7 @@ VeskSamplerEditor::~VeskSamplerEditor()
     stopTimer();
     // A chooser still open may not call back into a half-destroyed editor.
     fileChooser_.reset();
+    exportSetPanel_.reset();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -168,6 +170,30 @@ void VeskSamplerEditor::applyRandomDice(juce::Random& random)
 }
 
 // ---------------------------------------------------------------------------------------------
+// Export Set
+
+void VeskSamplerEditor::showExportSet(juce::Component& anchor)
+{
+    if (exportSetPanel_ == nullptr) {
+        exportSetPanel_ = std::make_unique<VeskExportSetPanel>(backend_.sets);
+        // Hidden, never deleted, from its own button's callback.
+        exportSetPanel_->onClose = [this] { exportSetPanel_->setVisible(false); };
+        addChildComponent(*exportSetPanel_);
+    }
+    // From the top bar or one of its buttons: below the bar's export area.
+    const bool fromBar = &anchor == &topBar_ || topBar_.isParentOf(&anchor);
+    const juce::Rectangle<int> a = fromBar ? getLocalArea(&topBar_, topBar_.getLocalBounds())
+                                           : getLocalArea(&anchor, anchor.getLocalBounds());
+    const int x = fromBar ? a.getX() + layout::kExportAreaX : a.getX();
+    const int w = layout::kExportSetWidth, h = layout::kExportSetHeight;
+    exportSetPanel_->setBounds(juce::jlimit(0, juce::jmax(0, getWidth() - w), x),
+                               juce::jlimit(0, juce::jmax(0, getHeight() - h), a.getBottom() + 4),
+                               w, h);
+    exportSetPanel_->setVisible(true);
+    exportSetPanel_->toFront(true);
+}
+
+// ---------------------------------------------------------------------------------------------
 // Layout
 
 void VeskSamplerEditor::paint(juce::Graphics& g)
@@ -257,6 +283,8 @@ void VeskSamplerEditor::timerCallback()
 
     // 2. Banner.
     updateHealthBanner();
+    if (exportSetPanel_ != nullptr)
+        exportSetPanel_->poll();
 
     // 3. Top bar.
     topBar_.setRetriggerMode(s.retriggerMode);

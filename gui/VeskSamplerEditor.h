@@ -6,6 +6,7 @@
 #pragma once
 
 #include "VeskBulkEdits.h"
+#include "VeskExportSetPanel.h"
 #include "VeskHealthBanner.h"
 #include "VeskKnobAutomation.h"
 #include "VeskSamplerFXLanePanel.h"
@@ -49,6 +50,11 @@ public:
     void selectPoolWhenVisible(int pool);
     void updatePoolLayout();
     void updateHealthBanner();
+
+    // "Export Set…": shows the variation set panel over the editor, below `anchor` (the top
+    // bar's export area). The panel stays the editor's until the editor goes; "Close" hides it.
+    void showExportSet(juce::Component& anchor);
+    VeskExportSetPanel* exportSetPanel() { return exportSetPanel_.get(); }
 
     void paint(juce::Graphics&) override;
     void resized() override;
@@ -107,4 +113,7 @@ private:
     bool pollNow_ = false;
     juce::TooltipWindow tooltips_{this, 700};
     juce::VBlankAttachment vblank_{this, [this] { onVBlank(); }};
+    // Created on first use; destroyed first, so a set it started is cancelled while all else
+    // still stands.
+    std::unique_ptr<VeskExportSetPanel> exportSetPanel_;
 };

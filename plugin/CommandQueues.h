@@ -13,6 +13,7 @@
 #pragma once
 
 #include "plugin/Messages.h"
+#include "plugin/VariationSetControl.h"
 
 #include <array>
 #include <atomic>
@@ -84,6 +85,8 @@ struct VeskBackend
     // [main thread] Where the editor tells the host about the knobs the user turns (the host
     // records automation from them); null without an instance.
     VeskParamGestures* gestures = nullptr;
+    // Variation sets of the instance ("Export Set…"); null where there are none (tests).
+    vesk::VariationSetControl* sets = nullptr;
 
     // [main thread] Message id 1: load a file into a pool. False when not sent (a path over
     // 4092 bytes, or a full ring; both are counted as dropped).

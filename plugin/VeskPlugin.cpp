@@ -1,6 +1,7 @@
 #include "VeskPlugin.h"
 #include "OsEntropy.h"
 #include "SeedSalt.h"
+#include "VeskEditorSets.h"
 #include "VeskVariationSet.h"
 
 #include "audio_files/Resample.h"
@@ -16,6 +17,8 @@ VeskPlugin::VeskPlugin(const clap_host_t* h) : host(h)
     backend.snapshots = snapshots;
     backend.published = &publishedSnapshot;
     backend.gestures = &paramGestures;
+    editorSets = std::make_unique<vesk::VeskEditorSets>(*this);
+    backend.sets = editorSets.get();
 
     clapPlugin.desc = nullptr;
     clapPlugin.plugin_data = this;

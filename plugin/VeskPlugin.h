@@ -26,6 +26,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -413,4 +414,7 @@ public:
     ParamRuntime paramRuntime;
     // The editor's gestures on parameters, handed to the host (VeskParamGestures.h).
     VeskParamGestures paramGestures;
+    // The editor's variation sets (VeskEditorSets, behind backend.sets); last, so a set still
+    // running is cancelled and joined before anything else of the instance goes.
+    std::unique_ptr<vesk::VariationSetControl> editorSets;
 };

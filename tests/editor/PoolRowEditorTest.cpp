@@ -195,7 +195,7 @@ TEST_F(PoolRowEditor, DraggingAKnobSendsTheHostOneGestureWithItsValues)
                             "--gui-seconds", "5", "--gui-save-state-at", "4.5:" + saved}));
     ASSERT_TRUE(host.waitReady()) << host.err();
     const WindowId w = host.window();
-    ASSERT_TRUE(waitForPixel(w, 600, 20, 0x252528));
+    ASSERT_TRUE(waitForPixel(w, 900, 300, kLaneBody));
     ASSERT_TRUE(dragVertically(w, knobCentre(0, 2, 0), -100));
     ASSERT_EQ(host.wait(), 0) << host.err();
 
