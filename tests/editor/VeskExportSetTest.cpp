@@ -106,7 +106,7 @@ protected:
                                 "TMPDIR=" + host.path(""), "TEMP=" + host.path("")}));
         EXPECT_TRUE(host.waitReady()) << host.err();
         const WindowId parent = host.window();
-        EXPECT_TRUE(waitForPixel(parent, 600, 20, 0x252528));
+        EXPECT_TRUE(waitForPixel(parent, 900, 300, 0x282a2d));
         return parent;
     }
 
@@ -233,7 +233,7 @@ TEST_F(VeskExportSet, ClosingTheEditorWhileASetRunsStopsItCleanly)
                             "TMPDIR=" + host.path(""), "TEMP=" + host.path("")}));
     ASSERT_TRUE(host.waitReady()) << host.err();
     const WindowId parent = host.window();
-    ASSERT_TRUE(waitForPixel(parent, 600, 20, 0x252528));
+    ASSERT_TRUE(waitForPixel(parent, 900, 300, 0x282a2d));
     const std::string folder = host.path("set closed");
     openAndFill(parent, "1000", folder, "vesk-export-set-before-close");
     ASSERT_TRUE(click(parent, kRenderX, kRenderY));
