@@ -513,6 +513,8 @@ std::string sanitizeFileName(std::string_view name)
         }
         i += n;
     }
+    if (isReservedDeviceName(out))
+        out.insert(out.begin(), '_');
     // Cut to the longest name file systems agree on, on a character boundary.
     if (out.size() > kMaxNameBytes) {
         size_t cut = kMaxNameBytes;
@@ -528,8 +530,8 @@ std::string sanitizeFileName(std::string_view name)
         out.front() = '_';
     if (out.empty())
         out = "Vesk";
-    if (isReservedDeviceName(out))
-        out.insert(out.begin(), '_');
+    if (isReservedDeviceName(out)) // a reserved stem the trimming left
+        out.front() = '_';
     return out;
 }
 

@@ -309,6 +309,10 @@ protected:
 
 TEST(VariationSetNames, TemplatesExpandSanitiseAndReportTheirFaults)
 {
+    // A reserved device name at the longest length stays within the length once it is escaped.
+    const std::string reservedLong = sanitizeFileName("CON." + std::string(300, 'a'));
+    EXPECT_LE(reservedLong.size(), 204u);
+    EXPECT_EQ(reservedLong.front(), '_');
     struct Case
     {
         const char* tmpl;
