@@ -3,6 +3,7 @@
 // Reported as how many times faster than real time the export runs (seconds of the triggered
 // sound per second of work, and seconds of stem audio per second of work); the reference in the
 // same run is the dry render alone, without buses or files.
+#include "BenchKit.h"
 #include "export/OfflineRender.h"
 
 #include <benchmark/benchmark.h>
@@ -25,23 +26,6 @@ struct Setup
     std::string folder;
     int activeModules = 0;
 };
-
-// A busy bus: modules of every family, at their default knob values.
-vesk::LaneFXSnapshot busyLane(std::initializer_list<vesk::FXType> types, int& active)
-{
-    vesk::LaneFXSnapshot lane;
-    for (vesk::FXType type : types) {
-        const vesk::FXModuleInfo* info = vesk::getFXModuleInfo(type);
-        if (info == nullptr || info->vtable == nullptr)
-            continue;
-        auto& slot = lane.slots[lane.slotCount++];
-        slot.type = static_cast<uint8_t>(type);
-        for (uint32_t k = 0; k < info->paramCount && k < vesk::kMaxFXParams; ++k)
-            slot.params[k] = info->paramDefaults[k];
-        ++active;
-    }
-    return lane;
-}
 
 std::unique_ptr<Setup> makeSetup()
 {
@@ -72,10 +56,10 @@ std::unique_ptr<Setup> makeSetup()
     vesk::captureRender(vesk::RenderKind::Stems, *s->sampler, bus1, bus2, true,
                         vesk::MasterFXState{}, s->capture);
     using T = vesk::FXType;
-    s->capture.lanes[0] =
-        busyLane({T::EQ, T::Saturate, T::Chorus, T::Phaser, T::Delay, T::Reverb}, s->activeModules);
-    s->capture.lanes[1] = busyLane(
-        {T::Transient, T::Flanger, T::Tremolo, T::Haas, T::Image, T::Delay}, s->activeModules);
+    s->capture.lanes[0] = vesk::bench::busyLane(
+        {T::EQ, T::Saturate, T::Chorus, T::Phaser, T::Delay, T::Reverb}, &s->activeModules);
+    s->capture.lanes[1] = vesk::bench::busyLane(
+        {T::Transient, T::Flanger, T::Tremolo, T::Haas, T::Image, T::Delay}, &s->activeModules);
     const char* tmp = std::getenv("TMPDIR");
     s->folder = std::string(tmp != nullptr ? tmp : "/tmp") + "/vesk_export_bench";
     std::filesystem::create_directories(s->folder);

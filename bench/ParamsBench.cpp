@@ -11,6 +11,7 @@
 // Each figure takes, for each block index, the fastest of seven identical runs, so one-off
 // interruptions on a loaded machine do not count.
 #include "plugin/Params.h"
+#include "BenchKit.h"
 #include "tests/support/PluginFixture.h"
 #include "tests/support/Signal.h"
 
@@ -34,18 +35,6 @@ constexpr double kRate = 48000.0;
 constexpr uint32_t kBlock = 512;
 constexpr int kBlocks = 250;
 constexpr uint32_t kEvents = 64;
-
-std::string makeFile()
-{
-    char path[] = "/tmp/vesk_params_bench_XXXXXX.wav";
-    const int fd = mkstemps(path, 4);
-    if (fd >= 0)
-        close(fd);
-    std::vector<float> l = noise(size_t(kRate * 6), 1, 0.3);
-    std::vector<float> r = noise(size_t(kRate * 6), 2, 0.3);
-    writeWav(path, l, r, kRate);
-    return path;
-}
 
 double threadMicros()
 {
@@ -176,7 +165,7 @@ double bestTotal(const std::string& file, Shape shape)
 
 void ProcessWith64ParamEvents(benchmark::State& state)
 {
-    const std::string file = makeFile();
+    const std::string file = vesk::bench::noiseSampleFile("params_bench", kRate);
     double none = 0, spread = 0, grid = 0, start = 0;
     for (auto _ : state) {
         none = bestTotal(file, Shape::None);

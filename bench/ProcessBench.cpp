@@ -1,6 +1,7 @@
 // The audio callback with every pool sounding: 32 voices, no FX. Reports CPU time as a fraction
 // of the audio time it renders, and how even the blocks are (worst over median block, taking for
 // each block index the fastest of seven identical runs, so one-off interruptions do not count).
+#include "BenchKit.h"
 #include "tests/support/PluginFixture.h"
 #include "tests/support/Signal.h"
 
@@ -21,18 +22,6 @@ namespace {
 constexpr double kRate = 48000.0;
 constexpr uint32_t kBlock = 512;
 constexpr int kBlocks = 375; // 4 s
-
-std::string makeFile()
-{
-    char path[] = "/tmp/vesk_bench_XXXXXX.wav";
-    const int fd = mkstemps(path, 4);
-    if (fd >= 0)
-        close(fd);
-    std::vector<float> l = noise(size_t(kRate * 6), 1, 0.3);
-    std::vector<float> r = noise(size_t(kRate * 6), 2, 0.3);
-    writeWav(path, l, r, kRate);
-    return path;
-}
 
 // An instance with every pool holding one long file, in "Poly", straight to the master.
 void setUp(Instance& inst, const std::string& file, bool pitched)
@@ -79,7 +68,7 @@ std::vector<double> runOnce(const std::string& file, bool pitched)
 void ProcessAllPools(benchmark::State& state)
 {
     const bool pitched = state.range(0) != 0;
-    const std::string file = makeFile();
+    const std::string file = vesk::bench::noiseSampleFile("bench", kRate);
     std::vector<double> best(kBlocks, 1e30);
     double total = 0.0;
     for (auto _ : state) {

@@ -5,6 +5,7 @@
 // two cores), for one render thread and for two in the same run, and as the speed-up of two
 // threads over one ("speedup_2_over_1", goal >= 1.7; reported by the two-thread run), beside
 // the audio per CPU second and the cores the run actually got.
+#include "BenchKit.h"
 #include "export/VariationSet.h"
 
 #include <benchmark/benchmark.h>
@@ -21,21 +22,6 @@ namespace {
 
 constexpr double kRate = 48000.0;
 constexpr int kVariations = 50;
-
-vesk::LaneFXSnapshot busyLane(std::initializer_list<vesk::FXType> types)
-{
-    vesk::LaneFXSnapshot lane;
-    for (vesk::FXType type : types) {
-        const vesk::FXModuleInfo* info = vesk::getFXModuleInfo(type);
-        if (info == nullptr || info->vtable == nullptr)
-            continue;
-        auto& slot = lane.slots[lane.slotCount++];
-        slot.type = static_cast<uint8_t>(type);
-        for (uint32_t k = 0; k < info->paramCount && k < vesk::kMaxFXParams; ++k)
-            slot.params[k] = info->paramDefaults[k];
-    }
-    return lane;
-}
 
 std::shared_ptr<vesk::VariationSetSource> makeKit()
 {
@@ -77,9 +63,10 @@ std::shared_ptr<vesk::VariationSetSource> makeKit()
     vesk::captureVariationSetSource(*sampler, bus1, bus2, true, vesk::MasterFXState{}, 0x5EED,
                                     *source);
     using T = vesk::FXType;
-    source->lanes[0] = busyLane({T::EQ, T::Saturate, T::Chorus, T::Phaser, T::Delay, T::Reverb});
+    source->lanes[0] =
+        vesk::bench::busyLane({T::EQ, T::Saturate, T::Chorus, T::Phaser, T::Delay, T::Reverb});
     source->lanes[1] =
-        busyLane({T::Transient, T::Flanger, T::Tremolo, T::Haas, T::Image, T::Delay});
+        vesk::bench::busyLane({T::Transient, T::Flanger, T::Tremolo, T::Haas, T::Image, T::Delay});
     source->kitName = "Bench";
     return source;
 }

@@ -90,6 +90,20 @@ void addInto(std::vector<float>& dstL, std::vector<float>& dstR, const std::vect
     }
 }
 
+std::string jobStamp(const RenderJob& job)
+{
+    return formatTimeStamp(job.timeStamp >= 0 ? job.timeStamp : std::time(nullptr));
+}
+
+const LaneFXSnapshot& laneFor(const RenderJob& job, PoolRoute route)
+{
+    return job.lanes[route == PoolRoute::Bus2 ? 1 : 0];
+}
+
+} // namespace
+
+namespace {
+
 bool makeFolder(const std::string& path)
 {
     if (path.empty())
@@ -102,7 +116,8 @@ bool makeFolder(const std::string& path)
     return false;
 }
 
-// Creates the folder and every missing folder above it.
+} // namespace
+
 bool makeFolders(const std::string& path)
 {
     for (size_t slash = path.find('/', 1); slash != std::string::npos;
@@ -110,18 +125,6 @@ bool makeFolders(const std::string& path)
         makeFolder(path.substr(0, slash));
     return makeFolder(path);
 }
-
-std::string jobStamp(const RenderJob& job)
-{
-    return formatTimeStamp(job.timeStamp >= 0 ? job.timeStamp : std::time(nullptr));
-}
-
-const LaneFXSnapshot& laneFor(const RenderJob& job, PoolRoute route)
-{
-    return job.lanes[route == PoolRoute::Bus2 ? 1 : 0];
-}
-
-} // namespace
 
 LaneFXSnapshot captureLaneFX(const FXLane& lane)
 {

@@ -134,6 +134,9 @@ RenderResult runRenderJob(RenderJob& job);
 // documents folder (beside "FX Chains"); "" when the home folder is unknown.
 std::string defaultExportFolder();
 
+// [any thread] Creates the folder and every missing folder above it; true when it is a folder.
+bool makeFolders(const std::string& path);
+
 // [main thread, without the state mutex] The rest of the render command: renders the dry voices
 // of `capture` on this thread, then posts the job. projectRoot: the host project's folder, or ""
 // outside a host project (the files then go into the default export folder and are not meant

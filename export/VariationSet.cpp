@@ -1155,26 +1155,6 @@ std::string writeSetFile(const FileToWrite& f)
     return {};
 }
 
-bool makeFolder(const std::string& path)
-{
-    if (path.empty())
-        return false;
-    if (::mkdir(path.c_str(), 0755) == 0 || errno == EEXIST) {
-        struct stat st
-        {};
-        return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-    }
-    return false;
-}
-
-bool makeFolders(const std::string& path)
-{
-    for (size_t slash = path.find('/', 1); slash != std::string::npos;
-         slash = path.find('/', slash + 1))
-        makeFolder(path.substr(0, slash));
-    return makeFolder(path);
-}
-
 bool exists(const std::string& path)
 {
     struct stat st

@@ -1,5 +1,6 @@
 // The pool rows through the real Vesk.clap in vesk-host under Xvfb: knobs turned with the
 // mouse, files dropped, and the saved state read back; opening the editor changes nothing.
+#include "EditorFiles.h"
 #include "EditorHarness.h"
 
 #include "audio_files/WavWriter.h"
@@ -33,36 +34,6 @@ Point miniRing(int pool, int column, int row)
 Point waveform(int pool)
 {
     return {kViewportX + 4 + 140, kViewportY + kRowPitch * pool + 24 + 50};
-}
-
-std::string sineFile(const std::string& path, double hz, double seconds, double amplitude = 0.5)
-{
-    const size_t n = size_t(seconds * 48000.0);
-    std::vector<float> x(n);
-    for (size_t i = 0; i < n; ++i)
-        x[i] = float(amplitude * std::sin(2.0 * M_PI * hz * double(i) / 48000.0));
-    EXPECT_TRUE(vesk::writeWav(path, x, x, 48000.0)) << path;
-    return path;
-}
-
-std::string kitState(HostRun& run, const std::string& kitJson)
-{
-    const std::string kit = run.path("kit.json");
-    std::ofstream(kit) << kitJson;
-    const std::string state = run.path("kit.vesk-state");
-    EXPECT_EQ(runProgram({kitPath(), "build", kit, state}), 0);
-    return state;
-}
-
-// A saved state as the kit JSON the plug-in reads from it.
-Json stateJson(HostRun& run, const std::string& state)
-{
-    const std::string out = run.path("printed.json");
-    EXPECT_EQ(runProgram({kitPath(), "print", state, out}), 0);
-    std::string error;
-    Json j = Json::parse(readText(out), &error);
-    EXPECT_TRUE(error.empty()) << error;
-    return j;
 }
 
 // Row controls in window coordinates (pool row p).
@@ -119,11 +90,6 @@ bool keys(const std::string& sequence)
         at = space == std::string::npos ? sequence.size() : space + 1;
     }
     return xdotool(args);
-}
-
-void pause(double seconds)
-{
-    waitFor([] { return false; }, seconds);
 }
 
 // A vertical drag of dy pixels, in small steps as a hand moves.

@@ -1,6 +1,7 @@
 // The editor's frame through the real Vesk.clap in vesk-host under Xvfb: sizes and scale, the
 // global keys heard in the recorded audio, the health banner, hiding, pumping and clicks, and
 // the open/close/unload cycles a host puts it through.
+#include "EditorFiles.h"
 #include "EditorHarness.h"
 
 #include "audio_files/WavWriter.h"
@@ -22,27 +23,6 @@ constexpr uint32_t kBackground = 0x2d2d30;
 constexpr uint32_t kBanner = 0xb23a1e;
 // The body of an FX bus panel, proof that the editor has drawn itself.
 constexpr uint32_t kLaneBody = 0x282a2d;
-
-// Writes `frames` of a sine into a mono WAV file.
-std::string sineFile(const std::string& path, double hz, double seconds, double amplitude = 0.5)
-{
-    const size_t n = size_t(seconds * 48000.0);
-    std::vector<float> x(n);
-    for (size_t i = 0; i < n; ++i)
-        x[i] = float(amplitude * std::sin(2.0 * M_PI * hz * double(i) / 48000.0));
-    EXPECT_TRUE(vesk::writeWav(path, x, x, 48000.0)) << path;
-    return path;
-}
-
-// A state made by vesk-kit from a kit description.
-std::string kitState(HostRun& run, const std::string& kitJson)
-{
-    const std::string kit = run.path("kit.json");
-    std::ofstream(kit) << kitJson;
-    const std::string state = run.path("kit.vesk-state");
-    EXPECT_EQ(runProgram({kitPath(), "build", kit, state}), 0);
-    return state;
-}
 
 // One pool with a 2 s tone whose pitch is drawn afresh on every trigger.
 std::string tonePoolKit(const std::string& file)

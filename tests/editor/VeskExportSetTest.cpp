@@ -2,6 +2,7 @@
 // click on the top bar's export area opens the panel, the count and the folder are typed, Render
 // writes the files and the manifest while the instance keeps playing, and Cancel stops a long set
 // leaving only complete files.
+#include "EditorFiles.h"
 #include "EditorHarness.h"
 
 #include "audio_files/WavWriter.h"
@@ -29,20 +30,10 @@ constexpr int kFolderX = kPanelX + 124 + 100, kFolderY = kPanelY + 36 + 7 * 28 +
 constexpr int kRenderX = kPanelX + 240 + 45, kRenderY = kPanelY + 384 - 10 - 12;
 constexpr uint32_t kPanelBackground = 0x333338;
 
-std::string sineFile(const std::string& path, double hz, double seconds)
-{
-    const size_t n = size_t(seconds * 48000.0);
-    std::vector<float> x(n);
-    for (size_t i = 0; i < n; ++i)
-        x[i] = float(0.4 * std::sin(2.0 * M_PI * hz * double(i) / 48000.0));
-    EXPECT_TRUE(vesk::writeWav(path, x, x, 48000.0)) << path;
-    return path;
-}
-
 // A kit of one pool: a tone of `seconds` whose pitch is drawn afresh on every trigger.
 std::string toneKitState(HostRun& run, double seconds)
 {
-    const std::string tone = sineFile(run.path("tone.wav"), 440.0, seconds);
+    const std::string tone = sineFile(run.path("tone.wav"), 440.0, seconds, 0.4);
     const std::string kit = run.path("kit.json");
     std::ofstream(kit) << R"({"rate": 48000, "pools": [{"name": "Tone", "samples": [")" << tone
                        << R"("], "pitch": {"base": 0, "range": 0.5, "random": true}}]})";

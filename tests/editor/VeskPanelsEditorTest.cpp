@@ -2,6 +2,7 @@
 // a user drives them: the top bar, the pool navigation, the FX buses, the master strip and the
 // FX-chain presets, checked on the saved state, the recorded audio, the preset files and
 // screenshots. Coordinates are the editor's at its design size 1200 x 800 (embedded, scale 1).
+#include "EditorFiles.h"
 #include "EditorHarness.h"
 
 #include "audio_files/WavWriter.h"
@@ -19,43 +20,6 @@ namespace {
 
 constexpr uint32_t kLaneBody = 0x282a2d;     // an FX bus panel, drawn
 constexpr uint32_t kBypassedCard = 0x202023; // rgb(32, 32, 35)
-
-void pause(double seconds)
-{
-    waitFor([] { return false; }, seconds);
-}
-
-// A mono WAV: `seconds` of a sine, then silence up to `total` seconds.
-std::string toneFile(const std::string& path, double hz, double seconds, double total,
-                     double amplitude = 0.5)
-{
-    const size_t n = size_t(total * 48000.0), on = size_t(seconds * 48000.0);
-    std::vector<float> x(n, 0.0f);
-    for (size_t i = 0; i < on && i < n; ++i)
-        x[i] = float(amplitude * std::sin(2.0 * M_PI * hz * double(i) / 48000.0));
-    EXPECT_TRUE(vesk::writeWav(path, x, x, 48000.0)) << path;
-    return path;
-}
-
-std::string kitState(HostRun& run, const std::string& kitJson)
-{
-    const std::string kit = run.path("kit.json");
-    std::ofstream(kit) << kitJson;
-    const std::string state = run.path("kit.vesk-state");
-    EXPECT_EQ(runProgram({kitPath(), "build", kit, state}), 0);
-    return state;
-}
-
-// A saved state as the kit JSON vesk-kit prints for it.
-Json printedState(HostRun& run, const std::string& state)
-{
-    const std::string out = run.path("printed.json");
-    EXPECT_EQ(runProgram({kitPath(), "print", state, out}), 0);
-    std::string error;
-    Json j = Json::parse(readText(out), &error);
-    EXPECT_TRUE(error.empty()) << error;
-    return j;
-}
 
 std::string onePoolKit(const std::string& file, const std::string& extra = "")
 {
@@ -137,7 +101,7 @@ TEST_F(TopBarEditor, TransportVoiceModeAndAutoSplit)
 {
     HostRun host("topbar");
     const std::string state =
-        kitState(host, onePoolKit(toneFile(host.path("tone.wav"), 440.0, 3.0, 3.0)));
+        kitState(host, onePoolKit(sineFile(host.path("tone.wav"), 440.0, 3.0, 0.5, 3.0)));
     ASSERT_TRUE(host.start({"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
                             "--gui-seconds", "7", "--out", host.path("out.wav"), "--save-state",
                             host.path("saved.vesk-state")}));
@@ -160,7 +124,7 @@ TEST_F(TopBarEditor, TransportVoiceModeAndAutoSplit)
     ASSERT_TRUE(click(w, kStop.x, kStop.y));
     ASSERT_EQ(host.wait(), 0) << host.err();
 
-    const Json kit = printedState(host, host.path("saved.vesk-state"));
+    const Json kit = stateJson(host, host.path("saved.vesk-state"));
     EXPECT_EQ(kit["retrigger"].asString(), "poly");
     EXPECT_TRUE(kit["autoSplit"].asBool());
     const Wav wav = readWav(host.path("out.wav"));
@@ -175,7 +139,7 @@ TEST_F(TopBarEditor, TransportVoiceModeAndAutoSplit)
 TEST_F(PoolNavEditor, AddMuteSoloAndLock)
 {
     HostRun host("poolnav");
-    const std::string tone = toneFile(host.path("tone.wav"), 440.0, 0.5, 0.5);
+    const std::string tone = sineFile(host.path("tone.wav"), 440.0, 0.5, 0.5, 0.5);
     const std::string state = kitState(
         host, R"({"rate": 48000, "pools": [{"name": "A", "samples": [")" + tone +
                   R"("]}, {"name": "B", "samples": [")" + tone +
@@ -201,7 +165,7 @@ TEST_F(PoolNavEditor, AddMuteSoloAndLock)
     screenshot(w, "vesk-poolnav-mute-solo-lock");
     ASSERT_EQ(host.wait(), 0) << host.err();
 
-    const Json kit = printedState(host, host.path("saved.vesk-state"));
+    const Json kit = stateJson(host, host.path("saved.vesk-state"));
     EXPECT_EQ(kit["visiblePools"].asInt(), 0x1F);
     EXPECT_TRUE(kit["pools"][1]["mute"].asBool());
     EXPECT_TRUE(kit["pools"][2]["solo"].asBool());
@@ -212,7 +176,7 @@ TEST_F(PoolNavEditor, AddMuteSoloAndLock)
 TEST_F(FXLaneEditor, AddEchoMoveModulateBypass)
 {
     HostRun host("fxlane");
-    const std::string tone = toneFile(host.path("burst.wav"), 1000.0, 0.02, 0.05);
+    const std::string tone = sineFile(host.path("burst.wav"), 1000.0, 0.02, 0.5, 0.05);
     const std::string state = kitState(host, onePoolKit(tone));
     ASSERT_TRUE(host.start({"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
                             "--gui-seconds", "11", "--out", host.path("out.wav"), "--save-state",
@@ -260,7 +224,7 @@ TEST_F(FXLaneEditor, AddEchoMoveModulateBypass)
     EXPECT_EQ(shot.rgb(998 + 6 + 3, 84 + 40), kBypassedCard);
     ASSERT_EQ(host.wait(), 0) << host.err();
 
-    const Json kit = printedState(host, host.path("saved.vesk-state"));
+    const Json kit = stateJson(host, host.path("saved.vesk-state"));
     EXPECT_EQ(kit["buses"][0]["slots"].size(), 0u) << "the Delay left FX Bus 1";
     const Json slot = kit["buses"][1]["slots"][0];
     EXPECT_EQ(slot["fx"].asString(), "Delay");
@@ -286,7 +250,7 @@ TEST_F(MasterEditor, PowerMidAndDryWet)
 {
     HostRun host("master");
     const std::string state =
-        kitState(host, onePoolKit(toneFile(host.path("tone.wav"), 440.0, 0.2, 0.2),
+        kitState(host, onePoolKit(sineFile(host.path("tone.wav"), 440.0, 0.2, 0.5, 0.2),
                                   R"(, "master": {"reverb": {"mix": 0.1}})"));
     ASSERT_TRUE(host.start({"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
                             "--gui-seconds", "5", "--save-state", host.path("saved.vesk-state")}));
@@ -306,7 +270,7 @@ TEST_F(MasterEditor, PowerMidAndDryWet)
     screenshot(w, "vesk-master-strip");
     ASSERT_EQ(host.wait(), 0) << host.err();
 
-    const Json m = printedState(host, host.path("saved.vesk-state"))["master"];
+    const Json m = stateJson(host, host.path("saved.vesk-state"))["master"];
     EXPECT_FALSE(m["bypass"].asBool());
     EXPECT_NEAR(m["eq"]["mid"].asNumber(), 3.6, 1e-3);
     EXPECT_EQ(m["eq"]["low"].asNumber(), 0.0);
@@ -322,7 +286,7 @@ TEST_F(PresetEditor, SaveTypedNameAppendAndDelete)
     const std::string home = host.path("home");
     std::filesystem::create_directories(home);
     const std::string state =
-        kitState(host, onePoolKit(toneFile(host.path("tone.wav"), 440.0, 0.2, 0.2),
+        kitState(host, onePoolKit(sineFile(host.path("tone.wav"), 440.0, 0.2, 0.5, 0.2),
                                   R"(, "buses": [{"slots": [{"fx": "Delay"}]}, {"slots": []}])"));
     ASSERT_TRUE(host.start({"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
                             "--gui-seconds", "7", "--out", host.path("out.wav"), "--save-state",
@@ -369,7 +333,7 @@ TEST_F(PresetEditor, SaveTypedNameAppendAndDelete)
     screenshot(w, "vesk-preset-popup-deleted");
     ASSERT_EQ(host.wait(), 0) << host.err();
 
-    const Json kit = printedState(host, host.path("saved.vesk-state"));
+    const Json kit = stateJson(host, host.path("saved.vesk-state"));
     EXPECT_EQ(kit["buses"][0]["slots"].size(), 2u) << "the preset's Delay appended";
     const Wav wav = readWav(host.path("out.wav"));
     EXPECT_LT(peak(wav, 0, (long long)wav.left.size()), 1e-4f) << "typing R fired nothing";
@@ -404,7 +368,7 @@ TEST_F(PresetEditor, OverwriteCancelKeepsTheFileAndClosingWithAllOpenIsSafe)
     std::ofstream(file) << R"({"schema": 1, "lanes": [{"slots": []}, {"slots": []}]})";
     const std::string before = readText(file);
     const std::string state =
-        kitState(host, onePoolKit(toneFile(host.path("tone.wav"), 440.0, 0.2, 0.2)));
+        kitState(host, onePoolKit(sineFile(host.path("tone.wav"), 440.0, 0.2, 0.5, 0.2)));
     ASSERT_TRUE(host.start(
         {"--plugin", veskPath(), "--load-state", state, "--gui", "embedded", "--gui-seconds", "6"},
         {"HOME=" + home}));
@@ -443,7 +407,7 @@ TEST_F(PoolNavEditor, ClosingWithTheCardMenuOpenIsSafe)
 {
     HostRun host("poolnav_close");
     const std::string state =
-        kitState(host, onePoolKit(toneFile(host.path("tone.wav"), 440.0, 0.2, 0.2)));
+        kitState(host, onePoolKit(sineFile(host.path("tone.wav"), 440.0, 0.2, 0.5, 0.2)));
     ASSERT_TRUE(host.start({"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
                             "--gui-seconds", "2.5"}));
     ASSERT_TRUE(host.waitReady()) << host.err();
@@ -484,7 +448,7 @@ TEST_F(TopBarEditor, PanOnThenDiceKeepEveryEnabledRangeWithinItsLimits)
 {
     HostRun host("topbar_ranges");
     const std::string state =
-        kitState(host, twoPoolRangeKit(toneFile(host.path("tone.wav"), 440.0, 0.2, 0.2)));
+        kitState(host, twoPoolRangeKit(sineFile(host.path("tone.wav"), 440.0, 0.2, 0.5, 0.2)));
     ASSERT_TRUE(
         host.start({"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
                     "--gui-seconds", "4.5", "--save-state", host.path("saved.vesk-state")}));
@@ -497,7 +461,7 @@ TEST_F(TopBarEditor, PanOnThenDiceKeepEveryEnabledRangeWithinItsLimits)
     ASSERT_TRUE(click(w, kDice.x, kDice.y));
     pause(0.4);
     ASSERT_EQ(host.wait(), 0) << host.err();
-    const Json pools = printedState(host, host.path("saved.vesk-state"))["pools"];
+    const Json pools = stateJson(host, host.path("saved.vesk-state"))["pools"];
     EXPECT_TRUE(pools[0]["pan"]["random"].asBool()) << "On switched pool 1's pan range";
     EXPECT_FALSE(pools[1]["pan"]["random"].asBool()) << "a pool without samples is left alone";
     EXPECT_FALSE(pools[0]["pitch"]["random"].asBool());
@@ -513,7 +477,7 @@ TEST_F(TopBarEditor, AllAndResetClearEveryRangeAndTheReverseChance)
 {
     HostRun host("topbar_reset");
     const std::string state =
-        kitState(host, twoPoolRangeKit(toneFile(host.path("tone.wav"), 440.0, 0.2, 0.2)));
+        kitState(host, twoPoolRangeKit(sineFile(host.path("tone.wav"), 440.0, 0.2, 0.5, 0.2)));
     ASSERT_TRUE(
         host.start({"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
                     "--gui-seconds", "3.5", "--save-state", host.path("saved.vesk-state")}));
@@ -524,7 +488,7 @@ TEST_F(TopBarEditor, AllAndResetClearEveryRangeAndTheReverseChance)
     ASSERT_TRUE(click(w, kReset.x, kReset.y));
     pause(0.4);
     ASSERT_EQ(host.wait(), 0) << host.err();
-    const Json pools = printedState(host, host.path("saved.vesk-state"))["pools"];
+    const Json pools = stateJson(host, host.path("saved.vesk-state"))["pools"];
     for (const char* p : {"volume", "pan", "pitch", "delay", "start"}) {
         EXPECT_EQ(pools[0][p]["base"].asNumber(), 0.0) << p;
         EXPECT_EQ(pools[0][p]["range"].asNumber(), 0.0) << p;
@@ -557,7 +521,7 @@ TEST_F(TopBarEditor, AutoSplitOnLoadsAFileWithTwoPausesAsThreeSamples)
     pause(0.4);
     ASSERT_EQ(dropFiles(w, 200, 130, {file}), 0); // onto pool 1's row
     ASSERT_EQ(host.wait(), 0) << host.err();
-    const Json kit = printedState(host, host.path("saved.vesk-state"));
+    const Json kit = stateJson(host, host.path("saved.vesk-state"));
     EXPECT_TRUE(kit["autoSplit"].asBool());
     EXPECT_EQ(kit["pools"][0]["samples"].size(), 3u);
 }
@@ -577,7 +541,7 @@ TEST_F(PresetEditor, TheTwentyFifthPresetScrollsIntoViewAndLoads)
             << R"(", "bypass": false}]}, {"slots": []}]})";
     }
     const std::string state =
-        kitState(host, onePoolKit(toneFile(host.path("tone.wav"), 440.0, 0.2, 0.2)));
+        kitState(host, onePoolKit(sineFile(host.path("tone.wav"), 440.0, 0.2, 0.5, 0.2)));
     ASSERT_TRUE(host.start({"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
                             "--gui-seconds", "5", "--save-state", host.path("saved.vesk-state")},
                            {"HOME=" + home}));
@@ -597,7 +561,7 @@ TEST_F(PresetEditor, TheTwentyFifthPresetScrollsIntoViewAndLoads)
     ASSERT_TRUE(click(w, p.x + 100, p.y + 700 - 4 - 32 + 15)); // row 25 at the view's bottom
     pause(0.6);
     ASSERT_EQ(host.wait(), 0) << host.err();
-    const Json slots = printedState(host, host.path("saved.vesk-state"))["buses"][0]["slots"];
+    const Json slots = stateJson(host, host.path("saved.vesk-state"))["buses"][0]["slots"];
     ASSERT_EQ(slots.size(), 1u);
     EXPECT_EQ(slots[0]["fx"].asString(), "Delay") << "the 25th preset was appended";
 }

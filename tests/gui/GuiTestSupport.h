@@ -8,6 +8,7 @@
 #include "plugin/Messages.h"
 #include "plugin/VeskPlugin.h"
 
+#include <gtest/gtest.h>
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include <cstdint>
@@ -25,6 +26,15 @@ struct RingMessage
 
 // Takes every message out of both rings (trigger ring first), as their readers would.
 std::vector<RingMessage> drainRings(CommandQueues& queues);
+
+// A ring message read back as its record; a failure when it is another message or does not decode.
+template <class R> R decoded(const RingMessage& m)
+{
+    EXPECT_EQ(m.type, R::kId);
+    R out{};
+    EXPECT_TRUE(R::decode(m.payload.data(), uint32_t(m.payload.size()), out));
+    return out;
+}
 
 // An initialised instance, destroyed with the fixture.
 struct EditorInstance

@@ -18,18 +18,11 @@
 namespace {
 
 namespace rl = vesk::gui::rowlogic;
+using vesk::test::decoded;
 using vesk::test::drainRings;
 using vesk::test::EditorInstance;
 using vesk::test::Mouse;
 using vesk::test::RingMessage;
-
-template <class R> R decoded(const RingMessage& m)
-{
-    EXPECT_EQ(m.type, R::kId);
-    R out{};
-    EXPECT_TRUE(R::decode(m.payload.data(), uint32_t(m.payload.size()), out));
-    return out;
-}
 
 bool validUtf8(const std::string& s)
 {
