@@ -614,19 +614,11 @@ void captureVariationSetSettings(const Sampler& sampler, VariationSetSource& out
         const SamplePool& from = sampler.pools[i];
         SamplePool& to = out.pools[size_t(i)];
         to.samples = from.samples;
-        copyRandomizerSettings(from.pitch, to.pitch);
-        copyRandomizerSettings(from.volume, to.volume);
-        copyRandomizerSettings(from.pan, to.pan);
-        copyRandomizerSettings(from.delay, to.delay);
-        copyRandomizerSettings(from.start, to.start);
-        to.reverseChance = from.reverseChance;
         std::memcpy(to.name, from.name, sizeof to.name);
         to.outputRoute = from.outputRoute;
         to.volumeEnv = from.volumeEnv;
         to.panEnv = from.panEnv;
         to.pitchEnv = from.pitchEnv;
-        to.hpfHz = from.hpfHz;
-        to.lpfHz = from.lpfHz;
         to.hpfEnv = from.hpfEnv;
         to.lpfEnv = from.lpfEnv;
         to.fadeIn = from.fadeIn;
@@ -643,6 +635,16 @@ void captureVariationSetDraws(const Sampler& sampler, const FXLane& bus1, const 
     for (int i = 0; i < kNumPools; ++i) {
         const SamplePool& from = sampler.pools[i];
         SamplePool& to = out.pools[size_t(i)];
+        // The knobs a host modulates: the audio thread puts its modulation on them while it
+        // renders, so they are read here, where it cannot.
+        copyRandomizerSettings(from.pitch, to.pitch);
+        copyRandomizerSettings(from.volume, to.volume);
+        copyRandomizerSettings(from.pan, to.pan);
+        copyRandomizerSettings(from.delay, to.delay);
+        copyRandomizerSettings(from.start, to.start);
+        to.reverseChance = from.reverseChance;
+        to.hpfHz = from.hpfHz;
+        to.lpfHz = from.lpfHz;
         to.lastPick = from.lastPick;
         to.prevPick = from.prevPick;
         to.pitch.lastQuadrant = from.pitch.lastQuadrant;

@@ -178,11 +178,12 @@ struct VariationSetSource
 };
 
 // The copy is taken in two steps, so the audio thread is held up only for plain copies:
-// [main thread, without the state mutex] the pools' sample lists and settings, which only the
-// main thread changes (the display overviews and peaks are not copied);
+// [main thread, without the state mutex] the pools' sample lists and the settings only the main
+// thread changes (the display overviews and peaks are not copied);
 void captureVariationSetSettings(const Sampler& sampler, VariationSetSource& out);
-// [main thread, under the state mutex] what triggers change (pick history, last and locked draws,
-// walks, masks), both buses, the master settings and the salt; allocates nothing.
+// [main thread, under the state mutex] what the audio thread changes: the knobs a host modulates,
+// what triggers change (pick history, last and locked draws, walks, masks), both buses, the
+// master settings and the salt; allocates nothing.
 void captureVariationSetDraws(const Sampler& sampler, const FXLane& bus1, const FXLane& bus2,
                               bool bus1ToMaster, const MasterFXState& master, uint64_t salt,
                               VariationSetSource& out);

@@ -29,8 +29,9 @@ void VeskPlugin::syncState()
     // picture must be written here.
 
     // Fields the audio thread writes (last-trigger records, displayed peaks, draws, voice and walk
-    // activity) are copied under a brief hold of the state mutex: a few kilobytes, as short as one
-    // command. Everything else here changes only on this thread and is read without the lock.
+    // activity, and the knobs a host modulates, which carry the modulation while it renders) are
+    // copied under a brief hold of the state mutex: a few kilobytes, as short as one command.
+    // Everything else here changes only on this thread and is read without the lock.
     struct Live
     {
         LastTrigger last;
@@ -39,6 +40,9 @@ void VeskPlugin::syncState()
         bool active;
         float playback;
         float envelope;
+        ParamState pitch, volume, pan, delay, start;
+        float reverseChance;
+        float hpfHz, lpfHz;
     };
     static thread_local Live live[kNumPools];
     bool playing = false;
@@ -46,6 +50,15 @@ void VeskPlugin::syncState()
         std::lock_guard<std::mutex> lock(stateMutex);
         for (int i = 0; i < kNumPools; ++i) {
             Live& l = live[i];
+            const SamplePool& pool = sampler.pools[i];
+            l.pitch = paramState(pool.pitch);
+            l.volume = paramState(pool.volume);
+            l.pan = paramState(pool.pan);
+            l.delay = paramState(pool.delay);
+            l.start = paramState(pool.start);
+            l.reverseChance = pool.reverseChance;
+            l.hpfHz = pool.hpfHz;
+            l.lpfHz = pool.lpfHz;
             l.last = sampler.pools[i].lastTrigger;
             std::memcpy(l.peaks, sampler.pools[i].peaks, sizeof l.peaks);
             l.params = sampler.lastParams[i];
@@ -56,6 +69,10 @@ void VeskPlugin::syncState()
             l.envelope = l.active ? sampler.getPoolEnvelopeProgress(i) : 0.0f;
         }
         playing = sampler.isPlaying();
+        // A host's automation switches the buses and moves the master from the audio thread.
+        masterFx.exportState(staging.master);
+        for (int l = 0; l < kNumLanes; ++l)
+            lanes[l].exportState(staging.lanes[l]);
     }
 
     int32_t missing = 0;
@@ -76,18 +93,18 @@ void VeskPlugin::syncState()
             out.sampleMissing[k] = isMissing ? 1 : 0;
             missing += isMissing ? 1 : 0;
         }
-        out.pitch = paramState(pool.pitch);
-        out.volume = paramState(pool.volume);
-        out.pan = paramState(pool.pan);
-        out.delay = paramState(pool.delay);
-        out.start = paramState(pool.start);
-        out.reverseChance = pool.reverseChance;
+        const Live& l = live[i];
+        out.pitch = l.pitch;
+        out.volume = l.volume;
+        out.pan = l.pan;
+        out.delay = l.delay;
+        out.start = l.start;
+        out.reverseChance = l.reverseChance;
         std::memcpy(out.name, pool.name, kPoolNameSize);
         out.name[kPoolNameSize - 1] = '\0';
         out.outputRoute = uint8_t(pool.outputRoute);
         out.frozen = (freeze >> i) & 1;
 
-        const Live& l = live[i];
         out.level.store(0.0f); // the audio thread keeps the published picture's level
         out.active.store(l.active);
 
@@ -115,8 +132,8 @@ void VeskPlugin::syncState()
         out.volumeEnv = pool.volumeEnv;
         out.panEnv = pool.panEnv;
         out.pitchEnv = pool.pitchEnv;
-        out.hpfHz = pool.hpfHz;
-        out.lpfHz = pool.lpfHz;
+        out.hpfHz = l.hpfHz;
+        out.lpfHz = l.lpfHz;
         out.hpfEnv = pool.hpfEnv;
         out.lpfEnv = pool.lpfEnv;
         out.fadeIn = pool.fadeIn;
@@ -134,9 +151,6 @@ void VeskPlugin::syncState()
     staging.playing.store(playing);
     staging.retriggerMode = sampler.retriggerMode;
     staging.autoSplit = autoSplit.load();
-    masterFx.exportState(staging.master);
-    for (int l = 0; l < kNumLanes; ++l)
-        lanes[l].exportState(staging.lanes[l]);
     staging.bus1ToMaster = bus1ToMaster;
     staging.visiblePools = visiblePools.load();
     staging.soloMask = soloShadow.load();
