@@ -96,9 +96,10 @@ struct Options
     bool scaleGiven = false;
     double scale = 1.0;
     std::vector<SetSizeStep> setSizes;
-    std::vector<double> showAt;               // seconds after showing: call show again
-    double saveAt = -1.0;                     // seconds after showing: save the first instance's
-    std::string saveAtPath;                   // state to this file, the editor still open
+    std::vector<double> showAt; // seconds after showing: call show again
+    double saveAt = -1.0;       // seconds after showing: save the first instance's
+    std::string saveAtPath;     // state to this file, the editor still open
+    std::string loadOnPath;     // whenever this file appears: load it into the first instance
     double holdFrom = -1.0, holdUntil = -1.0; // the audio thread makes no process calls
     std::string windowFile, readyFile;
     std::string title = "vesk-host";
@@ -291,6 +292,7 @@ struct GuiHost::Impl
 
     // --- main loop ----------------------------------------------------------------------------
     void runPhase(double seconds);
+    void loadRequestedState(); // --gui-load-state-on
     void pumpCallbacks();
     void processXEvents();
     void checkWindows(Clock::time_point now);
@@ -927,6 +929,21 @@ void GuiHost::Impl::dispatchFds(const std::vector<pollfd>& pfds,
     }
 }
 
+void GuiHost::Impl::loadRequestedState()
+{
+    std::vector<uint8_t> bytes;
+    if (!readFile(opt.loadOnPath, bytes))
+        return; // not asked yet
+    std::remove(opt.loadOnPath.c_str());
+    const bool ok = adopted.front()->plugin->loadState(bytes);
+    if (!ok)
+        std::fprintf(stderr, "vesk-host: cannot load the state from %s\n", opt.loadOnPath.c_str());
+    const std::string answer = ok ? "ok\n" : "failed\n";
+    const std::string temporary = opt.loadOnPath + ".loaded.part";
+    if (writeFile(temporary, std::vector<uint8_t>(answer.begin(), answer.end())))
+        std::rename(temporary.c_str(), (opt.loadOnPath + ".loaded").c_str());
+}
+
 void GuiHost::Impl::runPhase(double seconds)
 {
     const Clock::time_point start = Clock::now();
@@ -986,6 +1003,8 @@ void GuiHost::Impl::runPhase(double seconds)
                 std::fprintf(stderr, "vesk-host: cannot save the state to %s\n",
                              opt.saveAtPath.c_str());
         }
+        if (!opt.loadOnPath.empty() && !adopted.empty())
+            loadRequestedState();
         fireTimers(now);
         now = Clock::now();
         if (now >= until)
@@ -1007,7 +1026,8 @@ void GuiHost::Impl::runPhase(double seconds)
                 next =
                     std::min(next, start + std::chrono::duration_cast<Clock::duration>(
                                                std::chrono::duration<double>(opt.setSizes[i].at)));
-        if (!allReady() || (!windowFileWritten && !opt.windowFile.empty()))
+        if (!allReady() || (!windowFileWritten && !opt.windowFile.empty()) ||
+            !opt.loadOnPath.empty())
             next = std::min(next, now + kSearchInterval);
         bool immediate = x.hasQueuedEvents();
         for (const Instance* in : adopted)
@@ -1161,6 +1181,10 @@ const char* GuiHost::usage()
            "                        (repeatable)\n"
            "  --gui-save-state-at S:FILE  S seconds after showing: save the first instance's\n"
            "                        state to FILE with the editor open\n"
+           "  --gui-load-state-on FILE  whenever FILE appears, load it as the first instance's\n"
+           "                        state with the editor open, remove it and write FILE.loaded\n"
+           "                        (\"ok\" or \"failed\"); write FILE by renaming a finished "
+           "file\n"
            "  --gui-show-at S       S seconds after showing: call show again (repeatable)\n"
            "  --gui-audio-hold A:B  the audio thread makes no process call from A to B seconds\n"
            "                        (silence is recorded meanwhile)\n"
@@ -1239,6 +1263,10 @@ bool GuiHost::parseOption(const std::string& arg, const std::function<std::strin
             o.saveAt = at;
             o.saveAtPath = v.substr(colon + 1);
         }
+    } else if (arg == "--gui-load-state-on") {
+        o.loadOnPath = value();
+        if (o.loadOnPath.empty())
+            error = "bad --gui-load-state-on (FILE)";
     } else if (arg == "--gui-audio-hold") {
         const std::string v = value();
         double a = 0.0, b = 0.0;

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 
 using namespace vesk::editor_test;
@@ -185,6 +187,73 @@ TEST_F(PoolRowEditor, DraggingAKnobSendsTheHostOneGestureWithItsValues)
     const double stored = stateJson(host, saved)["pools"][0]["pitch"]["base"].asNumber();
     EXPECT_GT(stored, 3.0);
     EXPECT_NEAR(last, stored, 1e-4);
+}
+
+// No knob stays stuck on a value the user dragged: after each of twenty drags of different
+// lengths, the host loads a state and the knob shows the loaded value again (its pixels equal
+// those it had when that state was first shown).
+TEST_F(PoolRowEditor, AfterEachOfTwentyDragsALoadedStateMovesTheKnob)
+{
+    HostRun host("row_knob_loads");
+    const std::string state =
+        kitState(host, R"({"rate": 48000, "pools": [{"pitch": {"base": -5}}]})");
+    const std::string request = host.path("load.vesk-state");
+    ASSERT_TRUE(host.start({"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
+                            "--gui-seconds", "300", "--gui-load-state-on", request}));
+    ASSERT_TRUE(host.waitReady()) << host.err();
+    const WindowId w = host.window();
+    ASSERT_TRUE(waitForPixel(w, 900, 300, kLaneBody));
+
+    // Pool 1's Pitch knob, dial and value text; the mouse rests on a bus panel meanwhile.
+    const Point pitch = knobCentre(0, 2, 0);
+    const uint32_t left = uint32_t(pitch.x - 22), top = uint32_t(pitch.y - 23);
+    auto knobPixels = [&] {
+        const Image image = capture(w);
+        std::vector<uint32_t> px;
+        for (uint32_t y = top; y < top + 61; ++y)
+            for (uint32_t x = left; x < left + 44; ++x)
+                px.push_back(image.rgb(x, y));
+        return px;
+    };
+    // Pixels that differ clearly; a repaint of part of the row may move an edge by one step.
+    auto clearlyDiffering = [](const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
+        int n = 0;
+        for (size_t k = 0; k < a.size() && k < b.size(); ++k)
+            for (int shift : {0, 8, 16})
+                if (std::abs(int((a[k] >> shift) & 0xff) - int((b[k] >> shift) & 0xff)) > 8) {
+                    ++n;
+                    break;
+                }
+        return n;
+    };
+    auto rest = [&] { return mouseMove(w, 900, 300); };
+    ASSERT_TRUE(rest());
+    pause(0.5);
+    const std::vector<uint32_t> loaded = knobPixels();
+
+    for (int i = 1; i <= 20; ++i) {
+        SCOPED_TRACE("drag " + std::to_string(i));
+        const int dy = (i % 2 == 0 ? 1 : -1) * (6 + 7 * i);
+
+        ASSERT_TRUE(dragVertically(w, pitch, dy));
+        ASSERT_TRUE(rest());
+        ASSERT_TRUE(waitFor([&] { return clearlyDiffering(knobPixels(), loaded) > 10; }, 10.0))
+            << "the drag did not move the knob";
+        // The host loads the state, handed over whole by a rename.
+        const std::vector<uint8_t> bytes = readBytes(state);
+        const std::string part = request + ".part";
+        std::ofstream(part, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+        ASSERT_EQ(std::rename(part.c_str(), request.c_str()), 0);
+        const std::string answer = request + ".loaded";
+        ASSERT_TRUE(waitFor([&] { return !readText(answer).empty(); }, 20.0)) << host.err();
+        EXPECT_EQ(readText(answer), "ok\n");
+        std::remove(answer.c_str());
+        EXPECT_TRUE(waitFor([&] { return clearlyDiffering(knobPixels(), loaded) == 0; }, 10.0))
+            << "the knob stayed where the drag left it";
+    }
+    screenshot(w, "vesk-pool-row-knob-after-loads");
+    EXPECT_TRUE(host.running()) << host.err();
 }
 
 TEST_F(PoolRowEditor, OpeningTheEditorChangesNothing)
