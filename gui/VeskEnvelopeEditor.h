@@ -91,6 +91,12 @@ public:
     void setFilterBaseFreq(float hpf, float lpf);
     void setDimmed(bool dimmed);
     bool isDimmed() const { return dimmed_; }
+    // The host loaded a state: the next snapshot is shown as it is.
+    void forgetPendingEdits()
+    {
+        for (auto& p : pending_)
+            p.clear();
+    }
 
     int activeTab() const { return activeTab_; }
     void setActiveTab(int tab);

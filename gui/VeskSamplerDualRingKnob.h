@@ -132,6 +132,12 @@ public:
     bool isDimmed() const { return dimmed_; }
     bool isDragging() const { return dragMode_ != DragMode::None; }
     bool hasPendingValue() const { return pending_.active(); }
+    // The host loaded a state: the next snapshot is shown as it is.
+    void forgetPendingEdits()
+    {
+        pending_.clear();
+        pendingBinding_.clear();
+    }
 
     // Outgoing.
     void sendValueChanged();

@@ -269,6 +269,20 @@ void VeskSamplerEditor::onVBlank()
     }
 }
 
+// The host loaded a state (a preset, its undo, a project): what the user is still waiting to see
+// confirmed gives way to it, and every control shows the loaded values from this tick on.
+void VeskSamplerEditor::forgetPendingEdits()
+{
+    topBar_.forgetPendingEdits();
+    for (auto& row : poolRows_)
+        row->forgetPendingEdits();
+    for (auto& lane : lanePanels_)
+        for (int c = 0; c < lane->container().cardCount(); ++c)
+            for (int k = 0; k < lane->container().card(c).knobCount(); ++k)
+                lane->container().card(c).knob(k).forgetPendingEdits();
+    masterPanel_.forgetPendingEdits();
+}
+
 void VeskSamplerEditor::timerCallback()
 {
     const double now = juce::Time::getMillisecondCounterHiRes();
@@ -280,6 +294,10 @@ void VeskSamplerEditor::timerCallback()
     // 1. One consistent picture per tick.
     *snapshot_ = backend_.current();
     const vesk::VeskState& s = *snapshot_;
+    if (s.stateLoads != stateLoadsSeen_) {
+        stateLoadsSeen_ = s.stateLoads;
+        forgetPendingEdits();
+    }
 
     // 2. Banner.
     updateHealthBanner();

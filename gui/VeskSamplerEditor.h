@@ -89,6 +89,7 @@ private:
     void setupTopBarCallbacks();
     void setupPoolNavCallbacks();
     void setupPoolRowCallbacks(VeskSamplerPoolRow& row);
+    void forgetPendingEdits();
     void setupLanePanelCallbacks(VeskSamplerFXLanePanel& panel);
     void setupMasterFXCallbacks();
 
@@ -107,6 +108,7 @@ private:
     uint8_t visibleMask_ = 0x0F;
     int pendingSelection_ = -1;
     uint8_t previousSoloMask_ = 0;
+    uint32_t stateLoadsSeen_ = 0;
     std::unique_ptr<juce::FileChooser> fileChooser_;
     vesk::gui::KnobAutomation automation_;
     double lastPollMs_ = 0.0;

@@ -149,6 +149,15 @@ void VeskSamplerMasterFX::takeGroup(int c, const float* engine)
         card.setKnobValue(k, c == Reverb && reverbPercent(k) ? engine[k] * 100.0f : engine[k]);
 }
 
+void VeskSamplerMasterFX::forgetPendingEdits()
+{
+    for (Group& g : groups_)
+        g.pendingTicks = 0;
+    for (auto& card : cards_)
+        for (int k = 0; k < card->knobCount(); ++k)
+            card->knob(k).forgetPendingEdits();
+}
+
 void VeskSamplerMasterFX::updateFromState(const vesk::MasterFXState& s)
 {
     const bool bypassed = s.bypassed != 0;

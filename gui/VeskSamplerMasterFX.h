@@ -36,6 +36,8 @@ public:
 
     // [main thread] Every tick.
     void updateFromState(const vesk::MasterFXState& state);
+    // The host loaded a state: every card shows the next snapshot as it is.
+    void forgetPendingEdits();
 
     enum Card
     {

@@ -673,6 +673,17 @@ float VeskSamplerPoolRow::shownFadeOut() const
     return pendingFadeOut_.active() ? pendingFadeOut_.value() : state_.fadeOut;
 }
 
+void VeskSamplerPoolRow::forgetPendingEdits()
+{
+    for (auto& knob : knobs_)
+        knob->forgetPendingEdits();
+    envelope_.forgetPendingEdits();
+    for (auto* p : {&pendingFadeIn_, &pendingFadeOut_, &pendingHpf_, &pendingLpf_})
+        p->clear();
+    pendingPitchTrack_.clear();
+    pendingGrainCloud_.clear();
+}
+
 void VeskSamplerPoolRow::setFrozen(bool frozen)
 {
     if (frozen == frozen_)

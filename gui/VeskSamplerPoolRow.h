@@ -97,6 +97,8 @@ public:
     void setBackend(VeskBackend* backend) { backend_ = backend; }
     void updateFromState(const vesk::PoolState& state);
     void setFrozen(bool frozen);
+    // The host loaded a state: every control shows the next snapshot as it is.
+    void forgetPendingEdits();
     void setAudibleState(AudibleState state);
     // Flashes the row in a colour that fades out over about half a second.
     void setHighlight(juce::Colour colour);

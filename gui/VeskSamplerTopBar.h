@@ -47,6 +47,8 @@ public:
     void setRetriggerMode(bool single);
     void setVoiceModeEnabled(bool enabled);
     void setAutoSplit(bool on);
+    // The host loaded a state: the boxes show the next snapshot as it is.
+    void forgetPendingEdits() { voiceModePending_ = autoSplitPending_ = false; }
 
     // The last export's outcome, shown in the bar until the next one ("" hides it).
     void setExportStatus(const juce::String& text, bool failed);

@@ -164,6 +164,7 @@ void VeskPlugin::syncState()
     staging.missingFiles = missing;
     missingFiles = missing;
     staging.droppedCommands = queues.droppedCommands.load();
+    staging.stateLoads = stateLoads;
 
     const int32_t current = publishedSnapshot.load(std::memory_order_acquire);
     const int32_t next = current == 0 ? 1 : 0;

@@ -392,6 +392,7 @@ public:
     // [main thread] A load found its salt held by another instance and took a new one; the next
     // main-thread pass tells the host the project changed.
     bool saltChangePending = false;
+    uint32_t stateLoads = 0; // [main thread] states loaded, published for the editor
     vesk::WorkerPool workers;
     std::atomic<int32_t> pendingJobs{0};
     std::mutex loadMutex;

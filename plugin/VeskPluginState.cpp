@@ -310,6 +310,13 @@ bool VeskPlugin::clapStateLoad(const clap_plugin_t* plugin, const clap_istream_t
         }
     }
 
+    // What the editor sent before the host's load is applied first: an edit still queued must
+    // not land on top of the state just loaded.
+    const uint64_t commandsBefore = self->queues.commandRead.load(std::memory_order_relaxed);
+    self->processCommands();
+    if (self->queues.commandRead.load(std::memory_order_relaxed) != commandsBefore)
+        self->reportEditorParamChanges();
+
     bool ok = false;
     {
         std::lock_guard<std::mutex> lock(self->stateMutex);
@@ -324,6 +331,7 @@ bool VeskPlugin::clapStateLoad(const clap_plugin_t* plugin, const clap_istream_t
                                                                        bytes.size() - kHeaderBytes);
             if (self->serializeState(body)) {
                 ok = true;
+                ++self->stateLoads;
                 self->hasKeptState = false;
                 std::vector<uint8_t>().swap(self->keptState);
                 uint64_t salt = 0;

@@ -142,6 +142,8 @@ struct VeskState
     bool stateUnread = false;
     int32_t missingFiles = 0;
     int32_t droppedCommands = 0;
+    // Counts the states the host loaded: edits the editor still waits for give way to it.
+    uint32_t stateLoads = 0;
 };
 
 // The live atomics must not need a lock, or the audio thread could block on them.

@@ -307,6 +307,24 @@ TEST_F(PoolRowGui, AfterEveryDragAStateLoadMovesTheKnob)
     }
 }
 
+TEST_F(PoolRowGui, AnEditStillQueuedWhenTheHostLoadsGivesWayToTheLoadedState)
+{
+    // The user drags, and the host loads a state before its next main-thread pass: the edit
+    // came first, so the loaded value is the one that stays.
+    fill(pool(0), 1);
+    editor->tick();
+    std::vector<uint8_t> saved;
+    ASSERT_TRUE(vesk::test::saveState(*instance.plugin, saved));
+    const float loaded = instance.plugin->sampler.pools[0].volume.base;
+    VeskSamplerDualRingKnob& vol = row(0).knob(VeskSamplerPoolRow::kVol);
+    Mouse(vol).dragBy(vol.getKnobBounds().getCentre(), -40.0f);
+    ASSERT_TRUE(vesk::test::loadState(*instance.plugin, saved.data(), saved.size()));
+    engineTick();
+    engineTick();
+    EXPECT_FLOAT_EQ(instance.published().pools[0].volume.base, loaded);
+    EXPECT_FLOAT_EQ(vol.getValue(), loaded);
+}
+
 TEST_F(PoolRowGui, TogglesSlidersAndTheirPendingValues)
 {
     fill(pool(0), 1);
