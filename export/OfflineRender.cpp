@@ -11,6 +11,7 @@
 #include <memory>
 #include <new>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 #include <utility>
 
@@ -223,9 +224,19 @@ std::string mixFileName(const std::string& stamp, uint64_t id)
 
 std::string writeNewWav(const std::string& folder, const std::string& name,
                         const std::vector<float>& left, const std::vector<float>& right,
-                        double rate)
+                        double rate, std::string* why)
 {
-    if (left.empty() || folder.empty())
+    auto failed = [why](int error) {
+        if (why != nullptr)
+            *why = error == ENOSPC   ? "the disk is full"
+                   : error == EDQUOT ? "the disk quota is used up"
+                   : error != 0      ? std::generic_category().message(error)
+                                     : "the file could not be written";
+        return std::string();
+    };
+    if (folder.empty())
+        return failed(ENOENT);
+    if (left.empty())
         return {};
     const size_t dot = name.rfind(".wav");
     const std::string stem = dot == std::string::npos ? name : name.substr(0, dot);
@@ -238,15 +249,17 @@ std::string writeNewWav(const std::string& folder, const std::string& name,
         if (fd < 0) {
             if (errno == EEXIST)
                 continue;
-            return {};
+            return failed(errno);
         }
         ::close(fd);
+        errno = 0;
         if (writeWav(path, left, right, rate))
             return path;
+        const int error = errno;
         ::unlink(path.c_str());
-        return {};
+        return failed(error);
     }
-    return {};
+    return failed(EEXIST);
 }
 
 RenderResult runStemsJob(RenderJob& job)
@@ -263,14 +276,18 @@ RenderResult runStemsJob(RenderJob& job)
         Sampler::PoolRenderResult& stem = job.pools[size_t(i)];
         if (!stem.hasAudio || stem.left.empty())
             continue;
+        ++result.soundingPools;
         const PoolRoute route = job.routes[size_t(i)];
         if (route == PoolRoute::Bus1 || route == PoolRoute::Bus2) {
             auto lane = std::make_unique<FXLane>();
             buildOfflineLane(laneFor(job, route), *lane, job.rate, job.moduleLookup);
             processLaneWithTail(*lane, stem.left, stem.right, job.rate);
         }
+        std::string why;
         const std::string path = writeNewWav(job.outputFolder, stemFileName(stamp, i + 1, job.id),
-                                             stem.left, stem.right, job.rate);
+                                             stem.left, stem.right, job.rate, &why);
+        if (path.empty() && result.failure.empty())
+            result.failure = why;
         // The stem's audio is no longer needed; free it before the next pool's tail grows.
         std::vector<float>().swap(stem.left);
         std::vector<float>().swap(stem.right);
@@ -295,6 +312,8 @@ RenderResult runMixJob(RenderJob& job)
             length = std::max(length, stem.left.size());
     if (length == 0)
         return result;
+    for (const auto& stem : job.pools)
+        result.soundingPools += stem.hasAudio ? 1 : 0;
 
     std::vector<float> busL[2], busR[2], masterL(length, 0.0f), masterR(length, 0.0f);
     for (int b = 0; b < 2; ++b) {
@@ -349,7 +368,7 @@ RenderResult runMixJob(RenderJob& job)
     if (job.createFolder)
         makeFolders(job.outputFolder);
     const std::string path = writeNewWav(job.outputFolder, mixFileName(jobStamp(job), job.id),
-                                         masterL, masterR, job.rate);
+                                         masterL, masterR, job.rate, &result.failure);
     if (!path.empty()) {
         result.mixFile = path;
         result.insertIntoProject = job.insertIntoProject;
@@ -376,7 +395,7 @@ std::string defaultExportFolder()
 bool startRender(const Sampler& sampler, const RenderCapture& capture,
                  const std::string& projectRoot,
                  const std::function<void(std::function<void()>)>& post,
-                 std::function<void(RenderResult)> deliver)
+                 std::function<void(RenderResult)> deliver, std::string* why)
 {
     try {
         auto job = std::make_shared<RenderJob>();
@@ -396,8 +415,11 @@ bool startRender(const Sampler& sampler, const RenderCapture& capture,
             job->createFolder = true;
             job->insertIntoProject = false;
         }
-        if (job->outputFolder.empty())
+        if (job->outputFolder.empty()) {
+            if (why != nullptr)
+                *why = "no folder to write to (HOME is not set)";
             return false;
+        }
         sampler.renderAllPoolsOffline(capture.plan, job->pools, capture.rate);
         post([job, deliver = std::move(deliver)]() {
             RenderResult result = runRenderJob(*job);
@@ -407,6 +429,8 @@ bool startRender(const Sampler& sampler, const RenderCapture& capture,
         });
         return true;
     } catch (const std::bad_alloc&) {
+        if (why != nullptr)
+            *why = "not enough memory";
         return false;
     }
 }

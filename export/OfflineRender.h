@@ -142,11 +142,12 @@ bool makeFolders(const std::string& path);
 // outside a host project (the files then go into the default export folder and are not meant
 // for insertion). post queues a job on the worker; deliver is called on the worker with the
 // result (append it to the hand-back list and ask for a main-thread pass). Returns false, and
-// posts nothing, when the dry render ran out of memory or no folder is known.
+// posts nothing, when the dry render ran out of memory or no folder is known; `why` then says
+// which, in words for the user.
 bool startRender(const Sampler& sampler, const RenderCapture& capture,
                  const std::string& projectRoot,
                  const std::function<void(std::function<void()>)>& post,
-                 std::function<void(RenderResult)> deliver);
+                 std::function<void(RenderResult)> deliver, std::string* why = nullptr);
 
 // File naming, exposed for tests. The local time as "YYYYMMDDhhmmss".
 std::string formatTimeStamp(std::time_t t);
@@ -155,9 +156,9 @@ std::string mixFileName(const std::string& stamp, uint64_t id);
 
 // [worker] Writes a WAV file under `name` in `folder` without replacing anything: a taken name
 // becomes name-2.wav, name-3.wav, ... Returns the path written, or "" when the file could not be
-// written completely (nothing is left behind then).
+// written completely (nothing is left behind then); `why` then says what the system reported.
 std::string writeNewWav(const std::string& folder, const std::string& name,
                         const std::vector<float>& left, const std::vector<float>& right,
-                        double rate);
+                        double rate, std::string* why = nullptr);
 
 } // namespace vesk

@@ -15,6 +15,8 @@ struct RenderResult
     // written into the project folder; exports outside REAPER stay files on disk.
     bool insertIntoProject = false;
     std::string outputFolder; // where the files went
+    int soundingPools = 0;    // pools that had a sound to write (0: nothing to export)
+    std::string failure;      // why a file could not be written; "" when every file was
 };
 
 } // namespace vesk

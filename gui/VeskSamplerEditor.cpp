@@ -308,6 +308,8 @@ void VeskSamplerEditor::timerCallback()
     topBar_.setRetriggerMode(s.retriggerMode);
     topBar_.setVoiceModeEnabled(!s.playing.load());
     topBar_.setAutoSplit(s.autoSplit);
+    topBar_.setExportStatus(vesk::gui::textFromEngine(s.exportReport, sizeof s.exportReport),
+                            s.exportFailed);
 
     // 4.-5. Rows.
     for (int i = 0; i < vesk::kNumPools; ++i) {

@@ -121,7 +121,7 @@ VeskSamplerTopBar::VeskSamplerTopBar()
     };
     addAndMakeVisible(autoSplit_);
 
-    exportLabel_.setInterceptsMouseClicks(false, false);
+    exportLabel_.setInterceptsMouseClicks(true, false); // for its tooltip: the whole line
     exportLabel_.setFont(juce::Font(12.0f));
     exportLabel_.setMinimumHorizontalScale(0.7f);
     addChildComponent(exportLabel_);

@@ -68,8 +68,10 @@ void VeskPlugin::pollTrackMute()
 void VeskPlugin::insertRenderResults()
 {
     std::lock_guard<std::mutex> lock(renderMutex);
-    for (const vesk::RenderResult& result : renderResults)
-        reaperBridge.placeRenderResult(host, trackName, result);
+    for (const vesk::RenderResult& result : renderResults) {
+        const bool placed = reaperBridge.placeRenderResult(host, trackName, result);
+        exportReport = vesk::describeRender(result, placed);
+    }
     renderResults.clear();
 }
 

@@ -2,6 +2,7 @@
 #include "VeskPlugin.h"
 
 #include "export/OfflineRender.h"
+#include "export/RenderReport.h"
 
 void VeskPlugin::startRender(bool mix)
 {
@@ -14,7 +15,8 @@ void VeskPlugin::startRender(bool mix)
         vesk::captureRender(mix ? vesk::RenderKind::Mix : vesk::RenderKind::Stems, sampler,
                             lanes[0], lanes[1], bus1ToMaster, master, capture);
     }
-    vesk::startRender(
+    std::string why;
+    const bool started = vesk::startRender(
         sampler, capture, root, [this](std::function<void()> job) { workers.post(std::move(job)); },
         [this](vesk::RenderResult result) {
             {
@@ -22,5 +24,8 @@ void VeskPlugin::startRender(bool mix)
                 renderResults.push_back(std::move(result));
             }
             requestMainThreadCallback(this);
-        });
+        },
+        &why);
+    exportReport =
+        started ? vesk::describeRenderRunning(mix) : vesk::describeRenderNotStarted(mix, why);
 }

@@ -1,6 +1,8 @@
 // Building and publishing the snapshot the editor reads.
 #include "VeskPlugin.h"
 
+#include "persistence/StateFormat.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -165,6 +167,12 @@ void VeskPlugin::syncState()
     missingFiles = missing;
     staging.droppedCommands = queues.droppedCommands.load();
     staging.stateLoads = stateLoads;
+    {
+        const std::string cut =
+            vesk::utf8Prefix(exportReport.text, sizeof staging.exportReport - 1);
+        std::memcpy(staging.exportReport, cut.c_str(), cut.size() + 1);
+        staging.exportFailed = exportReport.failed;
+    }
 
     const int32_t current = publishedSnapshot.load(std::memory_order_acquire);
     const int32_t next = current == 0 ? 1 : 0;

@@ -18,6 +18,7 @@
 #include "audio_files/RawAudioCache.h"
 #include "engine/Config.h"
 #include "engine/Sampler.h"
+#include "export/RenderReport.h"
 #include "export/RenderResult.h"
 #include "export/VeskReaperBridge.h"
 #include "fx/FXLane.h"
@@ -399,6 +400,7 @@ public:
     std::vector<LoadResult> loadResults;
     std::mutex renderMutex;
     std::vector<vesk::RenderResult> renderResults;
+    vesk::RenderReport exportReport; // [main thread] the last export's line, for the editor
     clap_plugin_note_ports_t notePortsExt{};
     vesk_plugin_host_commands_t hostCommandsExt{};
     std::atomic<uint8_t> visiblePools{15};

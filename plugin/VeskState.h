@@ -144,6 +144,9 @@ struct VeskState
     int32_t droppedCommands = 0;
     // Counts the states the host loaded: edits the editor still waits for give way to it.
     uint32_t stateLoads = 0;
+    // The last export's line: where the files went and how many, or why nothing was written.
+    char exportReport[512] = {};
+    bool exportFailed = false;
 };
 
 // The live atomics must not need a lock, or the audio thread could block on them.

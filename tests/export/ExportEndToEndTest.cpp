@@ -132,6 +132,16 @@ public:
         return left;
     }
 
+    // The line the editor shows about the last export, as published.
+    std::string report() const
+    {
+        return plugin->snapshots[plugin->publishedSnapshot.load()].exportReport;
+    }
+    bool reportFailed() const
+    {
+        return plugin->snapshots[plugin->publishedSnapshot.load()].exportFailed;
+    }
+
     ReaperHost fake;
     VeskPlugin* plugin = nullptr;
 };
@@ -181,7 +191,11 @@ TEST(ExportEndToEnd, StemsAndMixArePlacedIntoTheReaperProject)
     s.render(2048);
 
     s.send(msg::RenderStems{});
+    s.pump();
+    EXPECT_EQ(s.report(), "Exporting stems\xe2\x80\xa6");
     s.finishJobs();
+    EXPECT_EQ(s.report(), "2 stems written to " + project.dir + " and placed on the pool tracks");
+    EXPECT_FALSE(s.reportFailed());
     const FakeReaper& r = project.reaper;
     ASSERT_EQ(r.tracks.size(), 11u);
     EXPECT_EQ(r.tracks[2]->name, "Pool1");
@@ -197,6 +211,7 @@ TEST(ExportEndToEnd, StemsAndMixArePlacedIntoTheReaperProject)
 
     s.send(msg::RenderMix{});
     s.finishJobs();
+    EXPECT_EQ(s.report(), "Mix written to " + project.dir + " and placed on this track");
     ASSERT_EQ(r.tracks[1]->items.size(), 1u);
     const std::string mix = fs::path(r.tracks[1]->items[0]->file).filename().string();
     EXPECT_TRUE(std::regex_match(mix, std::regex("Vesk_Mix_[0-9]{14}_1092\\.wav"))) << mix;
@@ -287,8 +302,10 @@ TEST(ExportEndToEnd, OutsideReaperBothExportsGoToTheDefaultFolder)
         s.render(1024);
         s.send(msg::RenderStems{});
         s.finishJobs();
+        EXPECT_EQ(s.report(), "1 stem written to " + home + "/Documents/Halvoren Vesk/Exports");
         s.send(msg::RenderMix{});
         s.finishJobs();
+        EXPECT_EQ(s.report(), "Mix written to " + home + "/Documents/Halvoren Vesk/Exports");
     }
     if (saved != nullptr)
         ::setenv("HOME", restore.c_str(), 1);
@@ -298,4 +315,36 @@ TEST(ExportEndToEnd, OutsideReaperBothExportsGoToTheDefaultFolder)
     ASSERT_EQ(files.size(), 2u);
     EXPECT_TRUE(std::regex_match(files[0], std::regex("Vesk_[0-9]{14}_1_4D\\.wav"))) << files[0];
     EXPECT_TRUE(std::regex_match(files[1], std::regex("Vesk_Mix_[0-9]{14}_4D\\.wav"))) << files[1];
+}
+
+TEST(ExportEndToEnd, TheEditorHearsWhyNothingWasWritten)
+{
+    // A project "folder" that is a file, and an instance that has not sounded yet.
+    ReaperProject project("not_a_folder");
+    const std::string file = project.dir + "/project.rpp";
+    std::ofstream(file) << "x";
+    project.reaper.projectPath = file + "/";
+    Session s(&project.reaper, "Synth");
+    s.load(0, soundFile(project.dir, "a.wav", 300.0, 0.2));
+    s.send(msg::RenderStems{});
+    s.finishJobs();
+    EXPECT_TRUE(s.reportFailed());
+    EXPECT_EQ(s.report().rfind("Nothing to export", 0), 0u) << s.report();
+
+    s.send(msg::Trigger{5});
+    s.render(1024);
+    for (bool mix : {false, true}) {
+        if (mix)
+            s.send(msg::RenderMix{});
+        else
+            s.send(msg::RenderStems{});
+        s.finishJobs();
+        EXPECT_TRUE(s.reportFailed());
+        EXPECT_EQ(s.report(), std::string(mix ? "Export Mix" : "Export Stems") +
+                                  " failed: nothing could be written to " + file +
+                                  " (Not a directory)");
+    }
+    EXPECT_EQ(wavFilesIn(project.dir), std::vector<std::string>{});
+    for (const auto& track : project.reaper.tracks)
+        EXPECT_TRUE(track->items.empty());
 }

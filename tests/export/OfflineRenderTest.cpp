@@ -1,6 +1,7 @@
 // Offline render: the plan, the dry stems, FX buses with their tails, the mix through the master
 // chain, the files and their names, and the failure paths.
 #include "export/OfflineRender.h"
+#include "export/RenderReport.h"
 
 #include "support/Signal.h"
 
@@ -17,6 +18,7 @@
 #include <memory>
 #include <regex>
 #include <sys/resource.h>
+#include <system_error>
 
 using namespace vesk;
 using namespace vesk::test;
@@ -495,6 +497,11 @@ TEST(OfflineRenderStems, NothingWrittenMeansNothingToInsert)
     EXPECT_FALSE(noMix.insertIntoProject);
     EXPECT_TRUE(noMix.mixFile.empty());
     EXPECT_TRUE(filesIn(dir).empty());
+    for (const RenderResult* r : {&none, &noMix}) {
+        const RenderReport report = describeRender(*r, false);
+        EXPECT_TRUE(report.failed);
+        EXPECT_NE(report.text.find("Nothing to export"), std::string::npos) << report.text;
+    }
 }
 
 TEST(OfflineRenderStems, UnwritableFolderWritesAndInsertsNothing)
@@ -510,6 +517,15 @@ TEST(OfflineRenderStems, UnwritableFolderWritesAndInsertsNothing)
         EXPECT_TRUE(r.mixFile.empty());
         for (const auto& f : r.stemFiles)
             EXPECT_TRUE(f.empty());
+        // The user reads why, and where it was tried.
+        const RenderReport report = describeRender(r, false);
+        EXPECT_TRUE(report.failed);
+        EXPECT_EQ(report.text.find(kind == RenderKind::Mix ? "Export Mix failed: nothing could be "
+                                                           : "Export Stems failed: nothing could "),
+                  0u)
+            << report.text;
+        EXPECT_NE(report.text.find(dir + "/not_a_folder (Not a directory)"), std::string::npos)
+            << report.text;
     }
     EXPECT_EQ(filesIn(dir), std::vector<std::string>{"not_a_folder"});
 }
@@ -549,6 +565,53 @@ TEST(OfflineRenderStems, FullDiskLeavesNoPartialFileAndNothingToInsert)
     EXPECT_FALSE(mix.insertIntoProject);
     EXPECT_EQ(filesIn(dir),
               std::vector<std::string>{fs::path(stems.stemFiles[1]).filename().string()});
+    // A partial export is not reported as a success.
+    const RenderReport partial = describeRender(stems, true);
+    EXPECT_TRUE(partial.failed);
+    EXPECT_EQ(partial.text, "1 stem of 2 written to " + dir + "; the others failed (" +
+                                std::generic_category().message(EFBIG) + ")");
+    EXPECT_TRUE(describeRender(mix, false).failed);
+}
+
+TEST(OfflineRenderReport, SaysWhereTheFilesWentHowManyAndWhyNot)
+{
+    RenderResult stems;
+    stems.outputFolder = "/p/Proj";
+    stems.stemFiles = {"/p/Proj/a.wav", "", "/p/Proj/c.wav", "", "", "", "", ""};
+    stems.soundingPools = 2;
+    RenderResult one = stems;
+    one.stemFiles[2].clear();
+    one.soundingPools = 1;
+    RenderResult mix;
+    mix.isMix = true;
+    mix.outputFolder = "/h/Exports";
+    mix.mixFile = "/h/Exports/m.wav";
+    mix.soundingPools = 3;
+    RenderResult full = mix;
+    full.mixFile.clear();
+    full.failure = "the disk is full";
+    struct Case
+    {
+        RenderReport report;
+        const char* text;
+        bool failed;
+    } cases[] = {
+        {describeRender(stems, false), "2 stems written to /p/Proj", false},
+        {describeRender(stems, true), "2 stems written to /p/Proj and placed on the pool tracks",
+         false},
+        {describeRender(one, false), "1 stem written to /p/Proj", false},
+        {describeRender(mix, false), "Mix written to /h/Exports", false},
+        {describeRender(mix, true), "Mix written to /h/Exports and placed on this track", false},
+        {describeRender(full, false),
+         "Export Mix failed: nothing could be written to /h/Exports (the disk is full)", true},
+        {describeRenderNotStarted(false, "not enough memory"),
+         "Export Stems failed: not enough memory", true},
+        {describeRenderRunning(true), "Exporting the mix\xe2\x80\xa6", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.report.text, c.text);
+        EXPECT_EQ(c.report.failed, c.failed) << c.text;
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
