@@ -9,7 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <map>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -134,6 +137,135 @@ TEST_F(TopBarEditor, TransportVoiceModeAndAutoSplit)
     EXPECT_GT(peak(wav, frame(fired), frame(stopped)), 0.05f) << "the click on the play button";
     EXPECT_LT(peak(wav, frame(stopped) + 48000 / 2, (long long)wav.left.size()), 1e-4f)
         << "the stop button silenced it";
+}
+
+// The export line right of the dice: text in green after an export that wrote its files, in
+// red after one that could not. Counts the pixels of either colour there.
+constexpr uint32_t kExportWritten = 0xa8d8a8, kExportFailed = 0xe07a5f;
+int exportLinePixels(WindowId w, uint32_t rgb)
+{
+    const Image image = capture(w);
+    int n = 0;
+    for (uint32_t y = 8; y < 40; ++y)
+        for (uint32_t x = 588; x < 1050; ++x) {
+            const uint32_t p = image.rgb(x, y);
+            bool near = true;
+            for (int shift : {0, 8, 16})
+                near = near && std::abs(int((p >> shift) & 0xff) - int((rgb >> shift) & 0xff)) <= 6;
+            n += near ? 1 : 0;
+        }
+    return n;
+}
+constexpr Point kExportStems{255, 24}, kExportMix{319, 24};
+
+std::vector<std::string> exportedFiles(const std::string& dir)
+{
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& e : std::filesystem::directory_iterator(dir, error))
+        if (e.path().filename().string().rfind("Vesk_", 0) == 0)
+            names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string twoPoolKit(HostRun& host)
+{
+    return kitState(host, R"({"rate": 48000, "pools": [{"samples": [")" +
+                              sineFile(host.path("a.wav"), 300.0, 0.3) + R"("]}, {"samples": [")" +
+                              sineFile(host.path("b.wav"), 500.0, 0.2) + R"("]}]})");
+}
+
+TEST_F(TopBarEditor, ExportsPlaceTheFilesIntoTheReaperProjectAndTheLineSaysSo)
+{
+    HostRun host("topbar_export_reaper");
+    const std::string state = twoPoolKit(host);
+    const std::string project = host.path("project");
+    std::filesystem::create_directories(project);
+    const std::string reaperJson = host.path("reaper.json");
+    ASSERT_TRUE(host.start({"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
+                            "--gui-seconds", "25", "--reaper-project", project, "--reaper-track",
+                            "Synth", "--reaper-json", reaperJson}));
+    ASSERT_TRUE(host.waitReady()) << host.err();
+    const WindowId w = host.window();
+    ASSERT_TRUE(waitForPixel(w, 900, 300, kLaneBody));
+    EXPECT_EQ(exportLinePixels(w, kExportWritten) + exportLinePixels(w, kExportFailed), 0)
+        << "no line before the first export";
+
+    ASSERT_TRUE(click(w, kRandom.x, kRandom.y));
+    pause(1.0);
+    ASSERT_TRUE(click(w, kExportStems.x, kExportStems.y));
+    EXPECT_TRUE(waitFor([&] { return exportedFiles(project).size() == 2; }, 20.0));
+    EXPECT_TRUE(waitFor([&] { return exportLinePixels(w, kExportWritten) > 20; }, 10.0));
+    EXPECT_EQ(exportLinePixels(w, kExportFailed), 0);
+    screenshot(w, "vesk-topbar-export-stems");
+    ASSERT_TRUE(click(w, kExportMix.x, kExportMix.y));
+    EXPECT_TRUE(waitFor([&] { return exportedFiles(project).size() == 3; }, 20.0));
+    ASSERT_EQ(host.wait(), 0) << host.err();
+
+    std::string error;
+    const Json r = Json::parse(readText(reaperJson), &error);
+    ASSERT_TRUE(error.empty()) << error;
+    std::map<std::string, size_t> items;
+    for (const Json& t : r["tracks"].elements())
+        items[t["name"].asString()] = t["items"].size();
+    EXPECT_EQ(items["Pool1"], 1u);
+    EXPECT_EQ(items["Pool2"], 1u);
+    EXPECT_EQ(items["Pool3"], 0u);
+    EXPECT_EQ(items["Synth"], 1u) << "the mix on the instance's track";
+    ASSERT_EQ(r["undo"].size(), 2u);
+    EXPECT_EQ(r["undo"][0].asString(), "Vesk: Insert Rendered Samples");
+    EXPECT_EQ(r["undo"][1].asString(), "Vesk: Insert Mix");
+}
+
+TEST_F(TopBarEditor, OutsideReaperTheFilesGoToTheDefaultFolder)
+{
+    HostRun host("topbar_export_default");
+    const std::string state = twoPoolKit(host);
+    const std::string home = host.path("home");
+    std::filesystem::create_directories(home);
+    const std::string folder = home + "/Documents/Halvoren Vesk/Exports";
+    ASSERT_TRUE(host.start(
+        {"--plugin", veskPath(), "--load-state", state, "--gui", "embedded", "--gui-seconds", "20"},
+        {"HOME=" + home}));
+    ASSERT_TRUE(host.waitReady()) << host.err();
+    const WindowId w = host.window();
+    ASSERT_TRUE(waitForPixel(w, 900, 300, kLaneBody));
+    ASSERT_TRUE(click(w, kRandom.x, kRandom.y));
+    pause(1.0);
+    ASSERT_TRUE(click(w, kExportMix.x, kExportMix.y));
+    EXPECT_TRUE(waitFor([&] { return exportedFiles(folder).size() == 1; }, 20.0));
+    EXPECT_TRUE(waitFor([&] { return exportLinePixels(w, kExportWritten) > 20; }, 10.0));
+    screenshot(w, "vesk-topbar-export-default-folder");
+    host.kill();
+}
+
+TEST_F(TopBarEditor, AnUnwritableFolderShowsTheFailureAndNothingClaimsSuccess)
+{
+    HostRun host("topbar_export_unwritable");
+    const std::string state = twoPoolKit(host);
+    const std::string project = host.path("project.rpp"); // a file, not a folder
+    std::ofstream(project) << "x";
+    const std::string reaperJson = host.path("reaper.json");
+    ASSERT_TRUE(host.start({"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
+                            "--gui-seconds", "14", "--reaper-project", project, "--reaper-track",
+                            "Synth", "--reaper-json", reaperJson}));
+    ASSERT_TRUE(host.waitReady()) << host.err();
+    const WindowId w = host.window();
+    ASSERT_TRUE(waitForPixel(w, 900, 300, kLaneBody));
+    ASSERT_TRUE(click(w, kRandom.x, kRandom.y));
+    pause(1.0);
+    ASSERT_TRUE(click(w, kExportStems.x, kExportStems.y));
+    EXPECT_TRUE(waitFor([&] { return exportLinePixels(w, kExportFailed) > 20; }, 20.0));
+    EXPECT_EQ(exportLinePixels(w, kExportWritten), 0);
+    screenshot(w, "vesk-topbar-export-failed");
+    ASSERT_EQ(host.wait(), 0) << host.err();
+    std::string error;
+    const Json r = Json::parse(readText(reaperJson), &error);
+    ASSERT_TRUE(error.empty()) << error;
+    for (const Json& t : r["tracks"].elements())
+        EXPECT_EQ(t["items"].size(), 0u) << t["name"].asString();
+    EXPECT_EQ(r["undo"].size(), 0u);
 }
 
 TEST_F(PoolNavEditor, AddMuteSoloAndLock)
