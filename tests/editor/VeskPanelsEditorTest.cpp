@@ -6,6 +6,7 @@
 #include "EditorHarness.h"
 
 #include "audio_files/WavWriter.h"
+#include "support/Signal.h"
 
 #include <gtest/gtest.h>
 
@@ -303,6 +304,91 @@ TEST_F(PoolNavEditor, AddMuteSoloAndLock)
     EXPECT_TRUE(kit["pools"][2]["solo"].asBool());
     EXPECT_FALSE(kit["pools"][1]["solo"].asBool());
     EXPECT_TRUE(kit["pools"][0].has("locked")) << "pool 1 locked on its draw";
+}
+
+// The solo dot of pool 2: the next trigger fires all three pools, and only pool 2's tone is heard.
+TEST_F(PoolNavEditor, TheSoloDotLeavesOnlyThatPoolsToneInTheRender)
+{
+    HostRun host("poolnav_solo_audio");
+    auto pool = [&](const char* name, double hz) {
+        return R"({"samples": [")" + sineFile(host.path(name), hz, 0.6, 0.3, 0.6) + R"("]})";
+    };
+    const std::string state =
+        kitState(host, R"({"rate": 48000, "pools": [)" + pool("a.wav", 300.0) + ", " +
+                           pool("b.wav", 520.0) + ", " + pool("c.wav", 810.0) + "]}");
+    ASSERT_TRUE(host.start({"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
+                            "--gui-seconds", "5", "--out", host.path("out.wav")}));
+    ASSERT_TRUE(host.waitReady()) << host.err();
+    const WindowId w = host.window();
+    ASSERT_TRUE(waitForPixel(w, 900, 300, kLaneBody));
+    ASSERT_TRUE(click(w, navSolo(1).x, navSolo(1).y));
+    pause(0.4);
+    const int64_t fired = HostRun::steadyNowNs();
+    ASSERT_TRUE(click(w, kRandom.x, kRandom.y));
+    ASSERT_EQ(host.wait(), 0) << host.err();
+
+    const Wav wav = readWav(host.path("out.wav"));
+    const double startNs = host.summary()["gui"]["audio"]["start_steady_ns"].asNumber();
+    const long long t0 = std::max(0LL, (long long)((double(fired) - startNs) * 48e-6));
+    const long long onset = firstSoundingFrame(
+        Wav{48000.0,
+            {wav.left.begin() + std::min<long long>(t0, (long long)wav.left.size()),
+             wav.left.end()},
+            {}},
+        1e-3f);
+    ASSERT_GE(onset, 0) << "the trigger sounded";
+    // 0.4 s from 50 ms after the onset, past the attack.
+    const size_t from = size_t(t0 + onset + 2400), n = 19200;
+    ASSERT_LE(from + n, wav.left.size());
+    const std::vector<float> part(wav.left.begin() + long(from), wav.left.begin() + long(from + n));
+    const double soloed = vesk::test::amplitudeAt(part, 520.0, 48000.0);
+    EXPECT_GT(soloed, 0.05);
+    EXPECT_LT(vesk::test::amplitudeAt(part, 300.0, 48000.0), soloed * 1e-3) << "pool 1 is heard";
+    EXPECT_LT(vesk::test::amplitudeAt(part, 810.0, 48000.0), soloed * 1e-3) << "pool 3 is heard";
+}
+
+// A Delay card switched off with its power light: the trigger sounds exactly as in a project
+// without the card (the two recordings aligned on their onsets).
+TEST_F(FXLaneEditor, ACardSwitchedOffSoundsLikeTheDryRender)
+{
+    std::vector<float> renders[2];
+    for (const bool withCard : {false, true}) {
+        SCOPED_TRACE(withCard ? "with the card off" : "dry");
+        HostRun host(withCard ? "fxcard_off" : "fxcard_dry");
+        const std::string tone = sineFile(host.path("burst.wav"), 1000.0, 0.02, 0.5, 0.05);
+        const std::string state = kitState(host, onePoolKit(tone));
+        ASSERT_TRUE(host.start({"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
+                                "--gui-seconds", "5", "--out", host.path("out.wav")}));
+        ASSERT_TRUE(host.waitReady()) << host.err();
+        const WindowId w = host.window();
+        ASSERT_TRUE(waitForPixel(w, 900, 300, kLaneBody));
+        if (withCard) {
+            ASSERT_TRUE(click(w, lanePlus(0).x, lanePlus(0).y));
+            pause(0.5);
+            ASSERT_TRUE(click(w, lanePlus(0).x - 40, 117 + 20 * 17)); // Delay
+            pause(0.5);
+            ASSERT_TRUE(click(w, cardPower(0).x, cardPower(0).y));
+            pause(0.5);
+        }
+        const int64_t fired = HostRun::steadyNowNs();
+        ASSERT_TRUE(click(w, kRandom.x, kRandom.y));
+        ASSERT_EQ(host.wait(), 0) << host.err();
+        const Wav wav = readWav(host.path("out.wav"));
+        const double startNs = host.summary()["gui"]["audio"]["start_steady_ns"].asNumber();
+        const long long t0 = std::max(0LL, (long long)((double(fired) - startNs) * 48e-6));
+        ASSERT_LT(t0, (long long)wav.left.size());
+        const std::vector<float> after(wav.left.begin() + long(t0), wav.left.end());
+        const long long onset = firstSoundingFrame(Wav{48000.0, after, {}}, 1e-6f);
+        ASSERT_GE(onset, 0) << "the trigger sounded";
+        ASSERT_GE(after.size(), size_t(onset) + 48000u) << "a second after the onset";
+        renders[withCard ? 1 : 0].assign(after.begin() + long(onset),
+                                         after.begin() + long(onset) + 48000);
+    }
+    float worst = 0.0f;
+    for (size_t i = 0; i < renders[0].size(); ++i)
+        worst = std::max(worst, std::fabs(renders[0][i] - renders[1][i]));
+    EXPECT_LT(worst, 1e-6f) << "the switched-off Delay changed the sound";
+    EXPECT_LT(peak(Wav{48000.0, renders[1], {}}, 300 * 48, 48000), 1e-6f) << "no echo";
 }
 
 TEST_F(FXLaneEditor, AddEchoMoveModulateBypass)
