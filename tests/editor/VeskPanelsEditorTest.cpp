@@ -307,6 +307,63 @@ TEST_F(PoolNavEditor, AddMuteSoloAndLock)
 }
 
 // The solo dot of pool 2: the next trigger fires all three pools, and only pool 2's tone is heard.
+// ↻ repeats the last draw exactly, and a pool locked after a trigger replays that draw on the
+// next ▶. The pool's pitch is drawn from ±12 semitones, so each draw has a tone of its own.
+TEST_F(PoolNavEditor, RepeatAndLockReplayTheLastDraw)
+{
+    HostRun host("poolnav_lock_audio");
+    const std::string state =
+        kitState(host, R"({"rate": 48000, "pools": [{"samples": [")" +
+                           sineFile(host.path("tone.wav"), 440.0, 0.4, 0.4, 0.4) +
+                           R"("], "pitch": {"base": 0, "range": 0.5, "random": true}}]})");
+    ASSERT_TRUE(host.start({"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
+                            "--gui-seconds", "9", "--out", host.path("out.wav")}));
+    ASSERT_TRUE(host.waitReady()) << host.err();
+    const WindowId w = host.window();
+    ASSERT_TRUE(waitForPixel(w, 900, 300, kLaneBody));
+    constexpr Point kRepeat{63, 24};
+    std::vector<int64_t> fired;
+    auto press = [&](Point p) {
+        fired.push_back(HostRun::steadyNowNs());
+        EXPECT_TRUE(click(w, p.x, p.y));
+        pause(0.8);
+    };
+    press(kRandom); // a draw
+    press(kRepeat); // the same again
+    press(kRandom); // a new draw, then locked
+    ASSERT_TRUE(click(w, navBody(0).x, navBody(0).y, 3));
+    pause(0.5);
+    ASSERT_TRUE(click(w, 56, 123)); // "Lock Pool"
+    pause(0.3);
+    press(kRandom); // the locked draw again
+    press(kRandom); // and again
+    ASSERT_EQ(host.wait(), 0) << host.err();
+
+    const Wav wav = readWav(host.path("out.wav"));
+    const double startNs = host.summary()["gui"]["audio"]["start_steady_ns"].asNumber();
+    std::vector<std::vector<float>> sounds;
+    for (const int64_t ns : fired) {
+        const long long t0 = std::max(0LL, (long long)((double(ns) - startNs) * 48e-6));
+        ASSERT_LT(t0, (long long)wav.left.size());
+        const std::vector<float> after(wav.left.begin() + long(t0), wav.left.end());
+        const long long onset = firstSoundingFrame(Wav{48000.0, after, {}}, 1e-6f);
+        ASSERT_GE(onset, 0);
+        ASSERT_GE(after.size(), size_t(onset) + 9600u);
+        sounds.emplace_back(after.begin() + long(onset), after.begin() + long(onset) + 9600);
+    }
+    auto same = [](const std::vector<float>& a, const std::vector<float>& b) {
+        float worst = 0.0f;
+        for (size_t i = 0; i < a.size(); ++i)
+            worst = std::max(worst, std::fabs(a[i] - b[i]));
+        return worst;
+    };
+    EXPECT_LT(same(sounds[0], sounds[1]), 1e-6f) << "↻ did not repeat the draw";
+    EXPECT_LT(same(sounds[2], sounds[3]), 1e-6f) << "the locked pool drew anew";
+    EXPECT_LT(same(sounds[2], sounds[4]), 1e-6f) << "the locked pool drew anew";
+    EXPECT_NEAR(vesk::test::dominantFrequency(sounds[3], 48000.0),
+                vesk::test::dominantFrequency(sounds[2], 48000.0), 1.0);
+}
+
 TEST_F(PoolNavEditor, TheSoloDotLeavesOnlyThatPoolsToneInTheRender)
 {
     HostRun host("poolnav_solo_audio");
