@@ -60,6 +60,8 @@ using PresetEditor = PanelsEditor;
 constexpr Point kRandom{30, 24}, kStop{98, 24}, kVoiceMode{170, 24}, kAutoSplit{1070, 24};
 constexpr Point kPresets{1172, 24};
 constexpr Point kNavPlus{34, 641};
+// Rows of a pool card's menu below its first row ("Lock Pool").
+constexpr int kMenuClear = 30, kMenuRemove = 54;
 Point navSolo(int card)
 {
     return {19, 63 + 64 * card};
@@ -362,6 +364,39 @@ TEST_F(PoolNavEditor, RepeatAndLockReplayTheLastDraw)
     EXPECT_LT(same(sounds[2], sounds[4]), 1e-6f) << "the locked pool drew anew";
     EXPECT_NEAR(vesk::test::dominantFrequency(sounds[3], 48000.0),
                 vesk::test::dominantFrequency(sounds[2], 48000.0), 1.0);
+}
+
+// The card menu's Clear empties pool 2 and Remove hides pool 3; pool 1 keeps its sample.
+TEST_F(PoolNavEditor, ClearAndRemoveFromTheCardMenu)
+{
+    HostRun host("poolnav_clear_remove");
+    const std::string tone = sineFile(host.path("tone.wav"), 440.0, 0.2);
+    const std::string pool = R"({"samples": [")" + tone + R"("]})";
+    const std::string state =
+        kitState(host, R"({"rate": 48000, "pools": [)" + pool + ", " + pool + ", " + pool + "]}");
+    ASSERT_TRUE(host.start({"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
+                            "--gui-seconds", "6", "--save-state", host.path("saved.vesk-state")}));
+    ASSERT_TRUE(host.waitReady()) << host.err();
+    const WindowId w = host.window();
+    ASSERT_TRUE(waitForPixel(w, 900, 300, kLaneBody));
+    // The menu hangs below the card: Lock, a separator, Clear, Remove.
+    ASSERT_TRUE(click(w, navBody(1).x, navBody(1).y, 3));
+    pause(0.5);
+    screenshot(w, "vesk-poolnav-card-menu");
+    ASSERT_TRUE(click(w, 56, 123 + 64 + kMenuClear));
+    pause(0.4);
+    ASSERT_TRUE(click(w, navBody(2).x, navBody(2).y, 3));
+    pause(0.5);
+    ASSERT_TRUE(click(w, 56, 123 + 128 + kMenuRemove));
+    pause(0.4);
+    screenshot(w, "vesk-poolnav-cleared-removed");
+    ASSERT_EQ(host.wait(), 0) << host.err();
+
+    const Json kit = stateJson(host, host.path("saved.vesk-state"));
+    EXPECT_EQ(kit["pools"][0]["samples"].size(), 1u);
+    EXPECT_EQ(kit["pools"][1]["samples"].size(), 0u) << "Clear emptied pool 2";
+    EXPECT_EQ(kit["visiblePools"].asInt() & 0x4, 0) << "Remove hid pool 3";
+    EXPECT_NE(kit["visiblePools"].asInt() & 0x3, 0);
 }
 
 TEST_F(PoolNavEditor, TheSoloDotLeavesOnlyThatPoolsToneInTheRender)
