@@ -221,11 +221,13 @@ void Voice::updateParameters()
     useLp = l < 20000.0f;
     if (useHp && !(h == k.highPassHz)) {
         k.highPassHz = h;
-        hpCoeffs = svfCoefficients(h, sampleRate);
+        hpCoeffs =
+            filterMemo != nullptr ? filterMemo->get(h, sampleRate) : svfCoefficients(h, sampleRate);
     }
     if (useLp && !(l == k.lowPassHz)) {
         k.lowPassHz = l;
-        lpCoeffs = svfCoefficients(l, sampleRate);
+        lpCoeffs =
+            filterMemo != nullptr ? filterMemo->get(l, sampleRate) : svfCoefficients(l, sampleRate);
     }
 
     semis = std::clamp(semis, double(kMinPitchSemitones), double(kMaxPitchSemitones));
@@ -239,7 +241,7 @@ void Voice::updateParameters()
         resampler.setRates(inRate, outRate);
 }
 
-float Voice::render(float* left, float* right, uint32_t frames)
+float Voice::render(float* left, float* right, uint32_t frames, const KnobChanges* changes)
 {
     if (state != kPlaying && state != kStopping)
         return 0.0f;
@@ -306,7 +308,14 @@ float Voice::render(float* left, float* right, uint32_t frames)
     alignas(32) double fadeGain[kChunkFrames];
     float* const outs[2] = {outL, outR};
     constexpr int kMaxSegments = int(kChunkFrames / kEnvelopeStepFrames) + 8;
-    VoiceMixSegment segments[kMaxSegments];
+    // Left unset: every segment is written whole before it is used, and this runs for every
+    // render of every voice.
+    union SegmentStore
+    {
+        SegmentStore() {}
+        VoiceMixSegment items[kMaxSegments];
+    } segmentStore;
+    VoiceMixSegment* const segments = segmentStore.items;
     int segmentCount = 0;
     int batched = 0;
     uint32_t batchStart = written;
@@ -340,8 +349,18 @@ float Voice::render(float* left, float* right, uint32_t frames)
     // at every chunk.
     const bool stepped = envelopeOn(volumeEnv) || envelopeOn(panEnv) || envelopeOn(pitchEnv) ||
                          envelopeOn(hpfEnv) || envelopeOn(lpfEnv);
+    // Knob changes inside the call: each stretch starts where a separate call would.
+    const uint32_t changeCount =
+        changes != nullptr && changes->apply != nullptr && changes->frames != nullptr
+            ? changes->count
+            : 0;
+    uint32_t nextChange = 0;
     while (written < frames) {
-        uint32_t chunk = std::min(frames - written, kChunkFrames);
+        while (nextChange < changeCount && changes->frames[nextChange] <= written)
+            changes->apply(changes->context, nextChange++);
+        const uint32_t until =
+            nextChange < changeCount ? std::min(changes->frames[nextChange], frames) : frames;
+        uint32_t chunk = std::min(until - written, kChunkFrames);
         const uint32_t intoStep = uint32_t(outputCount % int64_t(kEnvelopeStepFrames));
         if (stepped)
             chunk = std::min(chunk, kEnvelopeStepFrames - intoStep);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <initializer_list>
 #include <cmath>
+#include <cstring>
 #include <type_traits>
 
 namespace vesk {
@@ -283,6 +284,21 @@ SvfCoefficients svfCoefficients(double cutoffHz, double sampleRate)
     c.a2 = g * c.a1;
     c.a3 = g * c.a2;
     return c;
+}
+
+const SvfCoefficients& SvfCoefficientMemo::get(float cutoffHz, double sampleRate)
+{
+    uint32_t bits;
+    std::memcpy(&bits, &cutoffHz, sizeof bits);
+    Slot& slot = slots_[(bits * 0x9E3779B1u) >> 28];
+    static_assert(kSlots == 16, "the slot is the hash's top four bits");
+    if (!slot.used || slot.hzBits != bits || slot.rate != sampleRate) {
+        slot.c = svfCoefficients(double(cutoffHz), sampleRate);
+        slot.hzBits = bits;
+        slot.rate = sampleRate;
+        slot.used = true;
+    }
+    return slot.c;
 }
 
 float mixVoiceChunk(const VoiceMixChunk& chunk)

@@ -31,6 +31,26 @@ struct SvfState
 // [any thread] Coefficients for a cut-off in Hz at a rate; the cut-off is held to 1 .. 0.49 x rate.
 SvfCoefficients svfCoefficients(double cutoffHz, double sampleRate);
 
+// The coefficients of the cut-offs met lately, for the voices of one pool: they follow the same
+// cut-off knob, so a cut-off the host automates costs one tangent per pool rather than one per
+// voice. Gives exactly what svfCoefficients gives. Belongs to whoever renders the pool.
+class SvfCoefficientMemo
+{
+public:
+    const SvfCoefficients& get(float cutoffHz, double sampleRate);
+
+private:
+    static constexpr int kSlots = 16;
+    struct Slot
+    {
+        uint32_t hzBits = 0;
+        bool used = false;
+        double rate = 0.0;
+        SvfCoefficients c;
+    };
+    Slot slots_[kSlots];
+};
+
 // A stretch of frames with one set of parameters: the channel gains and the filters'
 // coefficients (those of a filter that does not run are ignored).
 struct VoiceMixSegment
