@@ -40,15 +40,14 @@ public:
     const SvfCoefficients& get(float cutoffHz, double sampleRate);
 
 private:
+    // Enough for the cut-offs a block of automation moves a filter through; beyond them, the
+    // oldest entry goes.
     static constexpr int kSlots = 16;
-    struct Slot
-    {
-        uint32_t hzBits = 0;
-        bool used = false;
-        double rate = 0.0;
-        SvfCoefficients c;
-    };
-    Slot slots_[kSlots];
+    uint32_t hzBits_[kSlots] = {};
+    SvfCoefficients coeffs_[kSlots];
+    double rate_ = 0.0; // of every entry
+    int count_ = 0;
+    int next_ = 0; // the entry a new cut-off takes
 };
 
 // A stretch of frames with one set of parameters: the channel gains and the filters'
