@@ -315,6 +315,8 @@ bool VeskPlugin::queuePoolParamEvent(const clap_event_header_t* h, uint32_t fram
     q.index = uint16_t(index);
     q.change = change;
     q.applied = false;
+    q.pool = def.index;
+    q.live = readLive(def.kind);
     q.value = v;
     return true;
 }
@@ -335,8 +337,7 @@ float VeskPlugin::renderPoolSplit(int pool, float* left, float* right, uint32_t 
 {
     ParamRuntime& rt = paramRuntime;
     auto ours = [&](const ParamRuntime::Queued& q) {
-        return !q.applied && q.frame >= begin && q.frame < begin + frames &&
-               vesk::params::table()[q.index].index == pool;
+        return !q.applied && q.pool == pool && q.frame >= begin && q.frame < begin + frames;
     };
     if (!audible) {
         // Muted pools keep time; their sound goes to scratch, in pieces cut at the events.
@@ -353,7 +354,7 @@ float VeskPlugin::renderPoolSplit(int pool, float* left, float* right, uint32_t 
                 continue;
             // Spreads, start and reverse chance are read only when a trigger draws (never
             // inside a render): they need no cut in the voices.
-            if (readLive(vesk::params::table()[q.index].kind))
+            if (q.live)
                 renderTo(q.frame - begin);
             applyParamNow(q.index, q.change, q.value);
             q.applied = true;
@@ -391,7 +392,7 @@ float VeskPlugin::renderPoolSplit(int pool, float* left, float* right, uint32_t 
             continue;
         applyParamNow(q.index, q.change, q.value);
         q.applied = true;
-        if (!readLive(vesk::params::table()[q.index].kind))
+        if (!q.live)
             continue;
         const vesk::PoolKnobs now = vesk::PoolKnobs::of(p);
         const uint32_t at = q.frame - begin;
