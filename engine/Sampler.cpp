@@ -569,7 +569,19 @@ float Sampler::renderPoolVoices(int pool, float* left, float* right, uint32_t fr
             c->knobs[index].applyTo(*c->pool);
         }
     } cuts{&p, cutKnobs};
-    const KnobChanges changes{cutFrames, cutCount, &Cuts::apply, &cuts};
+    KnobChanges changes{cutFrames, cutCount, &Cuts::apply, &cuts};
+    // Which cuts move the pitch: the voices' interpolators run on past the others.
+    constexpr uint32_t kMaxMoves = 256;
+    uint8_t moves[kMaxMoves];
+    if (cutCount <= kMaxMoves) {
+        float pitch = start.pitch;
+        for (uint32_t i = 0; i < cutCount; ++i) {
+            const float next = cutKnobs[i].pitch;
+            moves[i] = std::memcmp(&next, &pitch, sizeof pitch) != 0 ? KnobChanges::kMovesPitch : 0;
+            pitch = next;
+        }
+        changes.moves = moves;
+    }
     float peak = 0.0f;
     for (Voice& voice : voices[pool]) {
         if (!voice.isActive())

@@ -182,8 +182,11 @@ void Voice::updateParameters()
     double pan = panKnob < -100.0f ? -1.0 : double(std::min(panKnob, 100.0f)) * 0.01;
     double semis = double(readOr(pitchBase, 0.0f)) + double(pitchOffset);
 
+    // Progress along the run, for the envelopes.
+    const bool anyEnvelope = envelopeOn(volumeEnv) || envelopeOn(panEnv) || envelopeOn(pitchEnv) ||
+                             envelopeOn(hpfEnv) || envelopeOn(lpfEnv);
     float t = 0.0f;
-    if (state == kPlaying && runLength > 0) {
+    if (anyEnvelope && state == kPlaying && runLength > 0) {
         const double moved =
             reverse ? double(startPosition - position) : double(position - startPosition);
         t = std::clamp(float(moved / double(runLength)), 0.0f, 1.0f);
@@ -355,13 +358,20 @@ float Voice::render(float* left, float* right, uint32_t frames, const KnobChange
             ? changes->count
             : 0;
     uint32_t nextChange = 0;
+    // Without an envelope the interpolator's rate moves only with the pitch knob, so it runs on
+    // past changes that leave the pitch alone: frames made ahead wait at outs[c] + batched.
+    const uint8_t* const moves = changes != nullptr ? changes->moves : nullptr;
+    uint32_t nextPitchChange = 0;
+    int ready = 0;
+    bool dry = false; // the input ran out while the frames ahead were made
     while (written < frames) {
         while (nextChange < changeCount && changes->frames[nextChange] <= written)
             changes->apply(changes->context, nextChange++);
         const uint32_t until =
             nextChange < changeCount ? std::min(changes->frames[nextChange], frames) : frames;
         uint32_t chunk = std::min(until - written, kChunkFrames);
-        const uint32_t intoStep = uint32_t(outputCount % int64_t(kEnvelopeStepFrames));
+        const uint32_t intoStep =
+            stepped ? uint32_t(outputCount % int64_t(kEnvelopeStepFrames)) : 0;
         if (stepped)
             chunk = std::min(chunk, kEnvelopeStepFrames - intoStep);
 
@@ -370,17 +380,35 @@ float Voice::render(float* left, float* right, uint32_t frames, const KnobChange
         // A stretch joins the gathered ones while they have room and the same filters run.
         if (segmentCount > 0 &&
             (uint32_t(batched) + chunk > kChunkFrames || segmentCount == kMaxSegments ||
-             useHp != batchHp || useLp != batchLp))
+             useHp != batchHp || useLp != batchLp)) {
+            const int from = batched;
             flush();
+            for (int c = 0; c < channels && ready > 0; ++c)
+                std::memmove(outs[c], outs[c] + from, size_t(ready) * sizeof(float));
+        }
         batchHp = useHp;
         batchLp = useLp;
         float* const at[2] = {outs[0] + batched, outs[1] + batched};
 
-        // Pull frames through the interpolator until the chunk is full or the input runs out.
-        int produced = 0;
-        bool exhausted = false;
-        while (produced < int(chunk)) {
-            const int want = int(chunk) - produced;
+        // How far the interpolator may run at its present rate: this chunk, or on to the next
+        // change of the pitch (within the call and the gathering buffers).
+        uint32_t ahead = chunk;
+        if (!stepped && moves != nullptr && ready == 0) {
+            while (nextPitchChange < changeCount &&
+                   (nextPitchChange < nextChange ||
+                    (moves[nextPitchChange] & KnobChanges::kMovesPitch) == 0))
+                ++nextPitchChange;
+            const uint32_t to = nextPitchChange < changeCount
+                                    ? std::min(changes->frames[nextPitchChange], frames)
+                                    : frames;
+            ahead = std::max(chunk, std::min(to - written, kChunkFrames - uint32_t(batched)));
+        }
+
+        // Pull frames through the interpolator until they are all there or the input runs out.
+        int produced = ready;
+        bool exhausted = dry;
+        while (produced < int(ahead) && !exhausted) {
+            const int want = int(ahead) - produced;
             int need = resampler.inputNeeded(want);
             int fed = 0;
             if (need > 0) {
@@ -413,6 +441,11 @@ float Voice::render(float* left, float* right, uint32_t frames, const KnobChange
                 break;
             }
         }
+        // This chunk takes its frames; the rest wait for the next ones.
+        dry = exhausted;
+        ready = std::max(produced - int(chunk), 0);
+        produced -= ready;
+        exhausted = exhausted && produced < int(chunk);
 
         // Per sample: fades and stop fade (a gain of exactly 1 where none runs).
         const bool fading =

@@ -29,10 +29,15 @@ namespace vesk {
 // end, or after the voice has ended, are not applied.
 struct KnobChanges
 {
+    static constexpr uint8_t kMovesPitch = 1;
+
     const uint32_t* frames = nullptr; // ascending
     uint32_t count = 0;
     void (*apply)(void* context, uint32_t index) = nullptr;
     void* context = nullptr;
+    // Per change, what it moves (kMovesPitch: the value the pitch pointer points at); a change
+    // without the bit must leave that value exactly as it is. Null: any change may move it.
+    const uint8_t* moves = nullptr;
 };
 
 class Voice

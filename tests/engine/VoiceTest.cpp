@@ -724,10 +724,11 @@ TEST(Voice, SameBitsWhateverTheBlockSize)
 
 TEST(Voice, KnobsMovedInsideARenderSoundLikeRendersCutAtTheMoves)
 {
-    // Host automation moves the knobs inside a block: one render told where they move must give
-    // the bits of separate renders cut there, with the knobs set between them. Filters switching
-    // on and off, pitch moves, an envelope's grid, a delay, fades, a stop, moves at a block's first
-    // frame, several at one frame and moves past the render's end.
+    // Host automation moves the knobs inside a block: one render told where they move (and
+    // perhaps which moves leave the pitch alone) must give the bits of separate renders cut
+    // there, with the knobs set between them. Filters switching on and off, pitch moves, an
+    // envelope's grid, a delay, fades, a stop, the region's end, moves at a block's first frame,
+    // several at one frame and moves past the render's end.
     struct Move
     {
         uint32_t frame; // from the trigger
@@ -815,8 +816,10 @@ TEST(Voice, KnobsMovedInsideARenderSoundLikeRendersCutAtTheMoves)
         }
         EXPECT_GT(test::peak(expected.left), 0.01f);
 
-        for (uint32_t block : {512u, 333u, 4096u}) {
-            SCOPED_TRACE(block);
+        for (const auto& [block, told] :
+             {std::pair{512u, false}, std::pair{512u, true}, std::pair{333u, true},
+              std::pair{4096u, false}, std::pair{4096u, true}}) {
+            SCOPED_TRACE(testing::Message() << block << (told ? ", told what moves" : ""));
             reset();
             Voice v;
             s.trigger(v);
@@ -836,6 +839,7 @@ TEST(Voice, KnobsMovedInsideARenderSoundLikeRendersCutAtTheMoves)
                 // The moves of [at, end), and the first one after as well: a move at or past the
                 // end is never applied.
                 std::vector<uint32_t> frames;
+                std::vector<uint8_t> what;
                 std::vector<Move> inBlock;
                 for (const Move& m : moves) {
                     if (m.frame < at)
@@ -845,6 +849,7 @@ TEST(Voice, KnobsMovedInsideARenderSoundLikeRendersCutAtTheMoves)
                         continue;
                     }
                     frames.push_back(m.frame - at);
+                    what.push_back(m.knob == 2 ? KnobChanges::kMovesPitch : 0);
                     inBlock.push_back(m);
                     if (m.frame >= end)
                         break;
@@ -854,6 +859,8 @@ TEST(Voice, KnobsMovedInsideARenderSoundLikeRendersCutAtTheMoves)
                 changes.frames = frames.data();
                 changes.count = uint32_t(frames.size());
                 changes.context = &ctx;
+                if (told)
+                    changes.moves = what.data();
                 changes.apply = [](void* context, uint32_t i) {
                     const Context& k = *static_cast<const Context*>(context);
                     *k.knobs[k.moves[i].knob] = k.moves[i].value;
