@@ -401,7 +401,9 @@ float Voice::render(float* left, float* right, uint32_t frames, const KnobChange
             const uint32_t to = nextPitchChange < changeCount
                                     ? std::min(changes->frames[nextPitchChange], frames)
                                     : frames;
-            ahead = std::max(chunk, std::min(to - written, kChunkFrames - uint32_t(batched)));
+            // (Changes out of order count as at this chunk's end.)
+            ahead = std::max(chunk, std::min(to > written ? to - written : 0u,
+                                             kChunkFrames - uint32_t(batched)));
         }
 
         // Pull frames through the interpolator until they are all there or the input runs out.
