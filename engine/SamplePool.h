@@ -115,4 +115,28 @@ struct SamplePool
     bool grainCloud = false;
 };
 
+// The knobs of a pool its playing voices follow (volume, pan and pitch centres, the filters'
+// cut-offs): what host automation moves inside a block.
+struct PoolKnobs
+{
+    float volumeDb = 0.0f;
+    float pan = 0.0f;
+    float pitch = 0.0f;
+    float hpfHz = 0.0f;
+    float lpfHz = 20000.0f;
+
+    static PoolKnobs of(const SamplePool& pool)
+    {
+        return {pool.volume.base, pool.pan.base, pool.pitch.base, pool.hpfHz, pool.lpfHz};
+    }
+    void applyTo(SamplePool& pool) const
+    {
+        pool.volume.base = volumeDb;
+        pool.pan.base = pan;
+        pool.pitch.base = pitch;
+        pool.hpfHz = hpfHz;
+        pool.lpfHz = lpfHz;
+    }
+};
+
 } // namespace vesk

@@ -128,6 +128,9 @@ Sampler::Sampler()
     hannTable(); // built here, on the main thread, not at the first grain
     for (SamplePool& pool : pools)
         pool.samples.reserve(kMaxSamplesPerPool);
+    for (int p = 0; p < kNumPools; ++p)
+        for (Voice& voice : voices[p])
+            voice.filterMemo = &filterMemos[p];
 }
 
 void Sampler::setSampleRate(double rateHz)
@@ -543,6 +546,50 @@ float Sampler::renderPoolVoices(int pool, float* left, float* right, uint32_t fr
     for (Voice& voice : voices[pool])
         if (voice.isActive())
             peak = std::max(peak, voice.render(left, right, frames));
+    poolPeak[pool] = peak;
+    return peak;
+}
+
+float Sampler::renderPoolVoices(int pool, float* left, float* right, uint32_t frames,
+                                const PoolKnobs& start, const uint32_t* cutFrames,
+                                const PoolKnobs* cutKnobs, uint32_t cutCount)
+{
+    if (!validPool(pool))
+        return 0.0f;
+    SamplePool& p = pools[pool];
+    if (cutFrames == nullptr || cutKnobs == nullptr)
+        cutCount = 0;
+    struct Cuts
+    {
+        SamplePool* pool;
+        const PoolKnobs* knobs;
+        static void apply(void* context, uint32_t index)
+        {
+            const Cuts* c = static_cast<const Cuts*>(context);
+            c->knobs[index].applyTo(*c->pool);
+        }
+    } cuts{&p, cutKnobs};
+    KnobChanges changes{cutFrames, cutCount, &Cuts::apply, &cuts};
+    // Which cuts move the pitch: the voices' interpolators run on past the others.
+    constexpr uint32_t kMaxMoves = 256;
+    uint8_t moves[kMaxMoves];
+    if (cutCount <= kMaxMoves) {
+        float pitch = start.pitch;
+        for (uint32_t i = 0; i < cutCount; ++i) {
+            const float next = cutKnobs[i].pitch;
+            moves[i] = std::memcmp(&next, &pitch, sizeof pitch) != 0 ? KnobChanges::kMovesPitch : 0;
+            pitch = next;
+        }
+        changes.moves = moves;
+    }
+    float peak = 0.0f;
+    for (Voice& voice : voices[pool]) {
+        if (!voice.isActive())
+            continue;
+        start.applyTo(p);
+        peak = std::max(peak, voice.render(left, right, frames, &changes));
+    }
+    (cutCount > 0 ? cutKnobs[cutCount - 1] : start).applyTo(p);
     poolPeak[pool] = peak;
     return peak;
 }

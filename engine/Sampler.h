@@ -93,6 +93,8 @@ public:
     RegionPeaks regionPeaks[kNumPools][kMaxSamplesPerPool];
     // Set by a trigger whose region had no fresh cached peaks; refreshPendingPeaks() fills them.
     bool peaksPending[kNumPools] = {};
+    // The filter coefficients each pool's voices met lately, shared among them.
+    SvfCoefficientMemo filterMemos[kNumPools];
 
     // [main thread] Reserves the storage of every pool's list.
     Sampler();
@@ -148,6 +150,14 @@ public:
     // Adds the pool's four voices into left/right for `frames` samples; returns the largest
     // absolute value added (0 for an invalid pool).
     float renderPoolVoices(int pool, float* left, float* right, uint32_t frames);
+
+    // The same with the pool's knobs moving inside the block: they hold `start` from frame 0 and
+    // cutKnobs[i] from cutFrames[i] on (ascending; cuts at or past `frames` are left out). Sounds
+    // exactly like rendering the block in pieces at those frames and setting the knobs between
+    // them, at a fraction of the cost. Afterwards the knobs hold the last values given.
+    float renderPoolVoices(int pool, float* left, float* right, uint32_t frames,
+                           const PoolKnobs& start, const uint32_t* cutFrames,
+                           const PoolKnobs* cutKnobs, uint32_t cutCount);
 
     // Runs the pool's voices for `frames` samples and discards the sound (a muted or soloed-out
     // pool keeps time).

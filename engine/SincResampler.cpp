@@ -153,7 +153,11 @@ void SincResampler::compact()
 
 int SincResampler::inputNeeded(int outFrames)
 {
-    compact();
+    // The history moves back to the buffer's start only once the read position is well into
+    // it (or the space runs short): a voice asks before every stretch it renders, and the
+    // stretches are short while the host automates it.
+    if (readIndex_ >= kCompactAfter || fill_ > kCapacity - kCompactAfter)
+        compact();
     if (outFrames <= 0)
         return 0;
     // The whole part of the position of the last of the frames, exactly as process() will step.
@@ -165,6 +169,8 @@ int SincResampler::inputNeeded(int outFrames)
     const int64_t need = last + kHalfTaps + 1 - fill_;
     if (need <= 0)
         return 0;
+    if (need > kCapacity - fill_)
+        compact(); // moves the read position and the end alike: `need` stays
     return int(std::min<int64_t>(need, kCapacity - fill_));
 }
 

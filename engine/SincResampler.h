@@ -79,6 +79,8 @@ public:
     static int cutoffIndexForRatio(double ratio);
 
 private:
+    // Read positions from which the next request moves the history back to the start.
+    static constexpr int kCompactAfter = 512;
     void compact();
 
     const float* kernels_ = nullptr; // the shared kernel tables

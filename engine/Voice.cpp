@@ -182,8 +182,11 @@ void Voice::updateParameters()
     double pan = panKnob < -100.0f ? -1.0 : double(std::min(panKnob, 100.0f)) * 0.01;
     double semis = double(readOr(pitchBase, 0.0f)) + double(pitchOffset);
 
+    // Progress along the run, for the envelopes.
+    const bool anyEnvelope = envelopeOn(volumeEnv) || envelopeOn(panEnv) || envelopeOn(pitchEnv) ||
+                             envelopeOn(hpfEnv) || envelopeOn(lpfEnv);
     float t = 0.0f;
-    if (state == kPlaying && runLength > 0) {
+    if (anyEnvelope && state == kPlaying && runLength > 0) {
         const double moved =
             reverse ? double(startPosition - position) : double(position - startPosition);
         t = std::clamp(float(moved / double(runLength)), 0.0f, 1.0f);
@@ -221,11 +224,13 @@ void Voice::updateParameters()
     useLp = l < 20000.0f;
     if (useHp && !(h == k.highPassHz)) {
         k.highPassHz = h;
-        hpCoeffs = svfCoefficients(h, sampleRate);
+        hpCoeffs =
+            filterMemo != nullptr ? filterMemo->get(h, sampleRate) : svfCoefficients(h, sampleRate);
     }
     if (useLp && !(l == k.lowPassHz)) {
         k.lowPassHz = l;
-        lpCoeffs = svfCoefficients(l, sampleRate);
+        lpCoeffs =
+            filterMemo != nullptr ? filterMemo->get(l, sampleRate) : svfCoefficients(l, sampleRate);
     }
 
     semis = std::clamp(semis, double(kMinPitchSemitones), double(kMaxPitchSemitones));
@@ -239,7 +244,7 @@ void Voice::updateParameters()
         resampler.setRates(inRate, outRate);
 }
 
-float Voice::render(float* left, float* right, uint32_t frames)
+float Voice::render(float* left, float* right, uint32_t frames, const KnobChanges* changes)
 {
     if (state != kPlaying && state != kStopping)
         return 0.0f;
@@ -306,7 +311,14 @@ float Voice::render(float* left, float* right, uint32_t frames)
     alignas(32) double fadeGain[kChunkFrames];
     float* const outs[2] = {outL, outR};
     constexpr int kMaxSegments = int(kChunkFrames / kEnvelopeStepFrames) + 8;
-    VoiceMixSegment segments[kMaxSegments];
+    // Left unset: every segment is written whole before it is used, and this runs for every
+    // render of every voice.
+    union SegmentStore
+    {
+        SegmentStore() {}
+        VoiceMixSegment items[kMaxSegments];
+    } segmentStore;
+    VoiceMixSegment* const segments = segmentStore.items;
     int segmentCount = 0;
     int batched = 0;
     uint32_t batchStart = written;
@@ -340,9 +352,26 @@ float Voice::render(float* left, float* right, uint32_t frames)
     // at every chunk.
     const bool stepped = envelopeOn(volumeEnv) || envelopeOn(panEnv) || envelopeOn(pitchEnv) ||
                          envelopeOn(hpfEnv) || envelopeOn(lpfEnv);
+    // Knob changes inside the call: each stretch starts where a separate call would.
+    const uint32_t changeCount =
+        changes != nullptr && changes->apply != nullptr && changes->frames != nullptr
+            ? changes->count
+            : 0;
+    uint32_t nextChange = 0;
+    // Without an envelope the interpolator's rate moves only with the pitch knob, so it runs on
+    // past changes that leave the pitch alone: frames made ahead wait at outs[c] + batched.
+    const uint8_t* const moves = changes != nullptr ? changes->moves : nullptr;
+    uint32_t nextPitchChange = 0;
+    int ready = 0;
+    bool dry = false; // the input ran out while the frames ahead were made
     while (written < frames) {
-        uint32_t chunk = std::min(frames - written, kChunkFrames);
-        const uint32_t intoStep = uint32_t(outputCount % int64_t(kEnvelopeStepFrames));
+        while (nextChange < changeCount && changes->frames[nextChange] <= written)
+            changes->apply(changes->context, nextChange++);
+        const uint32_t until =
+            nextChange < changeCount ? std::min(changes->frames[nextChange], frames) : frames;
+        uint32_t chunk = std::min(until - written, kChunkFrames);
+        const uint32_t intoStep =
+            stepped ? uint32_t(outputCount % int64_t(kEnvelopeStepFrames)) : 0;
         if (stepped)
             chunk = std::min(chunk, kEnvelopeStepFrames - intoStep);
 
@@ -351,17 +380,37 @@ float Voice::render(float* left, float* right, uint32_t frames)
         // A stretch joins the gathered ones while they have room and the same filters run.
         if (segmentCount > 0 &&
             (uint32_t(batched) + chunk > kChunkFrames || segmentCount == kMaxSegments ||
-             useHp != batchHp || useLp != batchLp))
+             useHp != batchHp || useLp != batchLp)) {
+            const int from = batched;
             flush();
+            for (int c = 0; c < channels && ready > 0; ++c)
+                std::memmove(outs[c], outs[c] + from, size_t(ready) * sizeof(float));
+        }
         batchHp = useHp;
         batchLp = useLp;
         float* const at[2] = {outs[0] + batched, outs[1] + batched};
 
-        // Pull frames through the interpolator until the chunk is full or the input runs out.
-        int produced = 0;
-        bool exhausted = false;
-        while (produced < int(chunk)) {
-            const int want = int(chunk) - produced;
+        // How far the interpolator may run at its present rate: this chunk, or on to the next
+        // change of the pitch (within the call and the gathering buffers).
+        uint32_t ahead = chunk;
+        if (!stepped && moves != nullptr && ready == 0) {
+            while (nextPitchChange < changeCount &&
+                   (nextPitchChange < nextChange ||
+                    (moves[nextPitchChange] & KnobChanges::kMovesPitch) == 0))
+                ++nextPitchChange;
+            const uint32_t to = nextPitchChange < changeCount
+                                    ? std::min(changes->frames[nextPitchChange], frames)
+                                    : frames;
+            // (Changes out of order count as at this chunk's end.)
+            ahead = std::max(chunk, std::min(to > written ? to - written : 0u,
+                                             kChunkFrames - uint32_t(batched)));
+        }
+
+        // Pull frames through the interpolator until they are all there or the input runs out.
+        int produced = ready;
+        bool exhausted = dry;
+        while (produced < int(ahead) && !exhausted) {
+            const int want = int(ahead) - produced;
             int need = resampler.inputNeeded(want);
             int fed = 0;
             if (need > 0) {
@@ -394,6 +443,11 @@ float Voice::render(float* left, float* right, uint32_t frames)
                 break;
             }
         }
+        // This chunk takes its frames; the rest wait for the next ones.
+        dry = exhausted;
+        ready = std::max(produced - int(chunk), 0);
+        produced -= ready;
+        exhausted = exhausted && produced < int(chunk);
 
         // Per sample: fades and stop fade (a gain of exactly 1 where none runs).
         const bool fading =

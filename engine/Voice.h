@@ -21,6 +21,25 @@
 
 namespace vesk {
 
+// Points inside one render at which the knobs a voice reads move (host automation within a
+// block): before the voice renders frame `frames[i]` of the call, it calls `apply(context, i)`,
+// which changes the values its knob pointers point at. The voice sounds exactly as if the render
+// had been cut into separate calls at those frames with the knobs set between them, but pays its
+// per-call costs (set-up, the filters' pipeline, the mix) once. Changes at or past the render's
+// end, or after the voice has ended, are not applied.
+struct KnobChanges
+{
+    static constexpr uint8_t kMovesPitch = 1;
+
+    const uint32_t* frames = nullptr; // ascending
+    uint32_t count = 0;
+    void (*apply)(void* context, uint32_t index) = nullptr;
+    void* context = nullptr;
+    // Per change, what it moves (kMovesPitch: the value the pitch pointer points at); a change
+    // without the bit must leave that value exactly as it is. Null: any change may move it.
+    const uint8_t* moves = nullptr;
+};
+
 class Voice
 {
 public:
@@ -53,8 +72,9 @@ public:
                  float fadeOut);
 
     // [audio thread] [main thread, offline render] Adds up to `frames` samples into left and right
-    // (never clears them). Returns the largest absolute value added to either channel.
-    float render(float* left, float* right, uint32_t frames);
+    // (never clears them). Returns the largest absolute value added to either channel. `changes`
+    // (may be null) moves the knobs inside the call.
+    float render(float* left, float* right, uint32_t frames, const KnobChanges* changes = nullptr);
 
     // [audio thread] [main thread, under the state mutex] Starts the stop fade: 5 ms at the
     // engine rate, at least 16 samples. Only a playing voice (state 1) starts it.
@@ -110,6 +130,8 @@ public:
     double gainR = 0.0;
     bool useHp = false;
     bool useLp = false;
+    // Shared by the voices of a pool (null: each works its coefficients out alone).
+    SvfCoefficientMemo* filterMemo = nullptr;
 
 private:
     // What updateParameters() last worked out, keyed by what it was taken of (NaN: not yet).

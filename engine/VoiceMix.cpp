@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <initializer_list>
 #include <cmath>
+#include <cstring>
 #include <type_traits>
 
 namespace vesk {
@@ -112,12 +113,19 @@ template <int C, bool Hp, bool Lp, bool Fade, class V>
                 s1[f * C + c] = states[f][c].s1;
                 s2[f * C + c] = states[f][c].s2;
             }
-        // The lanes of filter f take the coefficients of segment s.
+        // The lanes of filter f take the coefficients of segment s (unless they are those of
+        // the segment before: most segments move only the gains, or the other filter).
         auto useSegment = [&](int f, int s) __attribute__((always_inline))
         {
             const bool high = Hp && f == 0;
-            for (int c = 0; c < C; ++c)
-                m.setLane(f * C + c, high ? segs[s].highPass : segs[s].lowPass, high);
+            const SvfCoefficients& c = high ? segs[s].highPass : segs[s].lowPass;
+            if (s > 0) {
+                const SvfCoefficients& b = high ? segs[s - 1].highPass : segs[s - 1].lowPass;
+                if (std::memcmp(&c, &b, sizeof c) == 0)
+                    return;
+            }
+            for (int lane = 0; lane < C; ++lane)
+                m.setLane(f * C + lane, c, high);
         };
 
         auto step = [&](const V& x, V& y) __attribute__((always_inline))
@@ -283,6 +291,25 @@ SvfCoefficients svfCoefficients(double cutoffHz, double sampleRate)
     c.a2 = g * c.a1;
     c.a3 = g * c.a2;
     return c;
+}
+
+const SvfCoefficients& SvfCoefficientMemo::get(float cutoffHz, double sampleRate)
+{
+    uint32_t bits;
+    std::memcpy(&bits, &cutoffHz, sizeof bits);
+    if (!(sampleRate == rate_)) {
+        rate_ = sampleRate;
+        count_ = next_ = 0;
+    }
+    for (int i = 0; i < count_; ++i)
+        if (hzBits_[i] == bits)
+            return coeffs_[i];
+    const int i = next_;
+    next_ = (next_ + 1) % kSlots;
+    count_ = std::max(count_, next_ == 0 ? kSlots : next_);
+    hzBits_[i] = bits;
+    coeffs_[i] = svfCoefficients(double(cutoffHz), sampleRate);
+    return coeffs_[i];
 }
 
 float mixVoiceChunk(const VoiceMixChunk& chunk)

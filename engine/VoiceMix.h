@@ -31,6 +31,25 @@ struct SvfState
 // [any thread] Coefficients for a cut-off in Hz at a rate; the cut-off is held to 1 .. 0.49 x rate.
 SvfCoefficients svfCoefficients(double cutoffHz, double sampleRate);
 
+// The coefficients of the cut-offs met lately, for the voices of one pool: they follow the same
+// cut-off knob, so a cut-off the host automates costs one tangent per pool rather than one per
+// voice. Gives exactly what svfCoefficients gives. Belongs to whoever renders the pool.
+class SvfCoefficientMemo
+{
+public:
+    const SvfCoefficients& get(float cutoffHz, double sampleRate);
+
+private:
+    // Enough for the cut-offs a block of automation moves a filter through; beyond them, the
+    // oldest entry goes.
+    static constexpr int kSlots = 16;
+    uint32_t hzBits_[kSlots] = {};
+    SvfCoefficients coeffs_[kSlots];
+    double rate_ = 0.0; // of every entry
+    int count_ = 0;
+    int next_ = 0; // the entry a new cut-off takes
+};
+
 // A stretch of frames with one set of parameters: the channel gains and the filters'
 // coefficients (those of a filter that does not run are ignored).
 struct VoiceMixSegment

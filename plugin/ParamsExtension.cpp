@@ -315,6 +315,8 @@ bool VeskPlugin::queuePoolParamEvent(const clap_event_header_t* h, uint32_t fram
     q.index = uint16_t(index);
     q.change = change;
     q.applied = false;
+    q.pool = def.index;
+    q.live = readLive(def.kind);
     q.value = v;
     return true;
 }
@@ -334,35 +336,80 @@ float VeskPlugin::renderPoolSplit(int pool, float* left, float* right, uint32_t 
                                   uint32_t frames, bool audible)
 {
     ParamRuntime& rt = paramRuntime;
-    float peak = 0.0f;
-    uint32_t done = 0;
-    auto renderTo = [&](uint32_t to) {
-        if (to <= done)
-            return;
-        const uint32_t n = to - done;
-        if (audible) {
-            peak = std::max(peak, sampler.renderPoolVoices(pool, left + done, right + done, n));
-        } else {
-            // Muted pools keep time; their sound goes to scratch.
+    auto ours = [&](const ParamRuntime::Queued& q) {
+        return !q.applied && q.pool == pool && q.frame >= begin && q.frame < begin + frames;
+    };
+    if (!audible) {
+        // Muted pools keep time; their sound goes to scratch, in pieces cut at the events.
+        uint32_t done = 0;
+        auto renderTo = [&](uint32_t to) {
             constexpr uint32_t kPiece = 1024;
-            for (uint32_t d = 0; d < n; d += kPiece)
-                sampler.renderPoolVoicesSilently(pool, std::min(kPiece, n - d));
+            for (uint32_t d = done; d < to; d += kPiece)
+                sampler.renderPoolVoicesSilently(pool, std::min(kPiece, to - d));
+            done = std::max(done, to);
+        };
+        for (uint32_t k = 0; k < rt.queuedCount; ++k) {
+            ParamRuntime::Queued& q = rt.queued[k];
+            if (!ours(q))
+                continue;
+            // Spreads, start and reverse chance are read only when a trigger draws (never
+            // inside a render): they need no cut in the voices.
+            if (q.live)
+                renderTo(q.frame - begin);
+            applyParamNow(q.index, q.change, q.value);
+            q.applied = true;
         }
-        done = to;
+        renderTo(frames);
+        return 0.0f;
+    }
+
+    // The events are applied in order and the knobs the voices follow are noted at each event's
+    // frame; the voices then render the whole stretch once, the knobs moving inside it. Only the
+    // knobs the voices read while playing make a cut; spreads, start and reverse chance are read
+    // when a trigger draws.
+    constexpr uint32_t kMaxCuts = 64;
+    uint32_t cutFrames[kMaxCuts]; // from `done`
+    vesk::PoolKnobs cutKnobs[kMaxCuts];
+    uint32_t cutCount = 0;
+    uint32_t done = 0;
+    vesk::SamplePool& p = sampler.pools[pool];
+    vesk::PoolKnobs start = vesk::PoolKnobs::of(p);
+    float peak = 0.0f;
+    // Renders [done, to) with the cuts noted; the knobs then hold `after` again.
+    auto renderTo = [&](uint32_t to, const vesk::PoolKnobs& after) {
+        if (to > done)
+            peak =
+                std::max(peak, sampler.renderPoolVoices(pool, left + done, right + done, to - done,
+                                                        start, cutFrames, cutKnobs, cutCount));
+        done = std::max(done, to);
+        cutCount = 0;
+        start = after;
+        after.applyTo(p);
     };
     for (uint32_t k = 0; k < rt.queuedCount; ++k) {
         ParamRuntime::Queued& q = rt.queued[k];
-        if (q.applied || q.frame < begin || q.frame >= begin + frames ||
-            vesk::params::table()[q.index].index != pool)
+        if (!ours(q))
             continue;
-        // Spreads, start and reverse chance are read only when a trigger draws (never inside a
-        // render): they need no cut in the voices.
-        if (readLive(vesk::params::table()[q.index].kind))
-            renderTo(q.frame - begin);
         applyParamNow(q.index, q.change, q.value);
         q.applied = true;
+        if (!q.live)
+            continue;
+        const vesk::PoolKnobs now = vesk::PoolKnobs::of(p);
+        const uint32_t at = q.frame - begin;
+        if (at <= done) {
+            start = now;
+        } else if (cutCount > 0 && cutFrames[cutCount - 1] >= at - done) {
+            // Several events at one frame (or one out of order) make one cut.
+            cutKnobs[cutCount - 1] = now;
+        } else if (cutCount == kMaxCuts) {
+            renderTo(at, now);
+        } else {
+            cutFrames[cutCount] = at - done;
+            cutKnobs[cutCount] = now;
+            ++cutCount;
+        }
     }
-    renderTo(frames);
+    renderTo(frames, vesk::PoolKnobs::of(p));
     return peak;
 }
 

@@ -122,6 +122,8 @@ struct ParamRuntime
         uint16_t index = 0; // in the parameter table
         Change change = Value;
         bool applied = false;
+        int8_t pool = 0;    // the table's, kept here: the table's rows are large
+        bool live = false;  // read by the voices while they play (volume, pan, pitch, filters)
         double value = 0.0; // sanitised
     };
     static constexpr uint32_t kMaxQueued = 1024;

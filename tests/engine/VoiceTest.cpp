@@ -722,6 +722,161 @@ TEST(Voice, SameBitsWhateverTheBlockSize)
     }
 }
 
+TEST(Voice, KnobsMovedInsideARenderSoundLikeRendersCutAtTheMoves)
+{
+    // Host automation moves the knobs inside a block: one render told where they move (and
+    // perhaps which moves leave the pitch alone) must give the bits of separate renders cut
+    // there, with the knobs set between them. Filters switching on and off, pitch moves, an
+    // envelope's grid, a delay, fades, a stop, the region's end, moves at a block's first frame,
+    // several at one frame and moves past the render's end.
+    struct Move
+    {
+        uint32_t frame; // from the trigger
+        int knob;       // 0 volume, 1 pan, 2 pitch, 3 high-pass, 4 low-pass
+        float value;
+    };
+    const std::vector<Move> moves = {
+        {0, 3, 150.0f},     {40, 0, -3.0f},     {40, 4, 7000.0f},    {41, 1, 30.0f},
+        {512, 2, 2.5f},     {700, 3, 0.0f},     {701, 3, 90.0f},     {1000, 4, 20000.0f},
+        {1003, 0, -60.0f},  {1100, 0, 1.0f},    {2047, 4, 3000.0f},  {2048, 2, -7.0f},
+        {2049, 1, -100.0f}, {3000, 3, 0.0f},    {3001, 4, 20000.0f}, {3500, 3, 400.0f},
+        {4095, 1, 80.0f},   {4096, 4, 9000.0f}, {5000, 2, 0.3f},     {6001, 0, -6.0f},
+    };
+    struct Case
+    {
+        const char* name;
+        bool stereo, envelope, fades;
+        float delayMs;
+        uint32_t stopAt; // 0: never
+    };
+    const Case cases[] = {
+        {"stereo", true, false, false, 0.0f, 0},
+        {"mono, envelope", false, true, false, 0.0f, 0},
+        {"stereo, envelope, fades", true, true, true, 0.0f, 0},
+        {"mono, delay, fades", false, false, true, 15.0f, 0},
+        {"stereo, delay, envelope, stop", true, true, false, 22.0f, 4608},
+    };
+    constexpr size_t kFrames = 8192;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Play s;
+        s.region.audio = c.stereo
+                             ? makeAudio(test::noise(7000, 21, 0.5), test::noise(7000, 22, 0.5))
+                             : makeAudio(test::noise(7000, 21, 0.5), {});
+        s.pitch = 1.3f;
+        s.lpf = 12000.0f;
+        s.volumeOffsetDb = -1.0f;
+        s.panOffset = 10.0f;
+        s.pitchOffset = 0.2f;
+        s.delayMs = c.delayMs;
+        if (c.fades) {
+            s.fadeIn = 0.05f;
+            s.fadeOut = 0.3f;
+        }
+        if (c.envelope) {
+            s.volumeEnv.enabled = true;
+            s.volumeEnv.count = 2;
+            s.volumeEnv.points[0] = {0.0f, -12.0f};
+            s.volumeEnv.points[1] = {1.0f, 3.0f};
+            s.hpfEnv.enabled = true;
+            s.hpfEnv.count = 2;
+            s.hpfEnv.points[0] = {0.3f, 500.0f};
+            s.hpfEnv.points[1] = {0.9f, 50.0f};
+        }
+        float* const knobs[5] = {&s.volume, &s.pan, &s.pitch, &s.hpf, &s.lpf};
+        const Play initial = s;
+        auto reset = [&] {
+            s.volume = initial.volume;
+            s.pan = initial.pan;
+            s.pitch = initial.pitch;
+            s.hpf = initial.hpf;
+            s.lpf = initial.lpf;
+        };
+
+        // Reference: the voice rendered in pieces cut at every move.
+        reset();
+        Voice ref;
+        s.trigger(ref);
+        Stereo expected{std::vector<float>(kFrames), std::vector<float>(kFrames)};
+        size_t next = 0;
+        for (uint32_t at = 0; at < kFrames && ref.isActive();) {
+            while (next < moves.size() && moves[next].frame <= at) {
+                *knobs[moves[next].knob] = moves[next].value;
+                ++next;
+            }
+            if (c.stopAt != 0 && at == c.stopAt)
+                ref.beginStop();
+            uint32_t to = uint32_t(kFrames);
+            if (next < moves.size())
+                to = std::min(to, moves[next].frame);
+            if (c.stopAt > at)
+                to = std::min(to, c.stopAt);
+            ref.render(expected.left.data() + at, expected.right.data() + at, to - at);
+            at = to;
+        }
+        EXPECT_GT(test::peak(expected.left), 0.01f);
+
+        for (const auto& [block, told] :
+             {std::pair{512u, false}, std::pair{512u, true}, std::pair{333u, true},
+              std::pair{4096u, false}, std::pair{4096u, true}}) {
+            SCOPED_TRACE(testing::Message() << block << (told ? ", told what moves" : ""));
+            reset();
+            Voice v;
+            s.trigger(v);
+            Stereo out{std::vector<float>(kFrames), std::vector<float>(kFrames)};
+            struct Context
+            {
+                float* const* knobs;
+                const Move* moves;
+            };
+            for (uint32_t at = 0; at < kFrames && v.isActive();) {
+                // A stop comes between blocks: a block ends at it.
+                if (c.stopAt != 0 && at == c.stopAt)
+                    v.beginStop();
+                uint32_t end = std::min<uint32_t>(at + block, uint32_t(kFrames));
+                if (c.stopAt > at)
+                    end = std::min(end, c.stopAt);
+                // The moves of [at, end), and the first one after as well: a move at or past the
+                // end is never applied.
+                std::vector<uint32_t> frames;
+                std::vector<uint8_t> what;
+                std::vector<Move> inBlock;
+                for (const Move& m : moves) {
+                    if (m.frame < at)
+                        continue;
+                    if (m.frame == at) {
+                        *knobs[m.knob] = m.value; // at the block's start: set before
+                        continue;
+                    }
+                    frames.push_back(m.frame - at);
+                    what.push_back(m.knob == 2 ? KnobChanges::kMovesPitch : 0);
+                    inBlock.push_back(m);
+                    if (m.frame >= end)
+                        break;
+                }
+                Context ctx{knobs, inBlock.data()};
+                KnobChanges changes;
+                changes.frames = frames.data();
+                changes.count = uint32_t(frames.size());
+                changes.context = &ctx;
+                if (told)
+                    changes.moves = what.data();
+                changes.apply = [](void* context, uint32_t i) {
+                    const Context& k = *static_cast<const Context*>(context);
+                    *k.knobs[k.moves[i].knob] = k.moves[i].value;
+                };
+                v.render(out.left.data() + at, out.right.data() + at, end - at, &changes);
+                // Whatever the voice reached, the knobs hold every move before the end now.
+                for (const Move& m : inBlock)
+                    if (m.frame < end)
+                        *knobs[m.knob] = m.value;
+                at = end;
+            }
+            EXPECT_TRUE(out.left == expected.left && out.right == expected.right);
+        }
+    }
+}
+
 TEST(Voice, RenderDoesNotAllocate)
 {
     Play s;

@@ -574,6 +574,93 @@ TEST(Params, EventsSoundAlikeForAnyBlockSize)
     }
 }
 
+// Dense automation of a pool's sound (hundreds of events in a block, several at one frame,
+// filters switching on and off, modulation on top, master events cutting the block between):
+// the same bits as host blocks cut at every event, where each block starts with its events.
+TEST(Params, DenseAutomationSoundsLikeBlocksCutAtEveryEvent)
+{
+    struct At
+    {
+        uint32_t frame;
+        clap_id id;
+        bool isMod;
+        double value;
+    };
+    std::vector<At> events;
+    constexpr uint32_t kFrames = 9000;
+    for (uint32_t f = 0, k = 0; f < kFrames; f += 1 + (k * 7) % 5, ++k) {
+        const double t = 0.5 + 0.5 * std::sin(0.05 * double(k));
+        switch (k % 6) {
+        case 0: // HPF, off now and then
+            events.push_back({f, 1007, false, k % 24 == 0 ? 0.0 : 20.0 + 400.0 * t});
+            break;
+        case 1: // LPF, off now and then
+            events.push_back({f, 1008, false, k % 30 == 1 ? 20000.0 : 3000.0 + 12000.0 * t});
+            break;
+        case 2: // volume, with the pan at the same frame
+            events.push_back({f, 1000, false, -12.0 * t});
+            events.push_back({f, 1002, false, -80.0 + 160.0 * t});
+            break;
+        case 3:
+            events.push_back({f, 1004, false, -3.0 + 6.0 * t});
+            break;
+        case 4: // the other pool, and modulation of the first one's pitch
+            events.push_back({f, 1100, false, -20.0 * t});
+            events.push_back({f, 1004, true, 1.5 * t});
+            break;
+        default: // now and then the master, which cuts the whole block
+            if (k % 300 == 5)
+                events.push_back({f, 3000, false, -6.0 * t});
+            events.push_back({f, 1108, false, 2000.0 + 10000.0 * t});
+            break;
+        }
+    }
+    auto run = [&](bool cutAtEvents, uint32_t block) {
+        ParamsInstance inst;
+        inst.loadPool(0, noise(24000, 5, 0.3), "params_dense0.wav");
+        inst.loadPool(1, sine(330.0, 48000.0, 24000, 0.4), "params_dense1.wav");
+        std::vector<float> l, r;
+        ParamEvents ev;
+        size_t next = 0;
+        for (uint32_t start = 0; start < kFrames;) {
+            uint32_t end = std::min(start + block, kFrames);
+            if (cutAtEvents) {
+                // The next event after this block's first frame ends the block.
+                size_t k = next;
+                while (k < events.size() && events[k].frame <= start)
+                    ++k;
+                if (k < events.size())
+                    end = std::min(end, events[k].frame);
+            }
+            ev.clear();
+            if (start == 0)
+                ev.note(0, 60);
+            for (; next < events.size() && events[next].frame < end; ++next) {
+                const At& e = events[next];
+                if (e.isMod)
+                    ev.mod(e.frame - start, e.id, e.value);
+                else
+                    ev.value(e.frame - start, e.id, e.value);
+            }
+            inst.process(end - start, l, r, &ev);
+            start = end;
+        }
+        for (clap_id id : {1007u, 1008u, 1000u}) {
+            const auto last = std::find_if(events.rbegin(), events.rend(),
+                                           [&](const At& e) { return e.id == id; });
+            EXPECT_EQ(inst.value(id), double(float(last->value))) << id; // stored as float
+        }
+        return std::make_pair(l, r);
+    };
+    const auto reference = run(true, 4096);
+    EXPECT_GT(peak(reference.first), 0.01);
+    for (uint32_t block : {512u, 4096u}) {
+        const auto other = run(false, block);
+        EXPECT_EQ(other.first, reference.first) << block;
+        EXPECT_EQ(other.second, reference.second) << block;
+    }
+}
+
 // Modulation aimed at a note (note id or key given) lasts until the next note-on; the global
 // amount stays.
 TEST(Params, NoteModulationEndsAtTheNextNoteGlobalModulationStays)
