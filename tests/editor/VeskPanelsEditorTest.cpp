@@ -40,6 +40,30 @@ float peak(const Wav& wav, long long from, long long to)
     return p;
 }
 
+// The recorded sound from the first frame above `threshold` after a click made at firedNs, for
+// `frames` frames; empty when nothing sounded or the recording ends sooner.
+std::vector<float> soundAfter(HostRun& host, const Wav& wav, int64_t firedNs, size_t frames,
+                              float threshold)
+{
+    const double startNs = host.summary()["gui"]["audio"]["start_steady_ns"].asNumber();
+    const long long t0 = std::max(0LL, (long long)((double(firedNs) - startNs) * 48e-6));
+    if (t0 >= (long long)wav.left.size())
+        return {};
+    const std::vector<float> after(wav.left.begin() + long(t0), wav.left.end());
+    const long long onset = firstSoundingFrame(Wav{48000.0, after, {}}, threshold);
+    if (onset < 0 || after.size() < size_t(onset) + frames)
+        return {};
+    return {after.begin() + long(onset), after.begin() + long(onset) + long(frames)};
+}
+
+float largestDifference(const std::vector<float>& a, const std::vector<float>& b)
+{
+    float worst = a.size() == b.size() ? 0.0f : 1.0f;
+    for (size_t i = 0; i < a.size() && i < b.size(); ++i)
+        worst = std::max(worst, std::fabs(a[i] - b[i]));
+    return worst;
+}
+
 class PanelsEditor : public ::testing::Test
 {
 protected:
@@ -342,23 +366,12 @@ TEST_F(PoolNavEditor, RepeatAndLockReplayTheLastDraw)
     ASSERT_EQ(host.wait(), 0) << host.err();
 
     const Wav wav = readWav(host.path("out.wav"));
-    const double startNs = host.summary()["gui"]["audio"]["start_steady_ns"].asNumber();
     std::vector<std::vector<float>> sounds;
     for (const int64_t ns : fired) {
-        const long long t0 = std::max(0LL, (long long)((double(ns) - startNs) * 48e-6));
-        ASSERT_LT(t0, (long long)wav.left.size());
-        const std::vector<float> after(wav.left.begin() + long(t0), wav.left.end());
-        const long long onset = firstSoundingFrame(Wav{48000.0, after, {}}, 1e-6f);
-        ASSERT_GE(onset, 0);
-        ASSERT_GE(after.size(), size_t(onset) + 9600u);
-        sounds.emplace_back(after.begin() + long(onset), after.begin() + long(onset) + 9600);
+        sounds.push_back(soundAfter(host, wav, ns, 9600, 1e-6f));
+        ASSERT_FALSE(sounds.back().empty());
     }
-    auto same = [](const std::vector<float>& a, const std::vector<float>& b) {
-        float worst = 0.0f;
-        for (size_t i = 0; i < a.size(); ++i)
-            worst = std::max(worst, std::fabs(a[i] - b[i]));
-        return worst;
-    };
+    const auto same = largestDifference;
     EXPECT_LT(same(sounds[0], sounds[1]), 1e-6f) << "↻ did not repeat the draw";
     EXPECT_LT(same(sounds[2], sounds[3]), 1e-6f) << "the locked pool drew anew";
     EXPECT_LT(same(sounds[2], sounds[4]), 1e-6f) << "the locked pool drew anew";
@@ -419,20 +432,11 @@ TEST_F(PoolNavEditor, TheSoloDotLeavesOnlyThatPoolsToneInTheRender)
     ASSERT_TRUE(click(w, kRandom.x, kRandom.y));
     ASSERT_EQ(host.wait(), 0) << host.err();
 
-    const Wav wav = readWav(host.path("out.wav"));
-    const double startNs = host.summary()["gui"]["audio"]["start_steady_ns"].asNumber();
-    const long long t0 = std::max(0LL, (long long)((double(fired) - startNs) * 48e-6));
-    const long long onset = firstSoundingFrame(
-        Wav{48000.0,
-            {wav.left.begin() + std::min<long long>(t0, (long long)wav.left.size()),
-             wav.left.end()},
-            {}},
-        1e-3f);
-    ASSERT_GE(onset, 0) << "the trigger sounded";
     // 0.4 s from 50 ms after the onset, past the attack.
-    const size_t from = size_t(t0 + onset + 2400), n = 19200;
-    ASSERT_LE(from + n, wav.left.size());
-    const std::vector<float> part(wav.left.begin() + long(from), wav.left.begin() + long(from + n));
+    const std::vector<float> sound =
+        soundAfter(host, readWav(host.path("out.wav")), fired, 2400 + 19200, 1e-3f);
+    ASSERT_FALSE(sound.empty()) << "the trigger sounded";
+    const std::vector<float> part(sound.begin() + 2400, sound.end());
     const double soloed = vesk::test::amplitudeAt(part, 520.0, 48000.0);
     EXPECT_GT(soloed, 0.05);
     EXPECT_LT(vesk::test::amplitudeAt(part, 300.0, 48000.0), soloed * 1e-3) << "pool 1 is heard";
@@ -465,20 +469,11 @@ TEST_F(FXLaneEditor, ACardSwitchedOffSoundsLikeTheDryRender)
         const int64_t fired = HostRun::steadyNowNs();
         ASSERT_TRUE(click(w, kRandom.x, kRandom.y));
         ASSERT_EQ(host.wait(), 0) << host.err();
-        const Wav wav = readWav(host.path("out.wav"));
-        const double startNs = host.summary()["gui"]["audio"]["start_steady_ns"].asNumber();
-        const long long t0 = std::max(0LL, (long long)((double(fired) - startNs) * 48e-6));
-        ASSERT_LT(t0, (long long)wav.left.size());
-        const std::vector<float> after(wav.left.begin() + long(t0), wav.left.end());
-        const long long onset = firstSoundingFrame(Wav{48000.0, after, {}}, 1e-6f);
-        ASSERT_GE(onset, 0) << "the trigger sounded";
-        ASSERT_GE(after.size(), size_t(onset) + 48000u) << "a second after the onset";
-        renders[withCard ? 1 : 0].assign(after.begin() + long(onset),
-                                         after.begin() + long(onset) + 48000);
+        renders[withCard ? 1 : 0] =
+            soundAfter(host, readWav(host.path("out.wav")), fired, 48000, 1e-6f);
+        ASSERT_FALSE(renders[withCard ? 1 : 0].empty()) << "a second after the trigger's onset";
     }
-    float worst = 0.0f;
-    for (size_t i = 0; i < renders[0].size(); ++i)
-        worst = std::max(worst, std::fabs(renders[0][i] - renders[1][i]));
+    const float worst = largestDifference(renders[0], renders[1]);
     EXPECT_LT(worst, 1e-6f) << "the switched-off Delay changed the sound";
     EXPECT_LT(peak(Wav{48000.0, renders[1], {}}, 300 * 48, 48000), 1e-6f) << "no echo";
 }
