@@ -82,6 +82,10 @@ void VeskPlugin::drainPendingWork()
     for (LoadResult& result : loadResults) {
         if (!result.ok || result.pool < 0 || result.pool >= vesk::kNumPools)
             continue;
+        // Asked for before the host loaded another state: the file belonged to the project
+        // that was replaced, so it does not land in the loaded one.
+        if (result.stateLoads != stateLoads)
+            continue;
         bool appendedAny = false;
         int shown = -1;
         {
@@ -121,10 +125,12 @@ void VeskPlugin::postLoadJob(int pool, const std::string& path)
     pendingJobs.fetch_add(1);
     const double rate = sampleRate;
     const bool split = autoSplit.load();
-    workers.post([this, pool, path, rate, split] {
+    const uint32_t loads = stateLoads;
+    workers.post([this, pool, path, rate, split, loads] {
         LoadResult result;
         result.pool = pool;
         result.path = path;
+        result.stateLoads = loads;
         try {
             std::shared_ptr<const vesk::RawAudioData> audio = rawAudioCache.get(path, rate);
             if (audio == nullptr) {

@@ -80,6 +80,7 @@ struct LoadResult
     std::vector<std::array<float, vesk::kDisplayPeaks>> peaks; // per region, made on the worker
     std::string path;
     bool ok = false;
+    uint32_t stateLoads = 0; // the instance's state loads when it was asked for
 };
 
 // Host parameters on the audio thread (plugin/Params.h has the table). Everything here belongs to

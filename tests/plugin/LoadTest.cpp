@@ -66,6 +66,32 @@ TEST(Load, FilesAppearInTheOrderTheyWereSent)
     EXPECT_EQ(inst.fake.dirty, 3);
 }
 
+TEST(Load, AFileStillDecodingWhenTheHostLoadsAStateStaysOutOfIt)
+{
+    Instance inst;
+    std::vector<uint8_t> empty;
+    ASSERT_TRUE(saveState(*inst.plugin, empty));
+    // A file dropped just before the host loads a project (an undo, a preset): the load job
+    // was already on its way, and the loaded project must come back as it was saved.
+    ASSERT_TRUE(inst.plugin->backend.SendLoadToPool(0, toneFile("load_before.wav", 48000, 220.0)));
+    inst.pump();
+    ASSERT_TRUE(loadState(*inst.plugin, empty));
+    inst.finishJobs();
+    EXPECT_EQ(inst.snapshot().pools[0].sampleCount, 0);
+    // A file sent after the load lands as usual.
+    ASSERT_TRUE(inst.plugin->backend.SendLoadToPool(0, toneFile("load_after.wav", 1000, 220.0)));
+    inst.pump();
+    inst.finishJobs();
+    ASSERT_EQ(inst.snapshot().pools[0].sampleCount, 1);
+    EXPECT_STREQ(inst.snapshot().pools[0].sampleNames[0], "load_after.wav");
+    // So does one whose command was still queued when the load came: the load applies it first,
+    // and then the loaded state replaces it (the edit came first).
+    ASSERT_TRUE(inst.plugin->backend.SendLoadToPool(1, toneFile("load_queued.wav", 1000, 220.0)));
+    ASSERT_TRUE(loadState(*inst.plugin, empty));
+    inst.finishJobs();
+    EXPECT_EQ(inst.snapshot().pools[1].sampleCount, 0);
+}
+
 TEST(Load, AMissingFileChangesNothingAndMarksNothing)
 {
     Instance inst;
