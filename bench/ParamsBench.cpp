@@ -6,7 +6,8 @@
 // each moving a little every block, as automation curves do):
 //   spread   - at 64 different frames, every 8 frames: the block renders in 65 pieces;
 //   grid     - on 8 frames, 8 events each (a host that sends its points every 64 frames);
-//   start    - all at frame 0.
+//   start    - all at frame 0;
+//   master   - the master output's curve instead, a point every 8 frames.
 // Reported as ratio_<shape> = CPU time with the events / CPU time without (goal: at most 1.1).
 // Each figure takes, for each block index, the fastest of seven identical runs, so one-off
 // interruptions on a loaded machine do not count.
@@ -20,6 +21,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -66,7 +68,8 @@ enum class Shape
     None,
     Spread,
     Grid,
-    Start
+    Start,
+    Master
 };
 
 // The block's 64 events: pool k % 8, parameter by k / 8 (HPF, LPF, volume, pan, pitch, ...).
@@ -80,6 +83,18 @@ void fill(Events& ev, Shape shape, int block)
         clap_event_param_value_t& e = ev.values[k];
         std::memset(&e, 0, sizeof e);
         uint32_t time = 0;
+        if (shape == Shape::Master) {
+            // The master output's curve, a point every 8 frames.
+            e.header = {sizeof e, k * (kBlock / kEvents), CLAP_CORE_EVENT_SPACE_ID,
+                        CLAP_EVENT_PARAM_VALUE, 0};
+            e.param_id = params::kMasterBase;
+            e.note_id = -1;
+            e.port_index = e.channel = e.key = -1;
+            e.value = -3.0 + 3.0 * std::sin(0.01 * double(block * int(kEvents) + int(k)));
+            ev.order[k] = &e.header;
+            ev.count = k + 1;
+            continue;
+        }
         if (shape == Shape::Spread)
             time = k * (kBlock / kEvents);
         else if (shape == Shape::Grid)
@@ -166,17 +181,19 @@ double bestTotal(const std::string& file, Shape shape)
 void ProcessWith64ParamEvents(benchmark::State& state)
 {
     const std::string file = vesk::bench::noiseSampleFile("params_bench", kRate);
-    double none = 0, spread = 0, grid = 0, start = 0;
+    double none = 0, spread = 0, grid = 0, start = 0, master = 0;
     for (auto _ : state) {
         none = bestTotal(file, Shape::None);
         spread = bestTotal(file, Shape::Spread);
         grid = bestTotal(file, Shape::Grid);
         start = bestTotal(file, Shape::Start);
+        master = bestTotal(file, Shape::Master);
     }
     state.counters["block_us_without"] = none / (kBlocks - 1);
     state.counters["ratio_spread"] = spread / none;
     state.counters["ratio_grid"] = grid / none;
     state.counters["ratio_start"] = start / none;
+    state.counters["ratio_master"] = master / none;
     std::remove(file.c_str());
 }
 BENCHMARK(ProcessWith64ParamEvents)->Iterations(1)->Unit(benchmark::kMillisecond);

@@ -600,7 +600,23 @@ void VeskPlugin::renderRange(float* left, float* right, uint32_t begin, uint32_t
                 outR[f] += bus2R[f];
             }
         }
-        masterFx.process(outL, outR, n);
+        // The master chain runs in pieces cut at its own parameters' events in this stretch.
+        uint32_t done = 0;
+        ParamRuntime& rt = paramRuntime;
+        for (uint32_t k = 0; k < rt.queuedCount; ++k) {
+            ParamRuntime::Queued& q = rt.queued[k];
+            if (q.applied || q.pool != ParamRuntime::kMasterQueue || q.frame >= a + n)
+                continue;
+            const uint32_t at = q.frame > a ? q.frame - a : 0;
+            if (at > done) {
+                masterFx.process(outL + done, outR + done, at - done);
+                done = at;
+            }
+            applyParamNow(q.index, q.change, q.value);
+            q.applied = true;
+        }
+        if (done < n)
+            masterFx.process(outL + done, outR + done, n - done);
         a += n;
     }
 }

@@ -228,6 +228,12 @@ bool isPoolSound(Kind kind)
     return kind <= Kind::PoolReverse;
 }
 
+// The master chain's own parameters: nothing before the chain reads them.
+bool isMasterChain(Kind kind)
+{
+    return kind == Kind::MasterOutput || kind == Kind::MasterBypass || kind == Kind::LimiterCeiling;
+}
+
 // The pool parameters the voices read while they play.
 bool readLive(Kind kind)
 {
@@ -304,7 +310,8 @@ bool VeskPlugin::queuePoolParamEvent(const clap_event_header_t* h, uint32_t fram
     if (index < 0)
         return true;
     const ParamDef& def = vesk::params::table()[index];
-    if (!isPoolSound(def.kind) || rt.queuedCount >= ParamRuntime::kMaxQueued)
+    const bool master = isMasterChain(def.kind);
+    if ((!isPoolSound(def.kind) && !master) || rt.queuedCount >= ParamRuntime::kMaxQueued)
         return false;
     double v = 0.0;
     if (isMod ? !vesk::params::sanitizeModulation(def, raw, v)
@@ -315,7 +322,7 @@ bool VeskPlugin::queuePoolParamEvent(const clap_event_header_t* h, uint32_t fram
     q.index = uint16_t(index);
     q.change = change;
     q.applied = false;
-    q.pool = def.index;
+    q.pool = master ? ParamRuntime::kMasterQueue : int8_t(def.index);
     q.live = readLive(def.kind);
     q.value = v;
     return true;

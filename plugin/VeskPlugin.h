@@ -116,17 +116,19 @@ struct ParamRuntime
     // Values and amounts of one pool's own sound (volume, pan, pitch, their spreads, start,
     // filters, reverse) are not worth cutting the whole block for: they wait here, in the
     // block's frames, and renderRange splits only that pool's voices at them. Everything else
-    // (switches, buses, master) cuts the block as notes do.
+    // (switches, buses) cuts the block as notes do. The master chain's parameters wait here too,
+    // and only the master chain is cut at them.
     struct Queued
     {
         uint32_t frame = 0;
         uint16_t index = 0; // in the parameter table
         Change change = Value;
         bool applied = false;
-        int8_t pool = 0;    // the table's, kept here: the table's rows are large
+        int8_t pool = 0;    // the table's, kept here: the table's rows are large; or kMasterQueue
         bool live = false;  // read by the voices while they play (volume, pan, pitch, filters)
         double value = 0.0; // sanitised
     };
+    static constexpr int8_t kMasterQueue = -1;
     static constexpr uint32_t kMaxQueued = 1024;
     Queued queued[kMaxQueued];
     uint32_t queuedCount = 0;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <set>
 #include <thread>
 
@@ -574,19 +575,62 @@ TEST(Params, EventsSoundAlikeForAnyBlockSize)
     }
 }
 
+// One host parameter event at a frame of the whole render.
+struct AutomationPoint
+{
+    uint32_t frame;
+    clap_id id;
+    bool isMod;
+    double value;
+};
+
+// Renders `frames` frames of two pools (noise and a 330 Hz tone, a note at frame 0) in host
+// blocks of `block` frames carrying `events`; cutAtEvents ends every block at its next event,
+// so each block starts with its events. `after` looks at the instance at the end.
+std::pair<std::vector<float>, std::vector<float>>
+renderAutomation(const std::vector<AutomationPoint>& events, uint32_t frames, bool cutAtEvents,
+                 uint32_t block, const std::function<void(ParamsInstance&)>& after = {})
+{
+    ParamsInstance inst;
+    inst.loadPool(0, noise(24000, 5, 0.3), "params_dense0.wav");
+    inst.loadPool(1, sine(330.0, 48000.0, 24000, 0.4), "params_dense1.wav");
+    std::vector<float> l, r;
+    ParamEvents ev;
+    size_t next = 0;
+    for (uint32_t start = 0; start < frames;) {
+        uint32_t end = std::min(start + block, frames);
+        if (cutAtEvents) {
+            // The next event after this block's first frame ends the block.
+            size_t k = next;
+            while (k < events.size() && events[k].frame <= start)
+                ++k;
+            if (k < events.size())
+                end = std::min(end, events[k].frame);
+        }
+        ev.clear();
+        if (start == 0)
+            ev.note(0, 60);
+        for (; next < events.size() && events[next].frame < end; ++next) {
+            const AutomationPoint& e = events[next];
+            if (e.isMod)
+                ev.mod(e.frame - start, e.id, e.value);
+            else
+                ev.value(e.frame - start, e.id, e.value);
+        }
+        inst.process(end - start, l, r, &ev);
+        start = end;
+    }
+    if (after)
+        after(inst);
+    return std::make_pair(l, r);
+}
+
 // Dense automation of a pool's sound (hundreds of events in a block, several at one frame,
 // filters switching on and off, modulation on top, master events cutting the block between):
 // the same bits as host blocks cut at every event, where each block starts with its events.
 TEST(Params, DenseAutomationSoundsLikeBlocksCutAtEveryEvent)
 {
-    struct At
-    {
-        uint32_t frame;
-        clap_id id;
-        bool isMod;
-        double value;
-    };
-    std::vector<At> events;
+    std::vector<AutomationPoint> events;
     constexpr uint32_t kFrames = 9000;
     for (uint32_t f = 0, k = 0; f < kFrames; f += 1 + (k * 7) % 5, ++k) {
         const double t = 0.5 + 0.5 * std::sin(0.05 * double(k));
@@ -615,50 +659,51 @@ TEST(Params, DenseAutomationSoundsLikeBlocksCutAtEveryEvent)
             break;
         }
     }
-    auto run = [&](bool cutAtEvents, uint32_t block) {
-        ParamsInstance inst;
-        inst.loadPool(0, noise(24000, 5, 0.3), "params_dense0.wav");
-        inst.loadPool(1, sine(330.0, 48000.0, 24000, 0.4), "params_dense1.wav");
-        std::vector<float> l, r;
-        ParamEvents ev;
-        size_t next = 0;
-        for (uint32_t start = 0; start < kFrames;) {
-            uint32_t end = std::min(start + block, kFrames);
-            if (cutAtEvents) {
-                // The next event after this block's first frame ends the block.
-                size_t k = next;
-                while (k < events.size() && events[k].frame <= start)
-                    ++k;
-                if (k < events.size())
-                    end = std::min(end, events[k].frame);
-            }
-            ev.clear();
-            if (start == 0)
-                ev.note(0, 60);
-            for (; next < events.size() && events[next].frame < end; ++next) {
-                const At& e = events[next];
-                if (e.isMod)
-                    ev.mod(e.frame - start, e.id, e.value);
-                else
-                    ev.value(e.frame - start, e.id, e.value);
-            }
-            inst.process(end - start, l, r, &ev);
-            start = end;
-        }
+    auto lastValues = [&](ParamsInstance& inst) {
         for (clap_id id : {1007u, 1008u, 1000u}) {
             const auto last = std::find_if(events.rbegin(), events.rend(),
-                                           [&](const At& e) { return e.id == id; });
+                                           [&](const AutomationPoint& e) { return e.id == id; });
             EXPECT_EQ(inst.value(id), double(float(last->value))) << id; // stored as float
         }
-        return std::make_pair(l, r);
     };
-    const auto reference = run(true, 4096);
+    const auto reference = renderAutomation(events, kFrames, true, 4096, lastValues);
     EXPECT_GT(peak(reference.first), 0.01);
     for (uint32_t block : {512u, 4096u}) {
-        const auto other = run(false, block);
+        const auto other = renderAutomation(events, kFrames, false, block, lastValues);
         EXPECT_EQ(other.first, reference.first) << block;
         EXPECT_EQ(other.second, reference.second) << block;
     }
+}
+
+// The master chain's own parameters (output, limiter ceiling, bypass, and modulation of the
+// output) cut only the master chain: a curve with a point every few frames sounds as host
+// blocks cut at every point, in blocks of any size, and is heard.
+TEST(Params, DenseMasterAutomationCutsOnlyTheMasterChainAndSoundsTheSame)
+{
+    std::vector<AutomationPoint> events;
+    constexpr uint32_t kFrames = 12000;
+    for (uint32_t f = 0, k = 0; f < kFrames; f += 3 + (k * 5) % 7, ++k) {
+        const double t = 0.5 + 0.5 * std::sin(0.02 * double(k));
+        events.push_back({f, 3000, false, -24.0 * t});
+        if (k % 9 == 4)
+            events.push_back({f, 3002, false, -12.0 * t});
+        if (k % 40 == 17)
+            events.push_back({f, 3001, false, double((k / 40) % 2)});
+        if (k % 13 == 6)
+            events.push_back({f, 3000, true, 3.0 * t});
+        if (k % 11 == 2) // a pool's own knob between them
+            events.push_back({f, 1007, false, 30.0 + 300.0 * t});
+    }
+    const auto reference = renderAutomation(events, kFrames, true, 4096);
+    for (uint32_t block : {64u, 512u, 4096u}) {
+        const auto other = renderAutomation(events, kFrames, false, block);
+        EXPECT_EQ(other.first, reference.first) << block;
+        EXPECT_EQ(other.second, reference.second) << block;
+    }
+    // The curve is heard: without it the level differs.
+    const auto flat = renderAutomation({}, kFrames, false, 512);
+    EXPECT_GT(peak(reference.first), 0.01);
+    EXPECT_NE(reference.first, flat.first);
 }
 
 // Modulation aimed at a note (note id or key given) lasts until the next note-on; the global
