@@ -514,67 +514,6 @@ TEST(Params, ModulationIsHeardButNeverStored)
     EXPECT_EQ(inst.plugin->paramRuntime.mod[params::indexOf(1008)], 0.0f);
 }
 
-// Events for two pools' own sound (queued, splitting only that pool), for the master (splitting
-// the block) and modulation on top, at frames off any block grid: the same sound for any host
-// block size, and the values where the last events left them.
-TEST(Params, EventsSoundAlikeForAnyBlockSize)
-{
-    struct At
-    {
-        uint32_t frame;
-        clap_id id;
-        bool isMod;
-        double value;
-    };
-    std::vector<At> events = {
-        {0, 3001, false, 0.0},     {333, 1006, false, 10.0},   {2500, 1105, true, 20.0},
-        {0, 1107, false, 150.0},   {333, 1007, false, 900.0},  {333, 1004, true, 5.0},
-        {1000, 1104, false, -3.0}, {1001, 1000, false, -9.0},  {2047, 3000, false, -4.0},
-        {2048, 1004, true, 7.0},   {2500, 1007, true, 2000.0}, {2500, 1007, false, 100.0},
-        {3001, 1102, false, 60.0}, {3900, 2000, false, 1.0},   {4321, 1108, true, -9000.0},
-        {5000, 1004, true, 0.0},   {6000, 3002, true, -3.0},   {6001, 1010, false, 1.0},
-        {7000, 1010, false, 0.0},  {7777, 1100, false, -20.0},
-    };
-    // CLAP hands events in time order.
-    std::stable_sort(events.begin(), events.end(),
-                     [](const At& a, const At& b) { return a.frame < b.frame; });
-    auto run = [&](uint32_t block) {
-        ParamsInstance inst;
-        inst.loadPool(0, noise(24000, 5, 0.3), "params_alike0.wav");
-        inst.loadPool(1, sine(330.0, 48000.0, 24000, 0.4), "params_alike1.wav");
-        std::vector<float> l, r;
-        ParamEvents ev;
-        size_t next = 0;
-        for (uint32_t start = 0; start < 12000; start += block) {
-            ev.clear();
-            if (start == 0)
-                ev.note(0, 60);
-            for (; next < events.size() && events[next].frame < start + block; ++next) {
-                const At& e = events[next];
-                if (e.isMod)
-                    ev.mod(e.frame - start, e.id, e.value);
-                else
-                    ev.value(e.frame - start, e.id, e.value);
-            }
-            inst.process(std::min(block, 12000 - start), l, r, &ev);
-        }
-        EXPECT_EQ(inst.value(1007), 100.0);
-        EXPECT_EQ(inst.value(1004), 0.0) << "modulation leaves the value alone";
-        EXPECT_EQ(inst.value(1100), -20.0);
-        EXPECT_EQ(inst.value(2000), 1.0);
-        EXPECT_EQ(inst.value(1006), 10.0);
-        EXPECT_EQ(inst.plugin->paramRuntime.mod[params::indexOf(1105)], 20.0f);
-        return std::make_pair(l, r);
-    };
-    const auto reference = run(512);
-    EXPECT_GT(peak(reference.first), 0.01);
-    for (uint32_t block : {64u, 100u, 4096u, 1u << 12}) {
-        const auto other = run(block);
-        EXPECT_EQ(other.first, reference.first) << block;
-        EXPECT_EQ(other.second, reference.second) << block;
-    }
-}
-
 // One host parameter event at a frame of the whole render.
 struct AutomationPoint
 {
@@ -625,8 +564,47 @@ renderAutomation(const std::vector<AutomationPoint>& events, uint32_t frames, bo
     return std::make_pair(l, r);
 }
 
+// Events for two pools' own sound (queued, splitting only that pool), for the master chain
+// (splitting only the chain), a bus switch (splitting the block) and modulation on top, at frames
+// off any block grid: the same sound for any host block size, and the values where the last
+// events left them.
+TEST(Params, EventsSoundAlikeForAnyBlockSize)
+{
+    std::vector<AutomationPoint> events = {
+        {0, 3001, false, 0.0},     {333, 1006, false, 10.0},   {2500, 1105, true, 20.0},
+        {0, 1107, false, 150.0},   {333, 1007, false, 900.0},  {333, 1004, true, 5.0},
+        {1000, 1104, false, -3.0}, {1001, 1000, false, -9.0},  {2047, 3000, false, -4.0},
+        {2048, 1004, true, 7.0},   {2500, 1007, true, 2000.0}, {2500, 1007, false, 100.0},
+        {3001, 1102, false, 60.0}, {3900, 2000, false, 1.0},   {4321, 1108, true, -9000.0},
+        {5000, 1004, true, 0.0},   {6000, 3002, true, -3.0},   {6001, 1010, false, 1.0},
+        {7000, 1010, false, 0.0},  {7777, 1100, false, -20.0},
+    };
+    // CLAP hands events in time order.
+    std::stable_sort(
+        events.begin(), events.end(),
+        [](const AutomationPoint& a, const AutomationPoint& b) { return a.frame < b.frame; });
+    auto values = [](ParamsInstance& inst) {
+        EXPECT_EQ(inst.value(1007), 100.0);
+        EXPECT_EQ(inst.value(1004), 0.0) << "modulation leaves the value alone";
+        EXPECT_EQ(inst.value(1100), -20.0);
+        EXPECT_EQ(inst.value(2000), 1.0);
+        EXPECT_EQ(inst.value(1006), 10.0);
+        EXPECT_EQ(inst.plugin->paramRuntime.mod[params::indexOf(1105)], 20.0f);
+    };
+    auto run = [&](uint32_t block) {
+        return renderAutomation(events, 12000, false, block, values);
+    };
+    const auto reference = run(512);
+    EXPECT_GT(peak(reference.first), 0.01);
+    for (uint32_t block : {64u, 100u, 4096u, 1u << 12}) {
+        const auto other = run(block);
+        EXPECT_EQ(other.first, reference.first) << block;
+        EXPECT_EQ(other.second, reference.second) << block;
+    }
+}
+
 // Dense automation of a pool's sound (hundreds of events in a block, several at one frame,
-// filters switching on and off, modulation on top, master events cutting the block between):
+// filters switching on and off, modulation on top, master events between):
 // the same bits as host blocks cut at every event, where each block starts with its events.
 TEST(Params, DenseAutomationSoundsLikeBlocksCutAtEveryEvent)
 {
@@ -652,7 +630,7 @@ TEST(Params, DenseAutomationSoundsLikeBlocksCutAtEveryEvent)
             events.push_back({f, 1100, false, -20.0 * t});
             events.push_back({f, 1004, true, 1.5 * t});
             break;
-        default: // now and then the master, which cuts the whole block
+        default: // now and then the master
             if (k % 300 == 5)
                 events.push_back({f, 3000, false, -6.0 * t});
             events.push_back({f, 1108, false, 2000.0 + 10000.0 * t});
