@@ -294,8 +294,8 @@ clap_process_status VeskPlugin::clapProcess(const clap_plugin_t* plugin,
             case CLAP_EVENT_PARAM_VALUE:
             case CLAP_EVENT_PARAM_MOD: {
                 // Sample-accurate: everything before the event renders with the old value. A
-                // pool's own parameters split only that pool's voices (renderRange); the others
-                // split the block.
+                // pool's own parameters split only that pool's voices and the master chain's only
+                // the chain (both queued, renderRange); the others split the block.
                 const uint32_t t = std::min(h->time, frames);
                 if (render && self->queuePoolParamEvent(h, t))
                     break;
