@@ -251,7 +251,9 @@ void VeskPlugin::modulateField(int index)
         rt.saved[index] = masterFx.outputGainDb;
     else if (def.kind == Kind::LimiterCeiling)
         rt.saved[index] = masterFx.limiter.limiterCeiling;
-    else if (const float* f = poolField(sampler.pools[def.index], def.kind))
+    else if (const float* f = def.index >= 0 && def.index < vesk::kNumPools
+                                  ? poolField(sampler.pools[def.index], def.kind)
+                                  : nullptr)
         rt.saved[index] = *f;
     else
         return;
@@ -267,7 +269,9 @@ void VeskPlugin::unmodulateField(int index)
     else if (def.kind == Kind::LimiterCeiling)
         masterFx.setLimiter(masterFx.limiter.limiterThreshold, rt.saved[index],
                             masterFx.limiter.limiterRelease);
-    else if (float* f = poolField(sampler.pools[def.index], def.kind))
+    else if (float* f = def.index >= 0 && def.index < vesk::kNumPools
+                            ? poolField(sampler.pools[def.index], def.kind)
+                            : nullptr)
         *f = rt.saved[index];
 }
 
@@ -314,9 +318,9 @@ bool VeskPlugin::queuePoolParamEvent(const clap_event_header_t* h, uint32_t fram
     if ((!isPoolSound(def.kind) && !master) || rt.queuedCount >= ParamRuntime::kMaxQueued)
         return false;
     double v = 0.0;
-    if (isMod ? !vesk::params::sanitizeModulation(def, raw, v)
+    if (isMod ? !def.modulatable() || !vesk::params::sanitizeModulation(def, raw, v)
               : !vesk::params::sanitize(def, raw, v))
-        return true;
+        return true; // ignored, as applyParamEvent ignores it
     ParamRuntime::Queued& q = rt.queued[rt.queuedCount++];
     q.frame = frame;
     q.index = uint16_t(index);

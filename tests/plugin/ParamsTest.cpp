@@ -403,6 +403,7 @@ TEST(Params, BadInputIsIgnoredOrClamped)
     ev.mod(11, 1004, inf);
     ev.mod(12, 1010, 1.0);   // a switch takes no modulation
     ev.mod(13, 3000, 1e30);  // clamped to the span
+    ev.mod(14, 3001, 1.0);   // nor does the master's
     ev.value(14, 3001, 0.0); // the master runs
     ev.value(15, 3002, nan);
     // A header that is too short for its type, and one of another space.
