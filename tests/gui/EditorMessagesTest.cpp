@@ -15,17 +15,7 @@ using vesk::test::drainRings;
 using vesk::test::EditorInstance;
 using vesk::test::RingMessage;
 
-struct EditorFixture : ::testing::Test
-{
-    EditorInstance instance;
-    std::unique_ptr<VeskSamplerEditor> editor;
-
-    void SetUp() override
-    {
-        editor = std::make_unique<VeskSamplerEditor>(instance.backend());
-        editor->setSize(1200, 800);
-    }
-};
+using EditorFixture = vesk::test::EditorTest;
 
 TEST_F(EditorFixture, RandomTriggersCarryFreshSeedsOnTheTriggerRing)
 {

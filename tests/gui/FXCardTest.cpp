@@ -21,18 +21,13 @@ using vesk::test::EditorInstance;
 using vesk::test::pumpMessages;
 using vesk::test::RingMessage;
 
-struct PanelFixture : ::testing::Test
+struct PanelFixture : vesk::test::EditorTest
 {
-    EditorInstance instance;
-    std::unique_ptr<VeskSamplerEditor> editor;
-
     void SetUp() override
     {
-        editor = std::make_unique<VeskSamplerEditor>(instance.backend());
-        editor->setSize(1200, 800);
+        EditorTest::SetUp();
         editor->tick();
     }
-    std::vector<RingMessage> sent() { return drainRings(instance.plugin->queues); }
     vesk::FXLaneState& lane(int i) { return instance.published().lanes[i]; }
     // Puts modules of these types into a lane of the published snapshot, with their defaults.
     void setLane(int i, std::initializer_list<vesk::FXType> types)

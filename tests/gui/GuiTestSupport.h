@@ -5,6 +5,7 @@
 
 #include "support/InProcessPlugin.h"
 
+#include "gui/VeskSamplerEditor.h"
 #include "plugin/Messages.h"
 #include "plugin/VeskPlugin.h"
 
@@ -12,6 +13,7 @@
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -45,6 +47,21 @@ struct EditorInstance
     VeskBackend& backend() { return plugin->backend; }
     // The snapshot buffer the editor reads next.
     VeskState& published() { return plugin->snapshots[plugin->publishedSnapshot.load()]; }
+};
+
+// The whole editor at its design size over an instance of its own.
+struct EditorTest : ::testing::Test
+{
+    EditorInstance instance;
+    std::unique_ptr<VeskSamplerEditor> editor;
+
+    void SetUp() override
+    {
+        editor = std::make_unique<VeskSamplerEditor>(instance.backend());
+        editor->setSize(1200, 800);
+    }
+    // What the editor sent since the last call.
+    std::vector<RingMessage> sent() { return drainRings(instance.plugin->queues); }
 };
 
 // Renders a component into an image of its size at scale 1.

@@ -159,16 +159,8 @@ TEST(PoolRowGuiLogic, FadesAndPositions)
 // ---------------------------------------------------------------------------------------------
 // In the editor, on a real instance
 
-struct PoolRowGui : ::testing::Test
+struct PoolRowGui : vesk::test::EditorTest
 {
-    EditorInstance instance;
-    std::unique_ptr<VeskSamplerEditor> editor;
-
-    void SetUp() override
-    {
-        editor = std::make_unique<VeskSamplerEditor>(instance.backend());
-        editor->setSize(1200, 800);
-    }
     VeskSamplerPoolRow& row(int p = 0) { return editor->poolRow(p); }
     vesk::PoolState& pool(int p = 0) { return instance.published().pools[p]; }
     // One main-thread pass of the instance (applies the editor's messages, publishes).

@@ -17,18 +17,13 @@ using vesk::test::drainRings;
 using vesk::test::EditorInstance;
 using vesk::test::RingMessage;
 
-struct TopBarGui : ::testing::Test
+struct TopBarGui : vesk::test::EditorTest
 {
-    EditorInstance instance;
-    std::unique_ptr<VeskSamplerEditor> editor;
-
     void SetUp() override
     {
-        editor = std::make_unique<VeskSamplerEditor>(instance.backend());
-        editor->setSize(1200, 800);
+        EditorTest::SetUp();
         editor->tick();
     }
-    std::vector<RingMessage> sent() { return drainRings(instance.plugin->queues); }
     VeskSamplerTopBar& bar() { return editor->topBar(); }
 };
 
