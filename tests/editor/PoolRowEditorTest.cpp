@@ -20,8 +20,6 @@ namespace {
 // (68, 48), rows 154 px apart, knob columns at 289, 335, 381 and rows at 9, 80 inside a row,
 // each knob 44 x 61 with its dial centred in the top 47 px.
 constexpr int kViewportX = 68, kViewportY = 48, kRowPitch = 154;
-// The body of an FX bus panel, proof that the editor has drawn itself.
-constexpr uint32_t kLaneBody = 0x282a2d;
 Point knobCentre(int pool, int column, int row)
 {
     const int x = kViewportX + (column == 0 ? 289 : column == 1 ? 335 : 381) + 22;
@@ -118,11 +116,10 @@ TEST_F(PoolRowEditor, KnobsTurnedWithTheMouseAreSaved)
     HostRun host("row_knobs");
     const std::string state = kitState(host, R"({"rate": 48000, "pools": [{}, {}, {}, {}]})");
     const std::string saved = host.path("saved.vesk-state");
-    ASSERT_TRUE(host.start({"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
-                            "--gui-seconds", "9", "--gui-save-state-at", "8:" + saved}));
-    ASSERT_TRUE(host.waitReady()) << host.err();
-    const WindowId w = host.window();
-    ASSERT_TRUE(waitForPixel(w, 900, 300, kLaneBody));
+    const WindowId w =
+        showEditor(host, {"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
+                          "--gui-seconds", "9", "--gui-save-state-at", "8:" + saved});
+    ASSERT_NE(w, 0u) << host.err();
 
     // Pool 2's Pitch up 100 px: 30 % of 24 semitones.
     ASSERT_TRUE(dragVertically(w, knobCentre(1, 2, 0), -100));
@@ -159,11 +156,10 @@ TEST_F(PoolRowEditor, DraggingAKnobSendsTheHostOneGestureWithItsValues)
     HostRun host("row_knob_gesture");
     const std::string state = kitState(host, R"({"rate": 48000, "pools": [{}]})");
     const std::string saved = host.path("saved.vesk-state");
-    ASSERT_TRUE(host.start({"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
-                            "--gui-seconds", "5", "--gui-save-state-at", "4.5:" + saved}));
-    ASSERT_TRUE(host.waitReady()) << host.err();
-    const WindowId w = host.window();
-    ASSERT_TRUE(waitForPixel(w, 900, 300, kLaneBody));
+    const WindowId w =
+        showEditor(host, {"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
+                          "--gui-seconds", "5", "--gui-save-state-at", "4.5:" + saved});
+    ASSERT_NE(w, 0u) << host.err();
     ASSERT_TRUE(dragVertically(w, knobCentre(0, 2, 0), -100));
     ASSERT_EQ(host.wait(), 0) << host.err();
 
@@ -198,11 +194,10 @@ TEST_F(PoolRowEditor, AfterEachOfTwentyDragsALoadedStateMovesTheKnob)
     const std::string state =
         kitState(host, R"({"rate": 48000, "pools": [{"pitch": {"base": -5}}]})");
     const std::string request = host.path("load.vesk-state");
-    ASSERT_TRUE(host.start({"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
-                            "--gui-seconds", "300", "--gui-load-state-on", request}));
-    ASSERT_TRUE(host.waitReady()) << host.err();
-    const WindowId w = host.window();
-    ASSERT_TRUE(waitForPixel(w, 900, 300, kLaneBody));
+    const WindowId w =
+        showEditor(host, {"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
+                          "--gui-seconds", "300", "--gui-load-state-on", request});
+    ASSERT_NE(w, 0u) << host.err();
 
     // Pool 1's Pitch knob, dial and value text; the mouse rests on a bus panel meanwhile.
     const Point pitch = knobCentre(0, 2, 0);
@@ -297,11 +292,10 @@ TEST_F(PoolRowEditor, DroppedWavFilesLoadInDropOrderAndTheWaveformAppears)
     const std::string c = host.path("c.txt");
     std::ofstream(c) << "not audio";
     const std::string saved = host.path("saved.vesk-state");
-    ASSERT_TRUE(host.start({"--plugin", veskPath(), "--gui", "embedded", "--gui-seconds", "8",
-                            "--gui-save-state-at", "7:" + saved}));
-    ASSERT_TRUE(host.waitReady()) << host.err();
-    const WindowId w = host.window();
-    ASSERT_TRUE(waitForPixel(w, 900, 300, kLaneBody));
+    const WindowId w =
+        showEditor(host, {"--plugin", veskPath(), "--gui", "embedded", "--gui-seconds", "8",
+                          "--gui-save-state-at", "7:" + saved});
+    ASSERT_NE(w, 0u) << host.err();
     const Point at = waveform(0);
     const Point probe = rowPoint(0, 10, 30);
     const uint32_t empty = capture(w).rgb(uint32_t(probe.x), uint32_t(probe.y));
@@ -344,12 +338,10 @@ TEST_F(PoolRowEditor, RouteToMasterAndPreviewAreHeard)
     const std::string state = kitState(host, R"({"rate": 48000, "buses": [{"mute": true}, {}],
         "pools": [{"samples": [")" + tone + R"("]}]})");
     const std::string saved = host.path("saved.vesk-state");
-    ASSERT_TRUE(host.start({"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
-                            "--gui-seconds", "7.5", "--gui-save-state-at", "7:" + saved, "--out",
-                            host.path("out.wav")}));
-    ASSERT_TRUE(host.waitReady()) << host.err();
-    const WindowId w = host.window();
-    ASSERT_TRUE(waitForPixel(w, 900, 300, kLaneBody));
+    const WindowId w = showEditor(host, {"--plugin", veskPath(), "--load-state", state, "--gui",
+                                         "embedded", "--gui-seconds", "7.5", "--gui-save-state-at",
+                                         "7:" + saved, "--out", host.path("out.wav")});
+    ASSERT_NE(w, 0u) << host.err();
     ASSERT_TRUE(focus(w));
     const int64_t muted = HostRun::steadyNowNs();
     ASSERT_TRUE(click(w, playButton(0).x, playButton(0).y));
@@ -389,11 +381,10 @@ TEST_F(PoolRowEditor, SampleMenuDeleteRemovesTheChosenFile)
     const std::string state = kitState(host, R"({"rate": 48000, "pools": [{"samples": [")" + a +
                                                  R"(", ")" + b + R"(", ")" + c + R"("]}]})");
     const std::string saved = host.path("saved.vesk-state");
-    ASSERT_TRUE(host.start({"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
-                            "--gui-seconds", "5", "--gui-save-state-at", "4.5:" + saved}));
-    ASSERT_TRUE(host.waitReady()) << host.err();
-    const WindowId w = host.window();
-    ASSERT_TRUE(waitForPixel(w, 900, 300, kLaneBody));
+    const WindowId w =
+        showEditor(host, {"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
+                          "--gui-seconds", "5", "--gui-save-state-at", "4.5:" + saved});
+    ASSERT_NE(w, 0u) << host.err();
     ASSERT_TRUE(focus(w));
     ASSERT_TRUE(click(w, samplesButton(0).x, samplesButton(0).y));
     pause(0.5);
@@ -416,11 +407,10 @@ TEST_F(PoolRowEditor, EnvelopesClickedCopiedPastedAndFromPresets)
     const std::string state = kitState(host, R"({"rate": 48000, "pools": [{},
         {"volumeEnv": {"points": [[0, -12], [0.5, 12], [1, 0]]}}]})");
     const std::string saved = host.path("saved.vesk-state");
-    ASSERT_TRUE(host.start({"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
-                            "--gui-seconds", "9", "--gui-save-state-at", "8.5:" + saved}));
-    ASSERT_TRUE(host.waitReady()) << host.err();
-    const WindowId w = host.window();
-    ASSERT_TRUE(waitForPixel(w, 900, 300, kLaneBody));
+    const WindowId w =
+        showEditor(host, {"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
+                          "--gui-seconds", "9", "--gui-save-state-at", "8.5:" + saved});
+    ASSERT_NE(w, 0u) << host.err();
     ASSERT_TRUE(focus(w));
     // Pool 1: a click adds one point.
     const Point p = envelopeAt(0, 0.5, 0.75);
@@ -501,11 +491,10 @@ TEST_F(PoolRowEditor, WaveformRegionFadesToggleFilterMeterAndOverlays)
         kitState(host, R"({"rate": 48000, "pools": [{"samples": [")" + longFile + R"(", ")" +
                            shortFile + R"("], "solo": true}, {"mute": true}, {}, {}]})");
     const std::string saved = host.path("saved.vesk-state");
-    ASSERT_TRUE(host.start({"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
-                            "--gui-seconds", "11", "--gui-save-state-at", "10.5:" + saved}));
-    ASSERT_TRUE(host.waitReady()) << host.err();
-    const WindowId w = host.window();
-    ASSERT_TRUE(waitForPixel(w, 900, 300, kLaneBody));
+    const WindowId w =
+        showEditor(host, {"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
+                          "--gui-seconds", "11", "--gui-save-state-at", "10.5:" + saved});
+    ASSERT_NE(w, 0u) << host.err();
     ASSERT_TRUE(focus(w));
     pause(0.4);
 
@@ -588,11 +577,10 @@ TEST_F(PoolRowEditor, ATypedNameIsCutAtACharacterBoundary)
 {
     HostRun host("row_name");
     const std::string saved = host.path("saved.vesk-state");
-    ASSERT_TRUE(host.start({"--plugin", veskPath(), "--gui", "embedded", "--gui-seconds", "6",
-                            "--gui-save-state-at", "5.5:" + saved}));
-    ASSERT_TRUE(host.waitReady()) << host.err();
-    const WindowId w = host.window();
-    ASSERT_TRUE(waitForPixel(w, 900, 300, kLaneBody));
+    const WindowId w =
+        showEditor(host, {"--plugin", veskPath(), "--gui", "embedded", "--gui-seconds", "6",
+                          "--gui-save-state-at", "5.5:" + saved});
+    ASSERT_NE(w, 0u) << host.err();
     ASSERT_TRUE(focus(w));
     const Point name = rowPoint(0, 109, 13);
     ASSERT_TRUE(xdotool({"mousemove", "--window", std::to_string(w), std::to_string(name.x),
@@ -620,11 +608,10 @@ TEST_F(PoolRowEditor, TheRecordedTriggerFollowsADrawnVolumeEnvelope)
     const std::string tone = sineFile(host.path("tone.wav"), 440.0, 1.0, 0.1);
     const std::string state =
         kitState(host, R"({"rate": 48000, "pools": [{"samples": [")" + tone + R"("]}]})");
-    ASSERT_TRUE(host.start({"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
-                            "--gui-seconds", "7", "--out", host.path("out.wav")}));
-    ASSERT_TRUE(host.waitReady()) << host.err();
-    const WindowId w = host.window();
-    ASSERT_TRUE(waitForPixel(w, 900, 300, kLaneBody));
+    const WindowId w =
+        showEditor(host, {"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
+                          "--gui-seconds", "7", "--out", host.path("out.wav")});
+    ASSERT_NE(w, 0u) << host.err();
     ASSERT_TRUE(focus(w));
     const int64_t first = HostRun::steadyNowNs();
     ASSERT_TRUE(key(w, "r"));

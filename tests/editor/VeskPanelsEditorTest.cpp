@@ -22,7 +22,6 @@ using namespace vesk::editor_test;
 
 namespace {
 
-constexpr uint32_t kLaneBody = 0x282a2d;     // an FX bus panel, drawn
 constexpr uint32_t kBypassedCard = 0x202023; // rgb(32, 32, 35)
 
 std::string onePoolKit(const std::string& file, const std::string& extra = "")
@@ -132,12 +131,10 @@ TEST_F(TopBarEditor, TransportVoiceModeAndAutoSplit)
     HostRun host("topbar");
     const std::string state =
         kitState(host, onePoolKit(sineFile(host.path("tone.wav"), 440.0, 3.0, 0.5, 3.0)));
-    ASSERT_TRUE(host.start({"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
-                            "--gui-seconds", "7", "--out", host.path("out.wav"), "--save-state",
-                            host.path("saved.vesk-state")}));
-    ASSERT_TRUE(host.waitReady()) << host.err();
-    const WindowId w = host.window();
-    ASSERT_TRUE(waitForPixel(w, 900, 300, kLaneBody));
+    const WindowId w = showEditor(
+        host, {"--plugin", veskPath(), "--load-state", state, "--gui", "embedded", "--gui-seconds",
+               "7", "--out", host.path("out.wav"), "--save-state", host.path("saved.vesk-state")});
+    ASSERT_NE(w, 0u) << host.err();
     // "Poly" chosen while stopped: the box's menu, one entry down.
     ASSERT_TRUE(click(w, kVoiceMode.x, kVoiceMode.y));
     pause(0.5);
@@ -210,12 +207,11 @@ TEST_F(TopBarEditor, ExportsPlaceTheFilesIntoTheReaperProjectAndTheLineSaysSo)
     const std::string project = host.path("project");
     std::filesystem::create_directories(project);
     const std::string reaperJson = host.path("reaper.json");
-    ASSERT_TRUE(host.start({"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
-                            "--gui-seconds", "25", "--reaper-project", project, "--reaper-track",
-                            "Synth", "--reaper-json", reaperJson}));
-    ASSERT_TRUE(host.waitReady()) << host.err();
-    const WindowId w = host.window();
-    ASSERT_TRUE(waitForPixel(w, 900, 300, kLaneBody));
+    const WindowId w =
+        showEditor(host, {"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
+                          "--gui-seconds", "25", "--reaper-project", project, "--reaper-track",
+                          "Synth", "--reaper-json", reaperJson});
+    ASSERT_NE(w, 0u) << host.err();
     EXPECT_EQ(exportLinePixels(w, kExportWritten) + exportLinePixels(w, kExportFailed), 0)
         << "no line before the first export";
 
@@ -252,12 +248,11 @@ TEST_F(TopBarEditor, OutsideReaperTheFilesGoToTheDefaultFolder)
     const std::string home = host.path("home");
     std::filesystem::create_directories(home);
     const std::string folder = home + "/Documents/Halvoren Vesk/Exports";
-    ASSERT_TRUE(host.start(
+    const WindowId w = showEditor(
+        host,
         {"--plugin", veskPath(), "--load-state", state, "--gui", "embedded", "--gui-seconds", "20"},
-        {"HOME=" + home}));
-    ASSERT_TRUE(host.waitReady()) << host.err();
-    const WindowId w = host.window();
-    ASSERT_TRUE(waitForPixel(w, 900, 300, kLaneBody));
+        {"HOME=" + home});
+    ASSERT_NE(w, 0u) << host.err();
     ASSERT_TRUE(click(w, kRandom.x, kRandom.y));
     pause(1.0);
     ASSERT_TRUE(click(w, kExportMix.x, kExportMix.y));
@@ -274,12 +269,11 @@ TEST_F(TopBarEditor, AnUnwritableFolderShowsTheFailureAndNothingClaimsSuccess)
     const std::string project = host.path("project.rpp"); // a file, not a folder
     std::ofstream(project) << "x";
     const std::string reaperJson = host.path("reaper.json");
-    ASSERT_TRUE(host.start({"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
-                            "--gui-seconds", "14", "--reaper-project", project, "--reaper-track",
-                            "Synth", "--reaper-json", reaperJson}));
-    ASSERT_TRUE(host.waitReady()) << host.err();
-    const WindowId w = host.window();
-    ASSERT_TRUE(waitForPixel(w, 900, 300, kLaneBody));
+    const WindowId w =
+        showEditor(host, {"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
+                          "--gui-seconds", "14", "--reaper-project", project, "--reaper-track",
+                          "Synth", "--reaper-json", reaperJson});
+    ASSERT_NE(w, 0u) << host.err();
     ASSERT_TRUE(click(w, kRandom.x, kRandom.y));
     pause(1.0);
     ASSERT_TRUE(click(w, kExportStems.x, kExportStems.y));
@@ -303,11 +297,10 @@ TEST_F(PoolNavEditor, AddMuteSoloAndLock)
         host, R"({"rate": 48000, "pools": [{"name": "A", "samples": [")" + tone +
                   R"("]}, {"name": "B", "samples": [")" + tone +
                   R"("]}, {"name": "C", "samples": [")" + tone + R"("]}, {"name": "D"}]})");
-    ASSERT_TRUE(host.start({"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
-                            "--gui-seconds", "6", "--save-state", host.path("saved.vesk-state")}));
-    ASSERT_TRUE(host.waitReady()) << host.err();
-    const WindowId w = host.window();
-    ASSERT_TRUE(waitForPixel(w, 900, 300, kLaneBody));
+    const WindowId w =
+        showEditor(host, {"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
+                          "--gui-seconds", "6", "--save-state", host.path("saved.vesk-state")});
+    ASSERT_NE(w, 0u) << host.err();
     ASSERT_TRUE(click(w, kNavPlus.x, kNavPlus.y)); // pools 1-4 visible: shows pool 5
     ASSERT_TRUE(click(w, navMute(1).x, navMute(1).y));
     ASSERT_TRUE(click(w, navSolo(3).x, navSolo(3).y));
@@ -342,11 +335,10 @@ TEST_F(PoolNavEditor, RepeatAndLockReplayTheLastDraw)
         kitState(host, R"({"rate": 48000, "pools": [{"samples": [")" +
                            sineFile(host.path("tone.wav"), 440.0, 0.4, 0.4, 0.4) +
                            R"("], "pitch": {"base": 0, "range": 0.5, "random": true}}]})");
-    ASSERT_TRUE(host.start({"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
-                            "--gui-seconds", "9", "--out", host.path("out.wav")}));
-    ASSERT_TRUE(host.waitReady()) << host.err();
-    const WindowId w = host.window();
-    ASSERT_TRUE(waitForPixel(w, 900, 300, kLaneBody));
+    const WindowId w =
+        showEditor(host, {"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
+                          "--gui-seconds", "9", "--out", host.path("out.wav")});
+    ASSERT_NE(w, 0u) << host.err();
     constexpr Point kRepeat{63, 24};
     std::vector<int64_t> fired;
     auto press = [&](Point p) {
@@ -387,11 +379,10 @@ TEST_F(PoolNavEditor, ClearAndRemoveFromTheCardMenu)
     const std::string pool = R"({"samples": [")" + tone + R"("]})";
     const std::string state =
         kitState(host, R"({"rate": 48000, "pools": [)" + pool + ", " + pool + ", " + pool + "]}");
-    ASSERT_TRUE(host.start({"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
-                            "--gui-seconds", "6", "--save-state", host.path("saved.vesk-state")}));
-    ASSERT_TRUE(host.waitReady()) << host.err();
-    const WindowId w = host.window();
-    ASSERT_TRUE(waitForPixel(w, 900, 300, kLaneBody));
+    const WindowId w =
+        showEditor(host, {"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
+                          "--gui-seconds", "6", "--save-state", host.path("saved.vesk-state")});
+    ASSERT_NE(w, 0u) << host.err();
     // The menu hangs below the card: Lock, a separator, Clear, Remove.
     ASSERT_TRUE(click(w, navBody(1).x, navBody(1).y, 3));
     pause(0.5);
@@ -421,11 +412,10 @@ TEST_F(PoolNavEditor, TheSoloDotLeavesOnlyThatPoolsToneInTheRender)
     const std::string state =
         kitState(host, R"({"rate": 48000, "pools": [)" + pool("a.wav", 300.0) + ", " +
                            pool("b.wav", 520.0) + ", " + pool("c.wav", 810.0) + "]}");
-    ASSERT_TRUE(host.start({"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
-                            "--gui-seconds", "5", "--out", host.path("out.wav")}));
-    ASSERT_TRUE(host.waitReady()) << host.err();
-    const WindowId w = host.window();
-    ASSERT_TRUE(waitForPixel(w, 900, 300, kLaneBody));
+    const WindowId w =
+        showEditor(host, {"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
+                          "--gui-seconds", "5", "--out", host.path("out.wav")});
+    ASSERT_NE(w, 0u) << host.err();
     ASSERT_TRUE(click(w, navSolo(1).x, navSolo(1).y));
     pause(0.4);
     const int64_t fired = HostRun::steadyNowNs();
@@ -453,11 +443,10 @@ TEST_F(FXLaneEditor, ACardSwitchedOffSoundsLikeTheDryRender)
         HostRun host(withCard ? "fxcard_off" : "fxcard_dry");
         const std::string tone = sineFile(host.path("burst.wav"), 1000.0, 0.02, 0.5, 0.05);
         const std::string state = kitState(host, onePoolKit(tone));
-        ASSERT_TRUE(host.start({"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
-                                "--gui-seconds", "5", "--out", host.path("out.wav")}));
-        ASSERT_TRUE(host.waitReady()) << host.err();
-        const WindowId w = host.window();
-        ASSERT_TRUE(waitForPixel(w, 900, 300, kLaneBody));
+        const WindowId w =
+            showEditor(host, {"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
+                              "--gui-seconds", "5", "--out", host.path("out.wav")});
+        ASSERT_NE(w, 0u) << host.err();
         if (withCard) {
             ASSERT_TRUE(click(w, lanePlus(0).x, lanePlus(0).y));
             pause(0.5);
@@ -483,12 +472,10 @@ TEST_F(FXLaneEditor, AddEchoMoveModulateBypass)
     HostRun host("fxlane");
     const std::string tone = sineFile(host.path("burst.wav"), 1000.0, 0.02, 0.5, 0.05);
     const std::string state = kitState(host, onePoolKit(tone));
-    ASSERT_TRUE(host.start({"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
-                            "--gui-seconds", "11", "--out", host.path("out.wav"), "--save-state",
-                            host.path("saved.vesk-state")}));
-    ASSERT_TRUE(host.waitReady()) << host.err();
-    const WindowId w = host.window();
-    ASSERT_TRUE(waitForPixel(w, 900, 300, kLaneBody));
+    const WindowId w = showEditor(
+        host, {"--plugin", veskPath(), "--load-state", state, "--gui", "embedded", "--gui-seconds",
+               "11", "--out", host.path("out.wav"), "--save-state", host.path("saved.vesk-state")});
+    ASSERT_NE(w, 0u) << host.err();
     // "+" of FX Bus 1, then Delay, the 18th module of the menu.
     ASSERT_TRUE(click(w, lanePlus(0).x, lanePlus(0).y));
     pause(0.5);
@@ -557,11 +544,10 @@ TEST_F(MasterEditor, PowerMidAndDryWet)
     const std::string state =
         kitState(host, onePoolKit(sineFile(host.path("tone.wav"), 440.0, 0.2, 0.5, 0.2),
                                   R"(, "master": {"reverb": {"mix": 0.1}})"));
-    ASSERT_TRUE(host.start({"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
-                            "--gui-seconds", "5", "--save-state", host.path("saved.vesk-state")}));
-    ASSERT_TRUE(host.waitReady()) << host.err();
-    const WindowId w = host.window();
-    ASSERT_TRUE(waitForPixel(w, 900, 300, kLaneBody));
+    const WindowId w =
+        showEditor(host, {"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
+                          "--gui-seconds", "5", "--save-state", host.path("saved.vesk-state")});
+    ASSERT_NE(w, 0u) << host.err();
     ASSERT_TRUE(click(w, 18, 678)); // the master power switch
     pause(0.3);
     // Mid: 50 px up is 50 x 0.3 % of its 24 dB = +3.6 dB.
@@ -593,13 +579,12 @@ TEST_F(PresetEditor, SaveTypedNameAppendAndDelete)
     const std::string state =
         kitState(host, onePoolKit(sineFile(host.path("tone.wav"), 440.0, 0.2, 0.5, 0.2),
                                   R"(, "buses": [{"slots": [{"fx": "Delay"}]}, {"slots": []}])"));
-    ASSERT_TRUE(host.start({"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
-                            "--gui-seconds", "7", "--out", host.path("out.wav"), "--save-state",
-                            host.path("saved.vesk-state")},
-                           {"HOME=" + home}));
-    ASSERT_TRUE(host.waitReady()) << host.err();
-    const WindowId w = host.window();
-    ASSERT_TRUE(waitForPixel(w, 900, 300, kLaneBody));
+    const WindowId w = showEditor(host,
+                                  {"--plugin", veskPath(), "--load-state", state, "--gui",
+                                   "embedded", "--gui-seconds", "7", "--out", host.path("out.wav"),
+                                   "--save-state", host.path("saved.vesk-state")},
+                                  {"HOME=" + home});
+    ASSERT_NE(w, 0u) << host.err();
     ASSERT_TRUE(click(w, kPresets.x, kPresets.y));
     pause(0.6);
     // The popup's top border is the first long run of 0x3a3a3a from the top: its top-left corner.
@@ -674,12 +659,11 @@ TEST_F(PresetEditor, OverwriteCancelKeepsTheFileAndClosingWithAllOpenIsSafe)
     const std::string before = readText(file);
     const std::string state =
         kitState(host, onePoolKit(sineFile(host.path("tone.wav"), 440.0, 0.2, 0.5, 0.2)));
-    ASSERT_TRUE(host.start(
+    const WindowId w = showEditor(
+        host,
         {"--plugin", veskPath(), "--load-state", state, "--gui", "embedded", "--gui-seconds", "6"},
-        {"HOME=" + home}));
-    ASSERT_TRUE(host.waitReady()) << host.err();
-    const WindowId w = host.window();
-    ASSERT_TRUE(waitForPixel(w, 900, 300, kLaneBody));
+        {"HOME=" + home});
+    ASSERT_NE(w, 0u) << host.err();
     const WindowId editor = children(w).at(0);
     ASSERT_TRUE(click(w, kPresets.x, kPresets.y));
     pause(0.6);
@@ -713,11 +697,9 @@ TEST_F(PoolNavEditor, ClosingWithTheCardMenuOpenIsSafe)
     HostRun host("poolnav_close");
     const std::string state =
         kitState(host, onePoolKit(sineFile(host.path("tone.wav"), 440.0, 0.2, 0.5, 0.2)));
-    ASSERT_TRUE(host.start({"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
-                            "--gui-seconds", "2.5"}));
-    ASSERT_TRUE(host.waitReady()) << host.err();
-    const WindowId w = host.window();
-    ASSERT_TRUE(waitForPixel(w, 900, 300, kLaneBody));
+    const WindowId w = showEditor(host, {"--plugin", veskPath(), "--load-state", state, "--gui",
+                                         "embedded", "--gui-seconds", "2.5"});
+    ASSERT_NE(w, 0u) << host.err();
     ASSERT_TRUE(click(w, navBody(0).x, navBody(0).y, 3));
     pause(0.5);
     screenshot(w, "vesk-poolnav-menu");
@@ -754,12 +736,10 @@ TEST_F(TopBarEditor, PanOnThenDiceKeepEveryEnabledRangeWithinItsLimits)
     HostRun host("topbar_ranges");
     const std::string state =
         kitState(host, twoPoolRangeKit(sineFile(host.path("tone.wav"), 440.0, 0.2, 0.5, 0.2)));
-    ASSERT_TRUE(
-        host.start({"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
-                    "--gui-seconds", "4.5", "--save-state", host.path("saved.vesk-state")}));
-    ASSERT_TRUE(host.waitReady()) << host.err();
-    const WindowId w = host.window();
-    ASSERT_TRUE(waitForPixel(w, 900, 300, kLaneBody));
+    const WindowId w =
+        showEditor(host, {"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
+                          "--gui-seconds", "4.5", "--save-state", host.path("saved.vesk-state")});
+    ASSERT_NE(w, 0u) << host.err();
     chooseRangeTarget(w, 3); // "Pan"
     ASSERT_TRUE(click(w, kOn.x, kOn.y));
     pause(0.4);
@@ -783,12 +763,10 @@ TEST_F(TopBarEditor, AllAndResetClearEveryRangeAndTheReverseChance)
     HostRun host("topbar_reset");
     const std::string state =
         kitState(host, twoPoolRangeKit(sineFile(host.path("tone.wav"), 440.0, 0.2, 0.5, 0.2)));
-    ASSERT_TRUE(
-        host.start({"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
-                    "--gui-seconds", "3.5", "--save-state", host.path("saved.vesk-state")}));
-    ASSERT_TRUE(host.waitReady()) << host.err();
-    const WindowId w = host.window();
-    ASSERT_TRUE(waitForPixel(w, 900, 300, kLaneBody));
+    const WindowId w =
+        showEditor(host, {"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
+                          "--gui-seconds", "3.5", "--save-state", host.path("saved.vesk-state")});
+    ASSERT_NE(w, 0u) << host.err();
     chooseRangeTarget(w, 1); // "ALL"
     ASSERT_TRUE(click(w, kReset.x, kReset.y));
     pause(0.4);
@@ -817,11 +795,10 @@ TEST_F(TopBarEditor, AutoSplitOnLoadsAFileWithTwoPausesAsThreeSamples)
     }
     const std::string file = host.path("three.wav");
     ASSERT_TRUE(vesk::writeWav(file, x, x, 48000.0));
-    ASSERT_TRUE(host.start({"--plugin", veskPath(), "--gui", "embedded", "--gui-seconds", "4",
-                            "--save-state", host.path("saved.vesk-state")}));
-    ASSERT_TRUE(host.waitReady()) << host.err();
-    const WindowId w = host.window();
-    ASSERT_TRUE(waitForPixel(w, 900, 300, kLaneBody));
+    const WindowId w =
+        showEditor(host, {"--plugin", veskPath(), "--gui", "embedded", "--gui-seconds", "4",
+                          "--save-state", host.path("saved.vesk-state")});
+    ASSERT_NE(w, 0u) << host.err();
     ASSERT_TRUE(click(w, kAutoSplit.x, kAutoSplit.y));
     pause(0.4);
     ASSERT_EQ(dropFiles(w, 200, 130, {file}), 0); // onto pool 1's row
@@ -847,12 +824,12 @@ TEST_F(PresetEditor, TheTwentyFifthPresetScrollsIntoViewAndLoads)
     }
     const std::string state =
         kitState(host, onePoolKit(sineFile(host.path("tone.wav"), 440.0, 0.2, 0.5, 0.2)));
-    ASSERT_TRUE(host.start({"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
-                            "--gui-seconds", "5", "--save-state", host.path("saved.vesk-state")},
-                           {"HOME=" + home}));
-    ASSERT_TRUE(host.waitReady()) << host.err();
-    const WindowId w = host.window();
-    ASSERT_TRUE(waitForPixel(w, 900, 300, kLaneBody));
+    const WindowId w =
+        showEditor(host,
+                   {"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
+                    "--gui-seconds", "5", "--save-state", host.path("saved.vesk-state")},
+                   {"HOME=" + home});
+    ASSERT_NE(w, 0u) << host.err();
     ASSERT_TRUE(click(w, kPresets.x, kPresets.y));
     pause(0.6);
     const Point p = findPresetPopup(screenshot(w, "vesk-preset-popup-25"));

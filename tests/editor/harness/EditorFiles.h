@@ -1,5 +1,6 @@
 // The files the editor tests hand vesk-host: WAV tones, states built from kit JSON and saved
-// states read back as JSON. For the test programs (it reports through GoogleTest).
+// states read back as JSON; and the start of a run with the real editor. For the test programs
+// (it reports through GoogleTest).
 #pragma once
 
 #include "EditorHarness.h"
@@ -48,6 +49,29 @@ inline Json stateJson(HostRun& run, const std::string& state)
     Json j = Json::parse(readText(out), &error);
     EXPECT_TRUE(error.empty()) << error;
     return j;
+}
+
+// Starts vesk-host with `args` and waits until the editor is shown and has drawn itself (the
+// body of an FX bus panel at (900, 300) in its design size). Returns the editor's window, or 0
+// with the reason recorded as a failure.
+inline WindowId showEditor(HostRun& host, const std::vector<std::string>& args,
+                           const std::vector<std::string>& env = {})
+{
+    constexpr uint32_t kLaneBody = 0x282a2d;
+    if (!host.start(args, env)) {
+        ADD_FAILURE() << "vesk-host did not start";
+        return 0;
+    }
+    if (!host.waitReady()) {
+        ADD_FAILURE() << "the editor did not show";
+        return 0;
+    }
+    const WindowId w = host.window();
+    if (!waitForPixel(w, 900, 300, kLaneBody)) {
+        ADD_FAILURE() << "the editor did not draw itself";
+        return 0;
+    }
+    return w;
 }
 
 // Lets the host run on for a while.
