@@ -57,6 +57,28 @@ void useJuce()
         juceRuntime = std::make_unique<Juce>();
 }
 
+// An instance and its editor at the design size, torn down in that order's reverse.
+struct BenchEditor
+{
+    BenchEditor()
+    {
+        useJuce();
+        editor = std::make_unique<VeskSamplerEditor>(plugin->backend);
+        editor->setSize(1200, 800);
+    }
+    ~BenchEditor()
+    {
+        editor.reset();
+        VeskPlugin::clapDestroy(&plugin->clapPlugin);
+    }
+    // The snapshot the editor reads at its next tick.
+    vesk::VeskState& published() { return plugin->snapshots[plugin->publishedSnapshot.load()]; }
+
+    clap_host_t host = vesk::test::silentHost("bench");
+    VeskPlugin* plugin = vesk::test::newInitialisedInstance(&host);
+    std::unique_ptr<VeskSamplerEditor> editor;
+};
+
 // Moves every field the editor shows, differently on each call.
 void changeEverything(vesk::VeskState& s, int round)
 {
@@ -80,31 +102,25 @@ void changeEverything(vesk::VeskState& s, int round)
 
 void EditorTick(benchmark::State& state)
 {
-    useJuce();
     const bool change = state.range(0) != 0;
-    clap_host_t host = vesk::test::silentHost("bench");
-    VeskPlugin* plugin = vesk::test::newInitialisedInstance(&host);
-    {
-        VeskSamplerEditor editor(plugin->backend);
-        editor.setSize(1200, 800);
-        juce::Image image(juce::Image::RGB, 1200, 800, false);
+    BenchEditor b;
+    VeskSamplerEditor& editor = *b.editor;
+    juce::Image image(juce::Image::RGB, 1200, 800, false);
+    editor.tick();
+    double cpu = 0.0;
+    int round = 0;
+    for (auto _ : state) {
+        if (change)
+            changeEverything(b.published(), ++round);
+        const double t0 = threadSeconds();
         editor.tick();
-        double cpu = 0.0;
-        int round = 0;
-        for (auto _ : state) {
-            if (change)
-                changeEverything(plugin->snapshots[plugin->publishedSnapshot.load()], ++round);
-            const double t0 = threadSeconds();
-            editor.tick();
-            if (change) {
-                juce::Graphics g(image);
-                editor.paintEntireComponent(g, true);
-            }
-            cpu += threadSeconds() - t0;
+        if (change) {
+            juce::Graphics g(image);
+            editor.paintEntireComponent(g, true);
         }
-        state.counters["tick_fraction"] = cpu / double(state.iterations()) / kTickSeconds;
+        cpu += threadSeconds() - t0;
     }
-    VeskPlugin::clapDestroy(&plugin->clapPlugin);
+    state.counters["tick_fraction"] = cpu / double(state.iterations()) / kTickSeconds;
 }
 BENCHMARK(EditorTick)->Arg(1)->ArgName("full_change")->Unit(benchmark::kMillisecond);
 BENCHMARK(EditorTick)->Arg(0)->ArgName("idle")->Unit(benchmark::kMillisecond);
@@ -114,18 +130,15 @@ BENCHMARK(EditorTick)->Arg(0)->ArgName("idle")->Unit(benchmark::kMillisecond);
 // the tick, so that rebuilding never stalls the editor.
 void EditorLaneRebuild(benchmark::State& state)
 {
-    useJuce();
-    clap_host_t host = vesk::test::silentHost("bench");
-    VeskPlugin* plugin = vesk::test::newInitialisedInstance(&host);
+    BenchEditor b;
+    VeskSamplerEditor& editor = *b.editor;
     {
-        VeskSamplerEditor editor(plugin->backend);
-        editor.setSize(1200, 800);
         juce::Image image(juce::Image::RGB, 1200, 800, false);
         editor.tick();
         double cpu = 0.0;
         int round = 0;
         for (auto _ : state) {
-            vesk::FXLaneState& lane = plugin->snapshots[plugin->publishedSnapshot.load()].lanes[0];
+            vesk::FXLaneState& lane = b.published().lanes[0];
             ++round;
             lane.slotCount = vesk::kMaxSlots;
             for (int i = 0; i < vesk::kMaxSlots; ++i)
@@ -138,7 +151,6 @@ void EditorLaneRebuild(benchmark::State& state)
         }
         state.counters["tick_fraction"] = cpu / double(state.iterations()) / kTickSeconds;
     }
-    VeskPlugin::clapDestroy(&plugin->clapPlugin);
 }
 BENCHMARK(EditorLaneRebuild)->Unit(benchmark::kMillisecond);
 
@@ -148,12 +160,11 @@ BENCHMARK(EditorLaneRebuild)->Unit(benchmark::kMillisecond);
 // are repainted, which is what the window redraws (goal: at most 0.15 of the tick).
 void EditorPoolRows(benchmark::State& state)
 {
-    useJuce();
     const bool playing = state.range(0) != 0;
-    clap_host_t host = vesk::test::silentHost("bench");
-    VeskPlugin* plugin = vesk::test::newInitialisedInstance(&host);
+    BenchEditor b;
+    VeskSamplerEditor& editor = *b.editor;
     {
-        vesk::VeskState& s = plugin->snapshots[plugin->publishedSnapshot.load()];
+        vesk::VeskState& s = b.published();
         s.visiblePools = 0xFF;
         for (vesk::PoolState& p : s.pools) {
             p.sampleCount = 4;
@@ -170,8 +181,6 @@ void EditorPoolRows(benchmark::State& state)
             p.volumeEnv = vesk::gui::envelope::presetEnvelope(19, 0);
             p.active.store(playing);
         }
-        VeskSamplerEditor editor(plugin->backend);
-        editor.setSize(1200, 800);
         juce::Image image(juce::Image::RGB, 714, 150, false);
         editor.tick();
         editor.tick();
@@ -211,7 +220,6 @@ void EditorPoolRows(benchmark::State& state)
             double(repaintRequests() - before) / double(state.iterations());
         state.counters["tick_fraction"] = cpu / double(state.iterations()) / kTickSeconds;
     }
-    VeskPlugin::clapDestroy(&plugin->clapPlugin);
 }
 BENCHMARK(EditorPoolRows)->Arg(0)->ArgName("idle")->Unit(benchmark::kMillisecond);
 BENCHMARK(EditorPoolRows)->Arg(1)->ArgName("playing")->Unit(benchmark::kMillisecond);
