@@ -167,12 +167,14 @@ void VeskPlugin::syncState()
     missingFiles = missing;
     staging.droppedCommands = queues.droppedCommands.load();
     staging.stateLoads = stateLoads;
-    {
+    // The export line changes once per export: cut and copied only then.
+    if (std::strncmp(staging.exportReport, exportReport.text.c_str(),
+                     sizeof staging.exportReport) != 0) {
         const std::string cut =
             vesk::utf8Prefix(exportReport.text, sizeof staging.exportReport - 1);
         std::memcpy(staging.exportReport, cut.c_str(), cut.size() + 1);
-        staging.exportFailed = exportReport.failed;
     }
+    staging.exportFailed = exportReport.failed;
 
     const int32_t current = publishedSnapshot.load(std::memory_order_acquire);
     const int32_t next = current == 0 ? 1 : 0;
