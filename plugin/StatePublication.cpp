@@ -168,11 +168,11 @@ void VeskPlugin::syncState()
     staging.droppedCommands = queues.droppedCommands.load();
     staging.stateLoads = stateLoads;
     // The export line changes once per export: cut and copied only then.
-    if (std::strncmp(staging.exportReport, exportReport.text.c_str(),
-                     sizeof staging.exportReport) != 0) {
+    if (exportReport.text != exportReportPublished) {
         const std::string cut =
             vesk::utf8Prefix(exportReport.text, sizeof staging.exportReport - 1);
         std::memcpy(staging.exportReport, cut.c_str(), cut.size() + 1);
+        exportReportPublished = exportReport.text;
     }
     staging.exportFailed = exportReport.failed;
 

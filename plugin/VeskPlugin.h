@@ -405,7 +405,8 @@ public:
     std::vector<LoadResult> loadResults;
     std::mutex renderMutex;
     std::vector<vesk::RenderResult> renderResults;
-    vesk::RenderReport exportReport; // [main thread] the last export's line, for the editor
+    vesk::RenderReport exportReport;   // [main thread] the last export's line, for the editor
+    std::string exportReportPublished; // [main thread] the line the snapshot holds, uncut
     clap_plugin_note_ports_t notePortsExt{};
     vesk_plugin_host_commands_t hostCommandsExt{};
     std::atomic<uint8_t> visiblePools{15};
