@@ -12,7 +12,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -79,6 +78,18 @@ struct BenchEditor
     std::unique_ptr<VeskSamplerEditor> editor;
 };
 
+// CPU time of one tick, with the whole editor repainted into `image` when one is given.
+double tickSeconds(VeskSamplerEditor& editor, juce::Image* image)
+{
+    const double t0 = threadSeconds();
+    editor.tick();
+    if (image != nullptr) {
+        juce::Graphics g(*image);
+        editor.paintEntireComponent(g, true);
+    }
+    return threadSeconds() - t0;
+}
+
 // Moves every field the editor shows, differently on each call.
 void changeEverything(vesk::VeskState& s, int round)
 {
@@ -112,13 +123,7 @@ void EditorTick(benchmark::State& state)
     for (auto _ : state) {
         if (change)
             changeEverything(b.published(), ++round);
-        const double t0 = threadSeconds();
-        editor.tick();
-        if (change) {
-            juce::Graphics g(image);
-            editor.paintEntireComponent(g, true);
-        }
-        cpu += threadSeconds() - t0;
+        cpu += tickSeconds(editor, change ? &image : nullptr);
     }
     state.counters["tick_fraction"] = cpu / double(state.iterations()) / kTickSeconds;
 }
@@ -143,11 +148,7 @@ void EditorLaneRebuild(benchmark::State& state)
             lane.slotCount = vesk::kMaxSlots;
             for (int i = 0; i < vesk::kMaxSlots; ++i)
                 lane.slots[i].type = uint8_t(1 + (i + round) % vesk::kNumFXTypes);
-            const double t0 = threadSeconds();
-            editor.tick();
-            juce::Graphics g(image);
-            editor.paintEntireComponent(g, true);
-            cpu += threadSeconds() - t0;
+            cpu += tickSeconds(editor, &image);
         }
         state.counters["tick_fraction"] = cpu / double(state.iterations()) / kTickSeconds;
     }
@@ -167,17 +168,7 @@ void EditorPoolRows(benchmark::State& state)
         vesk::VeskState& s = b.published();
         s.visiblePools = 0xFF;
         for (vesk::PoolState& p : s.pools) {
-            p.sampleCount = 4;
-            for (int i = 0; i < p.sampleCount; ++i)
-                std::snprintf(p.sampleNames[i], sizeof p.sampleNames[i], "/s/file%d.wav", i);
-            p.durationMs = 500.0f;
-            p.fileFrames = 24000;
-            p.regionLength = 24000;
-            for (int i = 0; i < vesk::kDisplayPeaks; ++i)
-                p.peaks[i] = 0.8f * std::fabs(std::sin(float(i) * 0.07f));
-            for (int i = 0; i < vesk::kOverviewPeaks; ++i)
-                p.overview[size_t(i)] = 0.8f * std::fabs(std::sin(float(i) * 0.0007f));
-            p.overview.revision = 1;
+            vesk::test::fillPublishedPool(p, 4, 1);
             p.volumeEnv = vesk::gui::envelope::presetEnvelope(19, 0);
             p.active.store(playing);
         }

@@ -200,17 +200,23 @@ std::string twoPoolKit(HostRun& host)
                               sineFile(host.path("b.wav"), 500.0, 0.2) + R"("]}]})");
 }
 
+// The editor of the two-pool kit inside the stand-in REAPER, on the track "Synth" of the
+// project `project`, for `seconds`; the host writes what the project received to `reaperJson`.
+WindowId showTwoPoolKitInReaper(HostRun& host, const std::string& project,
+                                const std::string& reaperJson, const char* seconds)
+{
+    return showEditor(host, {"--plugin", veskPath(), "--load-state", twoPoolKit(host), "--gui",
+                             "embedded", "--gui-seconds", seconds, "--reaper-project", project,
+                             "--reaper-track", "Synth", "--reaper-json", reaperJson});
+}
+
 TEST_F(TopBarEditor, ExportsPlaceTheFilesIntoTheReaperProjectAndTheLineSaysSo)
 {
     HostRun host("topbar_export_reaper");
-    const std::string state = twoPoolKit(host);
     const std::string project = host.path("project");
     std::filesystem::create_directories(project);
     const std::string reaperJson = host.path("reaper.json");
-    const WindowId w =
-        showEditor(host, {"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
-                          "--gui-seconds", "25", "--reaper-project", project, "--reaper-track",
-                          "Synth", "--reaper-json", reaperJson});
+    const WindowId w = showTwoPoolKitInReaper(host, project, reaperJson, "25");
     ASSERT_NE(w, 0u) << host.err();
     EXPECT_EQ(exportLinePixels(w, kExportWritten) + exportLinePixels(w, kExportFailed), 0)
         << "no line before the first export";
@@ -265,14 +271,10 @@ TEST_F(TopBarEditor, OutsideReaperTheFilesGoToTheDefaultFolder)
 TEST_F(TopBarEditor, AnUnwritableFolderShowsTheFailureAndNothingClaimsSuccess)
 {
     HostRun host("topbar_export_unwritable");
-    const std::string state = twoPoolKit(host);
     const std::string project = host.path("project.rpp"); // a file, not a folder
     std::ofstream(project) << "x";
     const std::string reaperJson = host.path("reaper.json");
-    const WindowId w =
-        showEditor(host, {"--plugin", veskPath(), "--load-state", state, "--gui", "embedded",
-                          "--gui-seconds", "14", "--reaper-project", project, "--reaper-track",
-                          "Synth", "--reaper-json", reaperJson});
+    const WindowId w = showTwoPoolKitInReaper(host, project, reaperJson, "14");
     ASSERT_NE(w, 0u) << host.err();
     ASSERT_TRUE(click(w, kRandom.x, kRandom.y));
     pause(1.0);

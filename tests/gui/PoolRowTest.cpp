@@ -169,21 +169,7 @@ struct PoolRowGui : vesk::test::EditorTest
         VeskPlugin::clapOnMainThread(&instance.plugin->clapPlugin);
         editor->tick();
     }
-    void fill(vesk::PoolState& p, int samples)
-    {
-        p.sampleCount = samples;
-        for (int i = 0; i < samples; ++i)
-            std::snprintf(p.sampleNames[i], sizeof p.sampleNames[i], "/s/file%d.wav", i);
-        p.durationMs = 500.0f;
-        p.fileFrames = 24000;
-        p.regionOffset = 0;
-        p.regionLength = 24000;
-        for (int i = 0; i < vesk::kDisplayPeaks; ++i)
-            p.peaks[i] = 0.8f * std::fabs(std::sin(float(i) * 0.07f));
-        for (int i = 0; i < vesk::kOverviewPeaks; ++i)
-            p.overview[size_t(i)] = 0.8f * std::fabs(std::sin(float(i) * 0.0007f));
-        p.overview.revision = 77;
-    }
+    void fill(vesk::PoolState& p, int samples) { vesk::test::fillPublishedPool(p, samples, 77); }
 };
 
 TEST_F(PoolRowGui, TakingTheSnapshotSendsNothing)

@@ -6,7 +6,9 @@
 #include "plugin/VeskPlugin.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -88,6 +90,25 @@ inline bool loadState(VeskPlugin& p, const uint8_t* data, size_t size, uint64_t 
 inline bool loadState(VeskPlugin& p, const std::vector<uint8_t>& bytes, uint64_t chunk = UINT64_MAX)
 {
     return loadState(p, bytes.data(), bytes.size(), chunk);
+}
+
+// A published pool as the editor sees one holding `samples` files of half a second each
+// ("/s/file0.wav", ...): the region the whole file, peaks and overview a rectified sine, the
+// overview numbered `overviewRevision`.
+inline void fillPublishedPool(PoolState& p, int samples, uint64_t overviewRevision)
+{
+    p.sampleCount = samples;
+    for (int i = 0; i < samples && i < kMaxSamplesPerPool; ++i)
+        std::snprintf(p.sampleNames[i], sizeof p.sampleNames[i], "/s/file%d.wav", i);
+    p.durationMs = 500.0f;
+    p.fileFrames = 24000;
+    p.regionOffset = 0;
+    p.regionLength = 24000;
+    for (int i = 0; i < kDisplayPeaks; ++i)
+        p.peaks[i] = 0.8f * std::fabs(std::sin(float(i) * 0.07f));
+    for (int i = 0; i < kOverviewPeaks; ++i)
+        p.overview[size_t(i)] = 0.8f * std::fabs(std::sin(float(i) * 0.0007f));
+    p.overview.revision = overviewRevision;
 }
 
 } // namespace vesk::test
